@@ -1,0 +1,169 @@
+#include "core/codec.h"
+
+#include <QList>
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+#include <vector>
+
+namespace kiku::codec {
+
+namespace {
+
+// One iconv conversion descriptor, closed when it goes out of scope.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+    ~Converter() {
+        if (valid())
+            iconv_close(m_cd);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return m_cd; }
+
+private:
+    iconv_t m_cd;
+};
+
+// glibc's name for the Windows code page 932 (NEC and IBM extensions, 0x8160 as U+FF5E).
+constexpr const char* kCp932 = "CP932";
+
+// Converts UTF-32 code points to `charset`; a character that cannot be converted is
+// written as "?" and counted in *failures.
+QByteArray fromUcs4(const QList<uint>& ucs4, const char* charset, bool* known, int* failures) {
+    Converter cd(charset, "UTF-32LE");
+    *known = cd.valid();
+    *failures = 0;
+    if (!cd.valid())
+        return {};
+    QByteArray out;
+    out.resize(ucs4.size() * 4 + 16);
+    char* in = reinterpret_cast<char*>(const_cast<uint*>(ucs4.constData()));
+    size_t inLeft = size_t(ucs4.size()) * 4;
+    char* dst = out.data();
+    size_t outLeft = size_t(out.size());
+    auto grow = [&] {
+        const qsizetype used = dst - out.data();
+        out.resize(out.size() * 2 + 16);
+        dst = out.data() + used;
+        outLeft = size_t(out.size() - used);
+    };
+    while (inLeft > 0) {
+        if (iconv(cd.get(), &in, &inLeft, &dst, &outLeft) != size_t(-1))
+            break;
+        if (errno == E2BIG) {
+            grow();
+        } else { // EILSEQ or EINVAL: this character has no place in the charset
+            ++*failures;
+            in += 4;
+            inLeft -= 4;
+            if (outLeft < 1)
+                grow();
+            *dst++ = '?';
+            --outLeft;
+        }
+    }
+    // Return the shift state to the initial one (ISO-2022-JP needs its closing ESC ( B).
+    for (;;) {
+        if (iconv(cd.get(), nullptr, nullptr, &dst, &outLeft) != size_t(-1))
+            break;
+        if (errno != E2BIG)
+            break;
+        grow();
+    }
+    out.truncate(dst - out.data());
+    return out;
+}
+
+QString toUnicode(const QByteArray& bytes, const char* charset, bool* ok) {
+    Converter cd("UTF-16LE", charset);
+    if (ok)
+        *ok = cd.valid();
+    if (!cd.valid())
+        return QString::fromLatin1(bytes);
+    std::vector<char16_t> out(size_t(bytes.size()) * 2 + 16);
+    char* in = const_cast<char*>(bytes.constData());
+    size_t inLeft = size_t(bytes.size());
+    char* dst = reinterpret_cast<char*>(out.data());
+    size_t outLeft = out.size() * 2;
+    while (inLeft > 0) {
+        if (iconv(cd.get(), &in, &inLeft, &dst, &outLeft) != size_t(-1))
+            break;
+        if (errno == E2BIG) {
+            const size_t used = out.size() * 2 - outLeft;
+            out.resize(out.size() * 2);
+            dst = reinterpret_cast<char*>(out.data()) + used;
+            outLeft = out.size() * 2 - used;
+            continue;
+        }
+        // An invalid or truncated sequence: one replacement character, skip one byte.
+        if (outLeft < 2) {
+            const size_t used = out.size() * 2 - outLeft;
+            out.resize(out.size() * 2);
+            dst = reinterpret_cast<char*>(out.data()) + used;
+            outLeft = out.size() * 2 - used;
+        }
+        const char16_t replacement = 0xFFFD;
+        std::memcpy(dst, &replacement, 2);
+        dst += 2;
+        outLeft -= 2;
+        ++in;
+        --inLeft;
+        iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+    }
+    const size_t units = (out.size() * 2 - outLeft) / 2;
+    return QString(reinterpret_cast<const QChar*>(out.data()), qsizetype(units));
+}
+
+} // namespace
+
+QByteArray toCp932(const QString& text) {
+    return encode(text, kCp932);
+}
+
+QString fromCp932(const QByteArray& bytes) {
+    return toUnicode(bytes, kCp932, nullptr);
+}
+
+QString decode(const QByteArray& bytes, const QByteArray& charset, bool* ok) {
+    return toUnicode(bytes, charset.constData(), ok);
+}
+
+QByteArray encode(const QString& text, const QByteArray& charset, bool* ok) {
+    bool known = false;
+    int failures = 0;
+    QByteArray out = fromUcs4(text.toUcs4(), charset.constData(), &known, &failures);
+    if (ok)
+        *ok = known && failures == 0;
+    return out;
+}
+
+bool fits(const QString& text, const QByteArray& charset) {
+    bool ok = false;
+    encode(text, charset, &ok);
+    return ok;
+}
+
+int cp932CutPoint(const QByteArray& bytes, int width) {
+    const int n = int(qMin<qsizetype>(bytes.size(), qMax(width, 0)));
+    int i = 0;
+    while (i < n) {
+        const int step = isCp932LeadByte(uchar(bytes.at(i))) ? 2 : 1;
+        if (i + step > n)
+            break;
+        i += step;
+    }
+    return i;
+}
+
+QByteArray fixedWidthCp932(const QString& text, int width) {
+    QByteArray bytes = toCp932(text);
+    bytes.truncate(cp932CutPoint(bytes, width));
+    if (bytes.size() < width)
+        bytes.append(width - bytes.size(), ' ');
+    return bytes;
+}
+
+} // namespace kiku::codec

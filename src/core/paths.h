@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace kiku {
+
+// Where the program keeps its data: the folder of the executable, unless `--home DIR` or
+// KIKUMAIL_HOME names another one (that is how every test gets a folder of its own).
+class ProgramFolder {
+public:
+    // Chooses the folder: `home` when not empty, else $KIKUMAIL_HOME, else the folder of
+    // the running executable.
+    static void initialise(const QString& home = {});
+    static void set(const QString& folder);
+    static QString path();
+
+    // The program's relative forms ("\★MailData\iniCuntUp.ini", "\★MAilData\vbmdata2.data",
+    // "\添付フォルダ\0.txt", "\■TextQuickSave\") made into a real path under the folder.
+    // Backslashes become separators and each component is matched against what exists
+    // without regard to case, so "★MailData" and "★MAilData" reach the same folder. A
+    // component that does not exist yet keeps the spelling given. A trailing separator is kept.
+    static QString resolve(const QString& relative);
+
+    // Reads `--home DIR` or `--home=DIR` from the command line; empty when absent.
+    static QString homeFromArguments(const QStringList& arguments);
+};
+
+// Well-known relative paths of the program.
+namespace paths {
+inline const QString kCounterFile = QStringLiteral("\\★MailData\\iniCuntUp.ini");
+inline const QString kAccountFile = QStringLiteral("\\★MailData\\iniIdPass.ini");
+inline const QString kPartnerFile = QStringLiteral("\\★MailData\\iniIdPass2.ini");
+inline const QString kDataFolder = QStringLiteral("\\★MAilData\\");
+inline const QString kAttachmentFolder = QStringLiteral("\\添付フォルダ\\");
+inline const QString kAttachmentWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");
+inline const QString kQuickSaveFolder = QStringLiteral("\\■TextQuickSave\\");
+inline const QString kPictureFolder = QStringLiteral("\\Data\\");
+// zadiru.ini is opened by its bare name in the current working directory.
+inline const QString kServerSettingsFile = QStringLiteral("zadiru.ini");
+} // namespace paths
+
+} // namespace kiku

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+namespace kiku {
+
+// The text before the first zero character, or the whole text when it holds none.
+// Every buffer the mail library fills and every fixed-width field shown in a list goes
+// through this.
+QString cutAtZero(const QString& text);
+
+// Removes leading and trailing spaces, both ASCII (U+0020) and ideographic (U+3000).
+// Other white space (tabs, line breaks) is kept, as the stored formats expect.
+QString trimSpaces(const QString& text);
+
+// The leading number of a text, read the way the program always has: leading blanks are
+// skipped, then an optional sign, digits and one decimal point; anything else ends it.
+// "12abc" gives 12, "" and "abc" give 0.
+double leadingNumber(const QString& text);
+
+// leadingNumber rounded to the nearest integer (halves to even) and held within the
+// range of a 16-bit integer, so an absurd value can never overflow a counter or a flag.
+qint16 leadingInt16(const QString& text);
+
+// leadingNumber as a 64-bit count (counters that may grow past 32767); rounds like
+// leadingInt16 and never overflows.
+qint64 leadingCount(const QString& text);
+
+} // namespace kiku

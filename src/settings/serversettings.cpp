@@ -1,0 +1,53 @@
+#include "settings/serversettings.h"
+
+#include "core/codec.h"
+#include "core/text.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace kiku {
+
+ServerSettings& ServerSettings::current() {
+    static ServerSettings s_settings;
+    return s_settings;
+}
+
+ServerSettings LoadServerSettings(const QString& filePath) {
+    ServerSettings settings;
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return settings;
+    QString text = codec::fromCp932(file.readAll());
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QString key = line.left(5);
+        const QString value = line.mid(5, 100);
+        if (key == QLatin1String("SMTP="))
+            settings.smtpServer = value;
+        else if (key == QLatin1String("POP3="))
+            settings.pop3Server = value;
+        else if (key == QLatin1String("MAIL="))
+            settings.senderAddress = value;
+        else if (key == QLatin1String("APOP="))
+            settings.useApop = leadingInt16(value);
+    }
+    return settings;
+}
+
+bool SaveServerSettings(const ServerSettings& settings, const QString& filePath) {
+    const QString text = QLatin1String("SMTP=") + settings.smtpServer + QLatin1String("\r\n") +
+                         QLatin1String("POP3=") + settings.pop3Server + QLatin1String("\r\n") +
+                         QLatin1String("MAIL=") + settings.senderAddress + QLatin1String("\r\n") +
+                         QLatin1String("APOP=") + QString::number(settings.useApop) +
+                         QLatin1String("\r\n");
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(codec::toCp932(text));
+    return file.commit();
+}
+
+} // namespace kiku

@@ -1,0 +1,38 @@
+#include "core/paths.h"
+#include "temphome.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace kiku;
+
+TEST(Paths, BothSpellingsOfTheDataFolderReachOneFolder) {
+    test::TempHome home;
+    const QString settings = ProgramFolder::resolve(QStringLiteral("\\★MailData\\iniCuntUp.ini"));
+    const QString boxes = ProgramFolder::resolve(QStringLiteral("\\★MAilData\\vbmdata2.data"));
+    EXPECT_EQ(settings, home.path() + QStringLiteral("/★MailData/iniCuntUp.ini"));
+    EXPECT_EQ(boxes, home.path() + QStringLiteral("/★MailData/vbmdata2.data"));
+}
+
+TEST(Paths, MatchesEveryComponentWithoutRegardToCase) {
+    test::TempHome home;
+    home.writeFile(QStringLiteral("★MailData/VBMDATA2.TMP"), "x");
+    EXPECT_EQ(ProgramFolder::resolve(QStringLiteral("\\★mAILdATA\\vbmdata2.tmp")),
+              home.path() + QStringLiteral("/★MailData/VBMDATA2.TMP"));
+    // A file that does not exist keeps the spelling given; a trailing separator is kept.
+    EXPECT_EQ(ProgramFolder::resolve(QStringLiteral("\\★MAilData\\New.data")),
+              home.path() + QStringLiteral("/★MailData/New.data"));
+    EXPECT_EQ(ProgramFolder::resolve(QStringLiteral("\\添付フォルダ\\")),
+              home.path() + QStringLiteral("/添付フォルダ/"));
+    EXPECT_EQ(ProgramFolder::resolve(QStringLiteral("\\data\\R.gif")),
+              home.path() + QStringLiteral("/Data/R.gif"));
+}
+
+TEST(Paths, HomeComesFromTheCommandLine) {
+    EXPECT_EQ(ProgramFolder::homeFromArguments({"kikumail", "--home", "/x/y"}),
+              QStringLiteral("/x/y"));
+    EXPECT_EQ(ProgramFolder::homeFromArguments({"kikumail", "--home=/z"}), QStringLiteral("/z"));
+    EXPECT_EQ(ProgramFolder::homeFromArguments({"kikumail", "--home"}), QString());
+    EXPECT_EQ(ProgramFolder::homeFromArguments({"kikumail"}), QString());
+}
