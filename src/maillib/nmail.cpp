@@ -24,4 +24,17 @@ int NMail::NMailSetOption(int option, int value) {
     return -1;
 }
 
+void NMail::setSmtpCredentials(const QString& userId, const QString& password) {
+    m_smtpUserId = userId;
+    m_smtpPassword = password;
+}
+
+void NMail::setTimeout(int milliseconds) { m_timeoutMs = milliseconds > 0 ? milliseconds : 30000; }
+
+int NMail::NMailGetMessage(int, QString& text, int& size) {
+    text = m_lastError.left(qMax(size - 1, 0));
+    size = int(text.size());
+    return size;
+}
+
 } // namespace kiku

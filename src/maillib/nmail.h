@@ -1,11 +1,21 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
+#include <QString>
 
 namespace kiku {
 
-// The mail library: POP3, APOP and SMTP sessions and MIME work behind the operations the
-// program calls, under their long-standing names and argument order.
+// The mail library: POP3 (USER/PASS, APOP, STLS, POP3S) and SMTP (STARTTLS, SMTPS,
+// AUTH PLAIN/LOGIN) sessions and MIME work behind the operations the program calls, under
+// their long-standing names and argument order. Output "buffers" are QString references;
+// a header-sized buffer holds at most NMailSetOption(1, n) - 1 characters and a body buffer
+// at most the capacity the caller gives minus one, like the fixed buffers they replace.
+//
+// Server names: "host", "host:port", "pop3s://host[:port]", "pop3+starttls://host[:port]",
+// "smtps://host[:port]", "smtp+starttls://host[:port]". A bare host is plain POP3 on 110 or
+// SMTP on 25. Certificates are checked against the system's CAs plus, when present,
+// "\★MailData\ca.pem" under the program folder.
 class NMail : public QObject {
     Q_OBJECT
 public:
@@ -18,12 +28,62 @@ public:
     // Option 1 is the size of the header buffers the caller passes (8192).
     int NMailSetOption(int option, int value);
 
+    // A session handle (>= 0), or -1 when the connection failed.
+    int NMailPop3Connect(const QString& server);
+    // The number of waiting messages, or a negative value when the login failed. With
+    // `apop` the login really uses APOP and fails when the server offers no timestamp.
+    int NMailPop3Authenticate(int handle, const QString& userId, const QString& password,
+                              bool apop);
+    int NMailPop3GetMailStatus(int handle, int number, QString& subject, QString& date,
+                               QString& from, QString& header, int flag = 0);
+    // The server's octet count of the message; negative when unknown.
+    int NMailPop3GetMailSize(int handle, int number);
+    int NMailPop3GetMail(int handle, int number, QString& subject, QString& date, QString& from,
+                         QString& header, QString& body, int bodyCapacity, int flag = 0,
+                         int flag2 = 0);
+    // 1 when attachments were written into `destinationFolder`; -5 when a file could not be
+    // written; -6 for an incomplete message/partial set; any other value: nothing to extract.
+    // The body buffer is left holding the decoded text part.
+    int NMailAttachmentFileFirst(int handle, QString& subject, QString& date, QString& from,
+                                 QString& header, QString& body, const QString& destinationFolder,
+                                 const QString& workFile, const QString& messageText,
+                                 int flag = 0);
+    int NMailAttachmentFileClose(int handle);
+    // Marks the message for deletion; it goes when the session ends with NMailPop3Close.
+    int NMailPop3DeleteMail(int handle, int number);
+    int NMailPop3Close(int handle);
+
+    // Sends one message; negative on failure. `to` may hold several addresses separated by
+    // commas; `attachments` is a comma-separated list of file paths.
+    int NMailSmtpSendMail(const QString& server, const QString& to, const QString& cc,
+                          const QString& bcc, const QString& from, const QString& subject,
+                          const QString& body, const QString& header, const QString& attachments,
+                          int flag = 0);
+
+    // The text of the last failure: what failed, with the server's own reply where there is
+    // one. Fills at most size - 1 characters and sets size to the length written.
+    int NMailGetMessage(int handle, QString& text, int& size);
+
+    // The account SMTP AUTH uses when the server asks for it (the POP3 account).
+    void setSmtpCredentials(const QString& userId, const QString& password);
+    // How long a silent server is waited for before the operation fails (30 s by default).
+    void setTimeout(int milliseconds);
+    int timeout() const { return m_timeoutMs; }
+
     bool initialised() const { return m_initialised; }
     int headerBufferSize() const { return m_headerBufferSize; }
+    QString lastError() const { return m_lastError; }
+
+protected:
+    void setLastError(const QString& text) { m_lastError = text; }
 
 private:
     bool m_initialised = false;
     int m_headerBufferSize = 8192;
+    int m_timeoutMs = 30000;
+    QString m_lastError;
+    QString m_smtpUserId;
+    QString m_smtpPassword;
 };
 
 } // namespace kiku
