@@ -38,7 +38,9 @@ void ProgramFolder::initialise(const QString& home) {
         set(fromEnv);
         return;
     }
-    set(QCoreApplication::applicationDirPath());
+    // Without an application object (some tests) the working directory stands in.
+    set(QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                     : QDir::currentPath());
 }
 
 void ProgramFolder::set(const QString& path) {
