@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QSslCertificate>
+#include <QString>
+#include <memory>
+
+class QSslSocket;
+
+namespace kiku {
+
+enum class Protocol { Pop3, Smtp };
+enum class Security { Plain, ImplicitTls, StartTls };
+
+// Where a mail server is and how to talk to it, read from the text the user typed.
+struct ServerAddress {
+    QString host;
+    quint16 port = 0;
+    Security security = Security::Plain;
+    bool valid = false;
+    QString error; // why the text could not be read, when !valid
+
+    // "host:port", with an IPv6 literal in brackets.
+    QString display() const;
+};
+
+// Reads "host", "host:port", "pop3s://host[:port]", "pop3+starttls://host[:port]",
+// "smtps://host[:port]" and "smtp+starttls://host[:port]" ("[::1]" for an IPv6 literal).
+// Missing ports default to 110/995 for POP3 and 25/465 for SMTP; STARTTLS keeps the plain port.
+ServerAddress parseServerAddress(const QString& text, Protocol protocol);
+
+// The certificates a server's chain may end in: the system's CAs plus
+// "\★MailData\ca.pem" under the program folder when that file exists.
+QList<QSslCertificate> trustedCertificates();
+
+// A blocking CRLF line connection to a mail server over QSslSocket. It needs no running
+// event loop: every wait is bounded by the timeout, so a silent server ends in a failure.
+// Each failing call leaves a human-readable reason in errorText().
+class LineConnection {
+public:
+    LineConnection(Protocol protocol, int timeoutMs);
+    ~LineConnection();
+    LineConnection(const LineConnection&) = delete;
+    LineConnection& operator=(const LineConnection&) = delete;
+
+    // Connects, with the TLS handshake first for ImplicitTls. StartTls connects plain; the
+    // protocol client calls startTls() after its own STLS/STARTTLS command.
+    bool connectTo(const ServerAddress& address);
+    // Upgrades the open plain connection to TLS, checking the certificate and host name.
+    bool startTls();
+
+    bool write(const QByteArray& bytes);
+    // Writes the line followed by CR LF.
+    bool writeLine(const QByteArray& line);
+    // Reads one line and hands it back without its line end (CR LF, or a bare LF). Any byte,
+    // NUL included, may be part of the line.
+    bool readLine(QByteArray& line);
+    // True when a complete line has already arrived, so readLine() will not wait.
+    bool hasBufferedLine() const;
+
+    void close();
+    bool isConnected() const;
+    bool isEncrypted() const;
+    QString errorText() const { return m_error; }
+    int timeout() const { return m_timeoutMs; }
+
+private:
+    bool fail(const QString& text);
+    bool handshake();
+    QString serverLabel() const;
+    QString tlsFailureText() const;
+    bool fillBuffer(qint64 remainingMs);
+
+    Protocol m_protocol;
+    int m_timeoutMs;
+    ServerAddress m_address;
+    std::unique_ptr<QSslSocket> m_socket;
+    QByteArray m_buffer;  // bytes read and not yet handed out
+    qsizetype m_scan = 0; // start of the bytes not yet handed out
+    QString m_error;
+};
+
+} // namespace kiku

@@ -1,0 +1,179 @@
+#include "maillib/transport.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace kiku;
+
+namespace {
+
+struct AddressCase {
+    const char* text;
+    Protocol protocol;
+    bool valid;
+    const char* host;
+    int port;
+    Security security;
+};
+
+const AddressCase kAddressCases[] = {
+    {"mail.example.jp", Protocol::Pop3, true, "mail.example.jp", 110, Security::Plain},
+    {"  mail.example.jp  ", Protocol::Pop3, true, "mail.example.jp", 110, Security::Plain},
+    {"mail.example.jp:1110", Protocol::Pop3, true, "mail.example.jp", 1110, Security::Plain},
+    {"pop3s://mail.example.jp", Protocol::Pop3, true, "mail.example.jp", 995,
+     Security::ImplicitTls},
+    {"POP3S://mail.example.jp:9995/", Protocol::Pop3, true, "mail.example.jp", 9995,
+     Security::ImplicitTls},
+    {"pop3+starttls://mail.example.jp", Protocol::Pop3, true, "mail.example.jp", 110,
+     Security::StartTls},
+    {"pop3+starttls://[::1]:2110", Protocol::Pop3, true, "::1", 2110, Security::StartTls},
+    {"[::1]", Protocol::Pop3, true, "::1", 110, Security::Plain},
+    {"smtp.example.jp", Protocol::Smtp, true, "smtp.example.jp", 25, Security::Plain},
+    {"smtps://smtp.example.jp", Protocol::Smtp, true, "smtp.example.jp", 465,
+     Security::ImplicitTls},
+    {"smtp+starttls://smtp.example.jp:587", Protocol::Smtp, true, "smtp.example.jp", 587,
+     Security::StartTls},
+    // A scheme of the other protocol, unknown schemes and unreadable ports are refused.
+    {"smtps://smtp.example.jp", Protocol::Pop3, false, "", 0, Security::Plain},
+    {"pop3s://mail.example.jp", Protocol::Smtp, false, "", 0, Security::Plain},
+    {"imap://mail.example.jp", Protocol::Pop3, false, "", 0, Security::Plain},
+    {"mail.example.jp:0", Protocol::Pop3, false, "", 0, Security::Plain},
+    {"mail.example.jp:70000", Protocol::Pop3, false, "", 0, Security::Plain},
+    {"mail.example.jp:abc", Protocol::Pop3, false, "", 0, Security::Plain},
+    {"mail.example.jp:", Protocol::Pop3, false, "", 0, Security::Plain},
+    {"", Protocol::Pop3, false, "", 0, Security::Plain},
+    {"pop3s://", Protocol::Pop3, false, "", 0, Security::Plain},
+    {"[::1", Protocol::Pop3, false, "", 0, Security::Plain},
+};
+
+// Serves one connection on 127.0.0.1 from a thread: sends `script`, then keeps the
+// connection open until the client goes away.
+class OneShotServer {
+public:
+    explicit OneShotServer(QByteArray script) : m_script(std::move(script)) {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_listener, 1);
+        socklen_t len = sizeof addr;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] {
+            const int fd = ::accept(m_listener, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            // Sent in small pieces so lines arrive split across reads.
+            for (qsizetype i = 0; i < m_script.size(); i += 7)
+                ::send(fd, m_script.constData() + i,
+                       size_t(qMin<qsizetype>(7, m_script.size() - i)), MSG_NOSIGNAL);
+            char c;
+            while (::recv(fd, &c, 1, 0) > 0) {
+            }
+            ::close(fd);
+        });
+    }
+    ~OneShotServer() {
+        ::shutdown(m_listener, SHUT_RDWR);
+        ::close(m_listener);
+        m_thread.join();
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QByteArray m_script;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+};
+
+quint16 refusedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+} // namespace
+
+TEST(Transport, ParsesServerNames) {
+    for (const AddressCase& c : kAddressCases) {
+        SCOPED_TRACE(c.text);
+        const ServerAddress a = parseServerAddress(QString::fromUtf8(c.text), c.protocol);
+        ASSERT_EQ(a.valid, c.valid) << a.error.toStdString();
+        if (!c.valid) {
+            EXPECT_FALSE(a.error.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(a.host, QString::fromUtf8(c.host));
+        EXPECT_EQ(a.port, c.port);
+        EXPECT_EQ(a.security, c.security);
+    }
+}
+
+TEST(Transport, ReadsLinesExactlyAcrossSplitReads) {
+    QByteArray script("+OK hello\r\n");
+    script += QByteArray("bin\0ary\x01\xff line\r\n", 16);
+    script += "bare LF line\n";
+    script += "\r\n";
+    script += "last\r\n";
+    OneShotServer server(script);
+    LineConnection c(Protocol::Pop3, 3000);
+    ASSERT_TRUE(c.connectTo(
+        parseServerAddress(QStringLiteral("127.0.0.1:%1").arg(server.port()), Protocol::Pop3)))
+        << c.errorText().toStdString();
+    QByteArray line;
+    ASSERT_TRUE(c.readLine(line));
+    EXPECT_EQ(line, QByteArray("+OK hello"));
+    ASSERT_TRUE(c.readLine(line));
+    EXPECT_EQ(line, QByteArray("bin\0ary\x01\xff line", 14));
+    ASSERT_TRUE(c.readLine(line));
+    EXPECT_EQ(line, QByteArray("bare LF line"));
+    ASSERT_TRUE(c.readLine(line));
+    EXPECT_EQ(line, QByteArray());
+    ASSERT_TRUE(c.readLine(line));
+    EXPECT_EQ(line, QByteArray("last"));
+    EXPECT_TRUE(c.writeLine("QUIT"));
+}
+
+TEST(Transport, RefusedPortFailsWithHostAndPort) {
+    const quint16 port = refusedPort();
+    LineConnection c(Protocol::Pop3, 2000);
+    EXPECT_FALSE(
+        c.connectTo(parseServerAddress(QStringLiteral("127.0.0.1:%1").arg(port), Protocol::Pop3)));
+    EXPECT_TRUE(c.errorText().contains(QStringLiteral("POP3サーバーに接続できません")));
+    EXPECT_TRUE(c.errorText().contains(QStringLiteral("127.0.0.1:%1").arg(port)));
+    EXPECT_FALSE(c.isConnected());
+}
+
+TEST(Transport, SilentServerEndsInBoundedFailure) {
+    // Nobody ever serves the listening socket: the kernel completes the connection and no
+    // byte ever comes back.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    for (const char* scheme : {"", "pop3s://"}) {
+        SCOPED_TRACE(scheme);
+        LineConnection c(Protocol::Pop3, 400);
+        QElapsedTimer timer;
+        timer.start();
+        const bool connected =
+            c.connectTo(parseServerAddress(QLatin1String(scheme) + QStringLiteral("127.0.0.1:") +
+                                               QString::number(silent.serverPort()),
+                                           Protocol::Pop3));
+        QByteArray line;
+        const bool ok = connected && c.readLine(line);
+        EXPECT_FALSE(ok);
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_TRUE(c.errorText().contains(QStringLiteral("127.0.0.1")))
+            << c.errorText().toStdString();
+    }
+}
