@@ -1,0 +1,483 @@
+#include "core/mainform.h"
+
+#include "core/forms.h"
+#include "core/helpform.h"
+#include "core/paths.h"
+#include "core/pause.h"
+#include "core/twips.h"
+#include "settings/idpassform.h"
+#include "settings/optionform.h"
+#include "settings/profile.h"
+#include "settings/serversettings.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QUrl>
+
+namespace kiku {
+
+namespace {
+// The designed client area of the board; the clock and the work box lie below it.
+constexpr int kBoardWidth = 9255;
+constexpr int kBoardHeight = 5340;
+constexpr int kClockHeight = 330;
+
+// Picture buttons are 900 x 900 twips, with their caption label of the same size over them.
+constexpr int kButtonSize = 900;
+
+const QString kPressedPicture = QStringLiteral("\\Data\\BotanHenka.gif");
+const QString kCaption = QStringLiteral("Kiku Lanternway　Ver 1.35");
+const QString kHeartHint = QStringLiteral("成長し・・・大きな１個に融合♪");
+const QString kCountHint = QStringLiteral("カウント数でハートが成長、消滅することも・・・。");
+
+QRect button(int left, int top) {
+    return twipsRect(left, top, kButtonSize, kButtonSize);
+}
+
+QString picturePath(const char* file) {
+    return QStringLiteral("\\Data\\") + QLatin1String(file);
+}
+} // namespace
+
+MainForm::MainForm(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("MainForm"));
+    buildBoard();
+    buildButtons();
+    buildBoxes();
+    startUp();
+}
+
+MainForm::~MainForm() = default;
+
+QLabel* MainForm::boardControl(const QString& name) const {
+    return m_board.value(name);
+}
+
+// ---------------------------------------------------------------------------------------
+// The board
+
+void MainForm::buildBoard() {
+    const QRect board = twipsRect(0, 0, kBoardWidth, kBoardHeight);
+    setFixedSize(board.width(), board.height() + twipsToPixels(kClockHeight));
+
+    m_picture1 = addPicture("Picture1", picturePath("Background.gif"), board);
+    m_picture1->setMouseTracking(true);
+    m_picture1->installEventFilter(this);
+
+    // Box pictures; the box views give their own press feedback on them.
+    addPicture("Image11", picturePath("S.gif"), button(120, 2960));
+    addPicture("Image12", picturePath("P.gif"), button(120, 3960));
+    addPicture("Image17", picturePath("PartnerSent.gif"), button(1840, 1320));
+    addPicture("Image18", picturePath("Cone.gif"), button(6960, 3840));
+    addPicture("Image19", picturePath("Storage.gif"), button(960, 3960));
+
+    // The hearts (stretched to the control) and the flight and landing pictures.
+    addPicture("Image3", picturePath("Heart.gif"), twipsRect(3360, 2280, 300, 150));
+    addPicture("Image4", picturePath("Heart.gif"), twipsRect(4680, 2760, 300, 150));
+    addPicture("Image6", picturePath("FlySent.gif"), twipsRect(7110, 4540, 330, 270));
+    addPicture("Image5", picturePath("FlyReceived.gif"), twipsRect(970, 4545, 330, 270));
+    addPicture("Image8", picturePath("LandSent.gif"), twipsRect(4220, 4470, 240, 390));
+    addPicture("Image9", picturePath("LandReceived.gif"), twipsRect(3960, 4470, 255, 390));
+    addTarget(m_board.value(QStringLiteral("Image3")), kHeartHint);
+    addTarget(m_board.value(QStringLiteral("Image4")), kHeartHint);
+
+    // Fixed texts.
+    QLabel* title = addCaption("Label1", QStringLiteral("Kiku"), twipsRect(2280, 240, 1500, 600));
+    QFont titleFont = title->font();
+    titleFont.setPointSize(24);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    QLabel* subtitle =
+        addCaption("Label15", QStringLiteral("Lanternway"), twipsRect(3780, 480, 2400, 420));
+    QFont subtitleFont = subtitle->font();
+    subtitleFont.setPointSize(14);
+    subtitleFont.setItalic(true);
+    subtitle->setFont(subtitleFont);
+    addCaption("Label2", QStringLiteral("Ver 1.35"), twipsRect(6180, 600, 1080, 300));
+    QLabel* scale =
+        addCaption("Label3", QStringLiteral("Heart  of  Scale"), twipsRect(2040, 3000, 2415, 375));
+    QFont scaleFont = scale->font();
+    scaleFont.setPointSize(10);
+    scaleFont.setItalic(false);
+    scale->setFont(scaleFont);
+    // A shadow under the home-page label's caption; it has no command.
+    addCaption("Label4", QStringLiteral("    HP"), twipsRect(7935, 4655, 900, 360));
+}
+
+void MainForm::addFlashingButton(const char* label, const QString& caption, QRect rect,
+                                 const QString& hint, const char* picture,
+                                 const QString& restingFile, void (MainForm::*command)()) {
+    QLabel* image = addPicture(picture, restingFile, rect);
+    QLabel* text = addCaption(label, caption, rect);
+    addTarget(text, hint, false, [this, image, restingFile, command] {
+        pressAnimation(image, restingFile);
+        (this->*command)();
+    });
+}
+
+void MainForm::buildButtons() {
+    addFlashingButton("Label7", QStringLiteral("    R"), button(120, 1960),
+                      QStringLiteral("新着メールの受信を行います。"), "Image10",
+                      picturePath("R.gif"), &MainForm::receiveMail);
+    addFlashingButton("Label6", QStringLiteral("    N"), button(120, 960),
+                      QStringLiteral("メールの新規作成、送信を行います。"), "Image7",
+                      picturePath("New.gif"), &MainForm::composeMail);
+    addFlashingButton("Label10", QStringLiteral("    Ad"), button(8280, 960),
+                      QStringLiteral("メールアドレスの登録を行います。"), "Image13",
+                      picturePath("Ad.gif"), &MainForm::showAddressBook);
+    addFlashingButton("Label12", QStringLiteral("    At"), button(8280, 1980),
+                      QStringLiteral("ファイルを「見る」、「実行」を行います。"), "Image14",
+                      picturePath("At.gif"), &MainForm::showAttachments);
+    addFlashingButton("Label13", QStringLiteral("    D"), button(8340, 2960),
+                      QStringLiteral("特定の相手のアドレスを登録。"), "Image15",
+                      picturePath("D.gif"), &MainForm::showPartnerSettings);
+    addFlashingButton("Label14", QStringLiteral("    O"), button(8320, 3960),
+                      QStringLiteral("ID,Pass、サーバーの設定を行います。"), "Image16",
+                      picturePath("O.gif"), &MainForm::showSettings);
+
+    // The five box views: the view itself gives the press feedback on its picture.
+    const struct {
+        const char* name;
+        const char* caption;
+        QRect rect;
+        const char* hint;
+        bool blue;
+        void (MainForm::*command)();
+    } boxes[] = {
+        {"Label8", "    S", button(120, 2960), "特定の相手以外へのメールの送信履歴。", false,
+         &MainForm::showOthersSentBox},
+        {"Label9", "    Pr", button(120, 3960), "特定の相手以外のメールの着信履歴。", true,
+         &MainForm::showOthersInBox},
+        {"Label17", "Pr", button(6960, 3840), "特定の相手からのメールが保管されています。", false,
+         &MainForm::showPartnerInBox},
+        {"Label16", "s", button(1840, 1320), "特定の相手への送信履歴が保管されています。", false,
+         &MainForm::showPartnerSentBox},
+        {"Label18", "Box", button(960, 3960), "■特定の相手以外のメールの保管箱■", true,
+         &MainForm::showStorageBox},
+    };
+    for (const auto& box : boxes) {
+        QLabel* label = addCaption(box.name, QString::fromUtf8(box.caption), box.rect);
+        addTarget(label, QString::fromUtf8(box.hint), box.blue,
+                  [this, command = box.command] { (this->*command)(); });
+    }
+
+    // Commands that act at once, without a picture.
+    addTarget(addCaption("Label20", QStringLiteral("MiniHelp"), twipsRect(7680, 200, 1080, 300)),
+              QStringLiteral("メールの送受信データの流れの説明です。"), false,
+              [this] { showHelp(); });
+    addTarget(addCaption("Label19", QStringLiteral("Small"), twipsRect(720, 120, 900, 300)),
+              QStringLiteral("フォームを最小化します。"), false, [this] { minimise(); });
+    addTarget(addCaption("Label5", QStringLiteral("    HP"), twipsRect(7920, 4640, 900, 360)),
+              QStringLiteral("作者のホームページです。"), false, [this] { openHomePage(); });
+}
+
+void MainForm::buildBoxes() {
+    auto makeBox = [this](const char* name, QRect rect) {
+        auto* box = new QLineEdit(this);
+        box->setObjectName(QLatin1String(name));
+        box->setGeometry(rect);
+        box->raise();
+        return box;
+    };
+    // The counters sit beside their hearts: sent on the left, received on the right.
+    m_text2 = makeBox("Text2", twipsRect(2400, 2280, 810, 300));
+    m_text1 = makeBox("Text1", twipsRect(5280, 2760, 810, 300));
+    for (QLineEdit* count : {m_text1, m_text2}) {
+        QPalette palette = count->palette();
+        palette.setColor(QPalette::Base, QColor(192, 255, 255));
+        count->setPalette(palette);
+        count->setAlignment(Qt::AlignRight);
+        addTarget(count, kCountHint);
+    }
+
+    m_text3 = makeBox("Text3", twipsRect(1440, 4950, 6360, 330));
+    m_text3->setReadOnly(true);
+    m_text3->setFocusPolicy(Qt::NoFocus);
+    setStatusColour(statusRed());
+
+    m_text4 = makeBox("Text4", twipsRect(0, kBoardHeight, kBoardWidth, kClockHeight));
+    m_text4->setReadOnly(true);
+    m_text4->setFocusPolicy(Qt::NoFocus);
+    m_text5 = makeBox("Text5", twipsRect(0, kBoardHeight + kClockHeight, kBoardWidth, 330));
+    m_text5->hide();
+}
+
+QLabel* MainForm::addPicture(const char* name, const QString& file, QRect rect) {
+    auto* picture = new QLabel(this);
+    picture->setObjectName(QLatin1String(name));
+    picture->setGeometry(rect);
+    picture->setScaledContents(true);
+    setPicture(picture, file);
+    picture->raise();
+    m_board.insert(picture->objectName(), picture);
+    return picture;
+}
+
+QLabel* MainForm::addCaption(const char* name, const QString& caption, QRect rect) {
+    auto* label = new QLabel(caption, this);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(rect);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->raise();
+    m_board.insert(label->objectName(), label);
+    return label;
+}
+
+void MainForm::addTarget(QWidget* widget, const QString& hint, bool blueHint,
+                         std::function<void()> command) {
+    widget->setMouseTracking(true);
+    widget->installEventFilter(this);
+    m_targets.insert(widget, Target{hint, blueHint, std::move(command)});
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up and shutdown
+
+void MainForm::startUp() {
+    // 1, 2: the partner counters, sent first.
+    m_text2->setText(ReadSetting(paths::kCounterFile, QStringLiteral("NAME2")));
+    m_text1->setText(ReadSetting(paths::kCounterFile, QStringLiteral("NAME")));
+
+    // 3: the landing pictures appear only at the end of a heart tick.
+    m_board.value(QStringLiteral("Image8"))->hide();
+    m_board.value(QStringLiteral("Image9"))->hide();
+
+    // 4: server settings from zadiru.ini in the working directory.
+    ServerSettings::current() = LoadServerSettings(paths::kServerSettingsFile);
+
+    // 5, 6: the mail library; failures show up later as a failed connect or send.
+    m_mail.NMailInitializeWinSock();
+    m_mail.NMailSetOption(1, 8192);
+
+    // 7: no POP3 server yet: ask for the servers.
+    if (ServerSettings::current().pop3Server.isEmpty())
+        m_startUpDialogs.append(Forms::show<OptionForm>());
+
+    // 8: touching the account window loads the stored account; ask when half of it is missing.
+    IdPassForm* account = Forms::touch<IdPassForm>();
+    if (account->userId().isEmpty() || account->password().isEmpty())
+        m_startUpDialogs.append(Forms::show<IdPassForm>());
+
+    // 9: the clock and the two hearts run for the whole life of the window.
+    m_timer1 = new QTimer(this);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    connect(m_timer1, &QTimer::timeout, this, &MainForm::tickClock);
+    m_timer1->start(1000);
+    m_timer2 = new QTimer(this);
+    m_timer2->setObjectName(QStringLiteral("Timer2"));
+    connect(m_timer2, &QTimer::timeout, this, &MainForm::tickReceivedHeart);
+    m_timer2->start(500);
+    m_timer3 = new QTimer(this);
+    m_timer3->setObjectName(QStringLiteral("Timer3"));
+    connect(m_timer3, &QTimer::timeout, this, &MainForm::tickSentHeart);
+    m_timer3->start(500);
+
+    setWindowTitle(kCaption);
+}
+
+void MainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    // The dialogs of start-up were opened before the board appeared; they belong over it.
+    QTimer::singleShot(0, this, [this] {
+        for (const QPointer<QWidget>& dialog : std::as_const(m_startUpDialogs)) {
+            if (dialog && dialog->isVisible()) {
+                dialog->raise();
+                dialog->activateWindow();
+            }
+        }
+        m_startUpDialogs.clear();
+    });
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    m_timer1->stop();
+    m_timer2->stop();
+    m_timer3->stop();
+    if (m_mail.initialised())
+        m_mail.NMailEndWinSock();
+    // Nothing is saved here: every setting and counter was written when it changed.
+    Forms::closeAll(this);
+    event->accept();
+}
+
+// ---------------------------------------------------------------------------------------
+// Pointer and clicks
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_picture1) {
+        if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter)
+            hideHint();
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto it = m_targets.constFind(watched);
+    if (it == m_targets.constEnd())
+        return QWidget::eventFilter(watched, event);
+
+    switch (event->type()) {
+    case QEvent::Enter:
+    case QEvent::MouseMove:
+        showHint(*it);
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (it->command && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            return true; // the label takes the press, so the release comes back to it
+        break;
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        auto* widget = static_cast<QWidget*>(watched);
+        if (it->command && mouse->button() == Qt::LeftButton &&
+            widget->rect().contains(mouse->position().toPoint())) {
+            // Copied: a command may run the event loop (the press animation) meanwhile.
+            const std::function<void()> command = it->command;
+            command();
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainForm::showHint(const Target& target) {
+    m_text3->setVisible(true);
+    if (target.blueHint)
+        setStatusColour(statusBlue());
+    m_text3->setText(target.hint);
+}
+
+void MainForm::hideHint() {
+    // The text stays; it is only hidden until the next hint or receive result replaces it.
+    m_text3->setVisible(false);
+    setStatusColour(statusRed());
+}
+
+void MainForm::setStatusColour(const QColor& colour) {
+    QPalette palette = m_text3->palette();
+    palette.setColor(QPalette::Text, colour);
+    m_text3->setPalette(palette);
+}
+
+QColor MainForm::statusBlue() {
+    return QColor(0, 0, 128);
+}
+
+QColor MainForm::statusRed() {
+    return QColor(255, 0, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Pictures
+
+void MainForm::setPicture(QLabel* picture, const QString& relativeFile) {
+    picture->setPixmap(QPixmap(ProgramFolder::resolve(relativeFile)));
+}
+
+void MainForm::pressAnimation(QLabel* picture, const QString& restingFile) {
+    setPicture(picture, kPressedPicture);
+    Pause::wait(100);
+    setPicture(picture, restingFile);
+}
+
+// ---------------------------------------------------------------------------------------
+// Timers
+
+QString MainForm::clockText(const QDateTime& moment) {
+    const QLocale locale = QLocale::system();
+    // The long time format carries seconds; its time-zone name is not wanted on a clock.
+    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+    timeFormat.remove(QRegularExpression(QStringLiteral("\\s*t+")));
+    return locale.toString(moment.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(moment.time(), timeFormat.trimmed());
+}
+
+void MainForm::tickClock() {
+    m_text4->setText(clockText(QDateTime::currentDateTime()));
+}
+
+void MainForm::tickReceivedHeart() {
+    // The received heart's tick (balance check, beat of Image4, flight of Image5, landing
+    // of Image9) belongs to the heart display and is filled in with it; until then the
+    // timer runs with nothing to do.
+}
+
+void MainForm::tickSentHeart() {
+    // The sent heart's tick (balance check, beat of Image3, flight of Image6, landing of
+    // Image8, the merged heart) belongs to the heart display and is filled in with it;
+    // until then the timer runs with nothing to do.
+}
+
+// ---------------------------------------------------------------------------------------
+// Commands. The picture buttons have already shown their press animation.
+
+void MainForm::receiveMail() {
+    // The receive cycle runs here once it is built.
+}
+
+void MainForm::composeMail() {
+    // Shows the compose window (WriteForm) once it exists.
+}
+
+void MainForm::showOthersSentBox() {
+    // The others sent box view (vbmdata5.data) in the viewer, with its own feedback on Image11.
+}
+
+void MainForm::showOthersInBox() {
+    // The others in-box view (vbmdata3.data) in the viewer, with its own feedback on Image12.
+}
+
+void MainForm::showPartnerInBox() {
+    // The partner in-box view (vbmdata2.data) in the viewer, with its own feedback on Image18.
+}
+
+void MainForm::showPartnerSentBox() {
+    // The partner sent box view (vbmdata4.data) in the viewer, with its own feedback on
+    // Image11.
+}
+
+void MainForm::showStorageBox() {
+    // The storage box view (vbmdata6.data) in the viewer, with its own feedback on Image12.
+}
+
+void MainForm::showAddressBook() {
+    // Shows the address book (FriendForm) once it exists.
+}
+
+void MainForm::showAttachments() {
+    // Shows the attachment browser (AttachForm) once it exists.
+}
+
+void MainForm::showPartnerSettings() {
+    // Shows the special-partner window (BunbetuForm) once it exists.
+}
+
+void MainForm::showSettings() {
+    // Shows the settings window (SetForm) once it exists.
+}
+
+void MainForm::showHelp() {
+    Forms::show<HelpForm>();
+}
+
+void MainForm::minimise() {
+    showMinimized();
+}
+
+void MainForm::openHomePage() {
+    QDesktopServices::openUrl(QUrl(kAuthorHomePage));
+}
+
+} // namespace kiku

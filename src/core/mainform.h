@@ -1,0 +1,133 @@
+#pragma once
+
+#include "maillib/nmail.h"
+
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class QDateTime;
+class QLabel;
+class QLineEdit;
+class QTimer;
+
+namespace kiku {
+
+// The author's home page, opened by the "HP" label. Placeholder until the author's own
+// address is filled in.
+inline const QString kAuthorHomePage = QStringLiteral("https://kikumail.example.jp/");
+
+// The main window: a fixed picture board whose commands are transparent caption labels laid
+// over pictures, the two partner counters, the red status line, the clock and the heart
+// pictures. Creating it is the program's start (counters, server settings, mail library,
+// the server and account windows when something is missing); closing it ends the program.
+class MainForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit MainForm(QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // The program's mail library, initialised at start and released when the window closes.
+    NMail& mailLibrary() { return m_mail; }
+
+    // The working copies of the partner counters (Text1 received, Text2 sent).
+    QLineEdit* receivedCountBox() const { return m_text1; }
+    QLineEdit* sentCountBox() const { return m_text2; }
+    // Text3: the red status line shared by the hover hints and the receive result.
+    QLineEdit* statusLine() const { return m_text3; }
+    // Text4: the date and time, below the board. Text5: the receive cycle's hidden work box.
+    QLineEdit* clockBox() const { return m_text4; }
+    QLineEdit* workBox() const { return m_text5; }
+    // A label or picture of the board by its name ("Label3", "Image4", "Picture1", ...).
+    QLabel* boardControl(const QString& name) const;
+
+    QTimer* clockTimer() const { return m_timer1; }
+    QTimer* receivedHeartTimer() const { return m_timer2; }
+    QTimer* sentHeartTimer() const { return m_timer3; }
+
+    // Loads a picture from the program folder ("\Data\R.gif") into a picture control; a
+    // missing or unreadable file leaves the control empty.
+    static void setPicture(QLabel* picture, const QString& relativeFile);
+    // The press animation of a picture button: the pressed picture for 100 ms, then the
+    // picture's resting image.
+    static void pressAnimation(QLabel* picture, const QString& restingFile);
+
+    // The clock's text for a moment: date and time in the system's formats.
+    static QString clockText(const QDateTime& moment);
+
+    // The status line's two colours: blue for the others in-box and storage hints, red
+    // otherwise.
+    static QColor statusBlue();
+    static QColor statusRed();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // One hover or command target of the board.
+    struct Target {
+        QString hint;
+        bool blueHint = false;
+        std::function<void()> command; // empty: hover only
+    };
+
+    void buildBoard();
+    void buildButtons();
+    void buildBoxes();
+    void startUp();
+    QLabel* addPicture(const char* name, const QString& file, QRect rect);
+    QLabel* addCaption(const char* name, const QString& caption, QRect rect);
+    void addTarget(QWidget* widget, const QString& hint, bool blueHint = false,
+                   std::function<void()> command = {});
+    void addFlashingButton(const char* label, const QString& caption, QRect rect,
+                           const QString& hint, const char* picture, const QString& restingFile,
+                           void (MainForm::*command)());
+
+    void showHint(const Target& target);
+    void hideHint();
+    void setStatusColour(const QColor& colour);
+
+    // Timer handlers.
+    void tickClock();
+    void tickReceivedHeart();
+    void tickSentHeart();
+
+    // Commands of the board.
+    void receiveMail();
+    void composeMail();
+    void showOthersSentBox();
+    void showOthersInBox();
+    void showPartnerInBox();
+    void showPartnerSentBox();
+    void showStorageBox();
+    void showAddressBook();
+    void showAttachments();
+    void showPartnerSettings();
+    void showSettings();
+    void showHelp();
+    void minimise();
+    void openHomePage();
+
+    NMail m_mail;
+    QHash<QString, QLabel*> m_board;
+    QHash<QObject*, Target> m_targets;
+    QLabel* m_picture1 = nullptr;
+    QLineEdit* m_text1 = nullptr;
+    QLineEdit* m_text2 = nullptr;
+    QLineEdit* m_text3 = nullptr;
+    QLineEdit* m_text4 = nullptr;
+    QLineEdit* m_text5 = nullptr;
+    QTimer* m_timer1 = nullptr;
+    QTimer* m_timer2 = nullptr;
+    QTimer* m_timer3 = nullptr;
+    // The dialogs start-up opened; brought above the board once it is on screen.
+    QList<QPointer<QWidget>> m_startUpDialogs;
+    bool m_shownOnce = false;
+};
+
+} // namespace kiku

@@ -1,0 +1,24 @@
+#include "core/messageboxprompter.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace kiku {
+
+QString MessageBoxPrompter::defaultTitle() {
+    return QStringLiteral("KikuMail");
+}
+
+bool MessageBoxPrompter::askYesNo(const QString& question) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("確認"), question,
+                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    return box.exec() == QMessageBox::Yes;
+}
+
+void MessageBoxPrompter::notify(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? defaultTitle() : title, text,
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+} // namespace kiku
