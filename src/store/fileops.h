@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace kiku {
+
+// Every file-system call the mailbox and address files make goes through this class, so
+// a test can make any one of them fail (see ScopedFileOps). The functions follow POSIX:
+// they return -1 and set errno on failure. The default implementation calls the system
+// directly; one virtual call per file operation is its whole cost.
+class FileOps {
+public:
+    virtual ~FileOps() = default;
+
+    virtual int open(const char* path, int flags, int mode = 0666);
+    virtual int close(int fd);
+    // Whole transfers: a short read or write is continued, so a result other than
+    // `size` means end of file (pread) or an error (-1).
+    virtual qint64 pread(int fd, char* buffer, qint64 size, qint64 offset);
+    virtual qint64 pwrite(int fd, const char* data, qint64 size, qint64 offset);
+    // Copies `size` bytes between two open files (in the kernel where it can). 0 or -1.
+    virtual int copyRange(int from, qint64 fromOffset, int to, qint64 toOffset, qint64 size);
+    virtual int fsync(int fd);
+    virtual int ftruncate(int fd, qint64 length);
+    // The size of an open file.
+    virtual int fileSize(int fd, qint64* size);
+    // Whether a path exists: 0 with *exists set, or -1 when it cannot be told.
+    virtual int exists(const char* path, bool* exists);
+    virtual int rename(const char* from, const char* to);
+    virtual int unlink(const char* path);
+    // Makes the entries of a folder (renames, new and removed files) durable.
+    virtual int syncFolder(const char* path);
+
+    // The implementation in use.
+    static FileOps& current();
+
+private:
+    friend class ScopedFileOps;
+    static FileOps* s_installed;
+};
+
+// Tests: routes every store file operation through `ops` while it lives.
+class ScopedFileOps {
+public:
+    explicit ScopedFileOps(FileOps& ops) : m_previous(FileOps::s_installed) {
+        FileOps::s_installed = &ops;
+    }
+    ~ScopedFileOps() { FileOps::s_installed = m_previous; }
+    ScopedFileOps(const ScopedFileOps&) = delete;
+    ScopedFileOps& operator=(const ScopedFileOps&) = delete;
+
+private:
+    FileOps* m_previous;
+};
+
+} // namespace kiku

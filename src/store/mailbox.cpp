@@ -1,0 +1,136 @@
+#include "store/mailbox.h"
+
+#include "store/fielddecode.h"
+
+namespace kiku {
+
+namespace {
+
+const std::array<BoxInfo, 5> kBoxes{{
+    {Box::OthersInbox, "vbmdata3.data", "VBMDATA3.TMP", 1, RecordLayout::Standard},
+    {Box::Storage, "vbmdata6.data", "VBMDATA6.TMP", 2, RecordLayout::Standard},
+    {Box::PartnerSent, "vbmdata4.data", "VBMDATA4.TMP", 3, RecordLayout::PartnerSend},
+    {Box::PartnerInbox, "vbmdata2.data", "VBMDATA2.TMP", 4, RecordLayout::Standard},
+    {Box::OthersSent, "vbmdata5.data", "VBMDATA5.TMP", 5, RecordLayout::Standard},
+}};
+
+RecordFileSpec specFor(const BoxInfo& info) {
+    RecordFileSpec spec;
+    spec.fileName = QString::fromLatin1(info.fileName);
+    spec.companionName = QString::fromLatin1(info.companionName);
+    spec.label = QStringLiteral("メールボックス %1").arg(spec.fileName);
+    spec.itemNoun = QStringLiteral("メール");
+    spec.recordSize = kMailRecordSize;
+    spec.liveOffset = mailLayout(info.layout).live.offset;
+    return spec;
+}
+
+} // namespace
+
+const std::array<BoxInfo, 5>& allBoxes() {
+    return kBoxes;
+}
+
+const BoxInfo& boxInfo(Box box) {
+    for (const BoxInfo& info : kBoxes) {
+        if (info.box == box)
+            return info;
+    }
+    Q_UNREACHABLE();
+}
+
+std::optional<Box> boxFromCode(int code) {
+    for (const BoxInfo& info : kBoxes) {
+        if (info.code == code)
+            return info.box;
+    }
+    return std::nullopt;
+}
+
+Mailbox::Mailbox(Box box) : m_box(box), m_file(specFor(boxInfo(box))) {}
+
+StoreResult Mailbox::count(int& messages) {
+    return m_file.count(messages);
+}
+
+StoreResult Mailbox::append(const MailRecord& record, int* number) {
+    const RecordLayout layout = info().layout;
+    return m_file.append(
+        [&](int) {
+            MailRecord r = record;
+            r.live = 1;
+            return encodeMail(r, layout);
+        },
+        number);
+}
+
+StoreResult appendToStorage(const MailRecord& record, int* number) {
+    RecordFile file(specFor(boxInfo(Box::Storage)));
+    return file.append(
+        [&](int n) {
+            MailRecord r = record;
+            r.live = qint16(n);
+            return encodeMail(r, RecordLayout::Standard);
+        },
+        number);
+}
+
+StoreResult Mailbox::read(int number, MailRecord& record) {
+    QByteArray bytes;
+    StoreResult r = m_file.read(number, bytes);
+    record = r ? decodeMail(bytes.constData(), info().layout) : MailRecord{};
+    return r;
+}
+
+StoreResult Mailbox::readAll(const std::function<bool(int, const MailRecord&)>& visit) {
+    const RecordLayout layout = info().layout;
+    return m_file.readAll(
+        [&](int number, const char* bytes) { return visit(number, decodeMail(bytes, layout)); });
+}
+
+BoxListing Mailbox::list() {
+    const MailLayout& l = mailLayout(info().layout);
+    // Read Subject, From and Date in one range where they lie together (the standard
+    // layout), otherwise field by field.
+    QList<FieldSpan> spans;
+    int subjectAt, fromAt, dateAt;
+    if (l.date.offset == l.subject.offset + l.subject.width &&
+        l.from.offset == l.date.offset + l.date.width) {
+        spans = {{l.subject.offset, l.subject.width + l.date.width + l.from.width}};
+        subjectAt = 0;
+        dateAt = l.subject.width;
+        fromAt = dateAt + l.date.width;
+    } else {
+        spans = {l.subject, l.from, l.date};
+        subjectAt = 0;
+        fromAt = l.subject.width;
+        dateAt = fromAt + l.from.width;
+    }
+    BoxListing listing;
+    QByteArray last;
+    listing.result = m_file.scan(
+        spans,
+        [&](int, const char* bytes) {
+            listing.lines.append({decodeCp932FieldCutAtZero(bytes + subjectAt, l.subject.width),
+                                  decodeCp932FieldCutAtZero(bytes + fromAt, l.from.width),
+                                  decodeCp932FieldCutAtZero(bytes + dateAt, l.date.width)});
+        },
+        &last);
+    if (!listing.result) {
+        listing.lines.clear();
+        return listing;
+    }
+    if (!last.isEmpty())
+        listing.last = decodeMail(last.constData(), info().layout);
+    return listing;
+}
+
+StoreResult Mailbox::remove(int number) {
+    return m_file.remove(number);
+}
+
+StoreResult Mailbox::removeAll() {
+    return m_file.removeAll();
+}
+
+} // namespace kiku

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "store/mailrecord.h"
+#include "store/recordfile.h"
+#include "store/storeresult.h"
+
+#include <QList>
+#include <QString>
+#include <array>
+#include <functional>
+#include <optional>
+
+namespace kiku {
+
+// The five mailboxes in the data folder ("\★MAilData\").
+enum class Box {
+    OthersInbox,  // vbmdata3.data, current-box code 1
+    Storage,      // vbmdata6.data, code 2 ("保管箱")
+    PartnerSent,  // vbmdata4.data, code 3, partner-send layout
+    PartnerInbox, // vbmdata2.data, code 4
+    OthersSent,   // vbmdata5.data, code 5
+};
+
+struct BoxInfo {
+    Box box;
+    const char* fileName;      // the box file in the data folder
+    const char* companionName; // its temporary companion, present only while compacting
+    qint16 code;               // the viewer's current-box code
+    RecordLayout layout;
+};
+
+// The table of the five boxes, in order of their current-box codes 1 … 5.
+const std::array<BoxInfo, 5>& allBoxes();
+const BoxInfo& boxInfo(Box box);
+// The box a current-box code names; nothing for any other value.
+std::optional<Box> boxFromCode(int code);
+
+// One line of the viewer's list: the three fields cut at their first zero character and
+// NOT trimmed (the list keeps the padding spaces).
+struct ListLine {
+    QString subject;
+    QString from;
+    QString date;
+};
+
+// Everything the viewer's fill-list needs: one line per record (line k = record k) and
+// the whole last record, which the window shows when the list is filled. On failure
+// `lines` is empty and `last` unset.
+struct BoxListing {
+    StoreResult result;
+    QList<ListLine> lines;
+    std::optional<MailRecord> last;
+};
+
+// One mailbox. Every call opens the file, does its work and closes it again; nothing is
+// held open between calls, and no record buffer is kept here (the viewer keeps the record
+// it shows). Record numbers are 1-based and equal the list positions.
+//
+// Failures come back in StoreResult::error as one Japanese sentence naming the box file,
+// for example:
+//   "メールボックス vbmdata3.data に書き込めません: ディスクの空き容量が足りません"
+//   "メールボックス vbmdata3.data を開けません: データフォルダ ★MAilData がありません"
+//   "メールボックス vbmdata3.data を読み込めません: …"
+//   "メールボックス vbmdata3.data に 5 番のメールはありません。"
+//   "メールボックス vbmdata3.data がいっぱいです（32767
+//   件）。不要なメールを削除してからやり直してください。" "メールボックス vbmdata3.data
+//   を一時ファイル VBMDATA3.TMP に移せません: …" "メールボックス vbmdata3.data を一時ファイル
+//   VBMDATA3.TMP から元に戻せません: …"
+// A failed call has changed nothing (see RecordFile for the rules that guarantee it).
+// StoreResult::notice, when not empty, is worth showing even after success, e.g.
+//   "メールボックス vbmdata3.data の末尾にあった不完全なデータ（100 バイト）を
+//    vbmdata3.data.partial に移しました。"
+class Mailbox {
+public:
+    explicit Mailbox(Box box);
+    const BoxInfo& info() const { return boxInfo(m_box); }
+
+    // Number of messages (whole records; a missing file counts as empty).
+    StoreResult count(int& messages);
+    // Stores a received or sent message after the last one with Live = 1; `number`
+    // receives its record number. The file is created when absent and synced before this
+    // returns. Refused when the box already holds 32767 messages.
+    StoreResult append(const MailRecord& record, int* number = nullptr);
+    // Message `number` (1-based), all four fields untrimmed.
+    StoreResult read(int number, MailRecord& record);
+    // visit(number, record) for every message in order; return false from visit to stop.
+    StoreResult readAll(const std::function<bool(int, const MailRecord&)>& visit);
+    // The viewer's list: only Subject, From and Date of each record are read from disk,
+    // plus the whole last record.
+    BoxListing list();
+    // Deletes message `number` (and any record already marked Live = 0) with one rewrite
+    // of the box through its temporary companion. Later messages move up by one.
+    StoreResult remove(int number);
+    // Deletes every message, leaving an empty box file.
+    StoreResult removeAll();
+
+private:
+    Box m_box;
+    RecordFile m_file;
+};
+
+// The move into the storage box ("保管箱", vbmdata6.data): appends the message with Live
+// set to its own record number. `number` receives that number.
+StoreResult appendToStorage(const MailRecord& record, int* number = nullptr);
+
+} // namespace kiku

@@ -1,0 +1,60 @@
+#include "store/mailrecord.h"
+
+#include "core/codec.h"
+#include "store/fielddecode.h"
+
+#include <cstring>
+
+namespace kiku {
+
+namespace {
+
+void put(QByteArray& record, FieldSpan span, const QString& text) {
+    const QByteArray bytes = codec::fixedWidthCp932(text, span.width);
+    std::memcpy(record.data() + span.offset, bytes.constData(), size_t(span.width));
+}
+
+QString get(const char* record, FieldSpan span) {
+    return decodeCp932Field(record + span.offset, span.width);
+}
+
+} // namespace
+
+const MailLayout& mailLayout(RecordLayout layout) {
+    return layout == RecordLayout::PartnerSend ? kPartnerSendLayout : kStandardLayout;
+}
+
+qint16 readLive16(const char* at) {
+    return qint16(quint16(uchar(at[0])) | quint16(uchar(at[1])) << 8);
+}
+
+void writeLive16(char* at, qint16 value) {
+    at[0] = char(quint16(value) & 0xFF);
+    at[1] = char(quint16(value) >> 8);
+}
+
+QByteArray encodeMail(const MailRecord& record, RecordLayout layout) {
+    const MailLayout& l = mailLayout(layout);
+    QByteArray bytes(kMailRecordSize, ' ');
+    put(bytes, l.subject, record.subject);
+    put(bytes, l.date, record.date);
+    put(bytes, l.from, record.from);
+    put(bytes, l.body, record.body);
+    bytes[l.lineBreak.offset] = '\r';
+    bytes[l.lineBreak.offset + 1] = '\n';
+    writeLive16(bytes.data() + l.live.offset, record.live);
+    return bytes;
+}
+
+MailRecord decodeMail(const char* bytes, RecordLayout layout) {
+    const MailLayout& l = mailLayout(layout);
+    MailRecord r;
+    r.subject = get(bytes, l.subject);
+    r.date = get(bytes, l.date);
+    r.from = get(bytes, l.from);
+    r.body = get(bytes, l.body);
+    r.live = readLive16(bytes + l.live.offset);
+    return r;
+}
+
+} // namespace kiku

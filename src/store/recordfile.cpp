@@ -1,0 +1,506 @@
+#include "store/recordfile.h"
+
+#include "core/paths.h"
+#include "store/fileops.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <vector>
+
+namespace kiku {
+
+namespace {
+
+FileOps& ops() {
+    return FileOps::current();
+}
+
+// Closes a descriptor that was only read from or whose writes were already synced and
+// checked: a failing close cannot lose data then, so its result does not matter.
+class FdGuard {
+public:
+    explicit FdGuard(int fd = -1) : m_fd(fd) {}
+    ~FdGuard() { reset(); }
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    int get() const { return m_fd; }
+    void reset(int fd = -1) {
+        if (m_fd >= 0)
+            ops().close(m_fd);
+        m_fd = fd;
+    }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+QString errnoText(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("ファイルまたはフォルダが見つかりません");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("アクセスが拒否されました");
+    case EROFS:
+        return QStringLiteral("読み取り専用の場所です");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("ディスクの空き容量が足りません");
+    case EIO:
+        return QStringLiteral("ディスクの読み書きに失敗しました");
+    case EBUSY:
+    case ETXTBSY:
+        return QStringLiteral("ファイルが使用中です");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("開いているファイルが多すぎます");
+    case EFBIG:
+        return QStringLiteral("ファイルが大きすぎます");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+QByteArray stripTrailingSlash(QByteArray path) {
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+// The data folder as the messages name it.
+const QString kFolderName = QStringLiteral("★MAilData");
+
+} // namespace
+
+RecordFile::Paths RecordFile::paths() const {
+    const auto resolve = [](const QString& relative) {
+        return QFile::encodeName(ProgramFolder::resolve(relative));
+    };
+    Paths p;
+    p.folder = stripTrailingSlash(resolve(paths::kDataFolder));
+    p.file = resolve(paths::kDataFolder + m_spec.fileName);
+    p.companion = resolve(paths::kDataFolder + m_spec.companionName);
+    p.transient = resolve(paths::kDataFolder + m_spec.fileName + QStringLiteral(".new"));
+    p.side = resolve(paths::kDataFolder + m_spec.fileName + QStringLiteral(".partial"));
+    return p;
+}
+
+QString RecordFile::reason(int error, const Paths& p) const {
+    if (error == ENOENT) {
+        bool folderThere = true;
+        if (ops().exists(p.folder.constData(), &folderThere) == 0 && !folderThere)
+            return QStringLiteral("データフォルダ %1 がありません").arg(kFolderName);
+    }
+    return errnoText(error);
+}
+
+// `pattern` holds %1 for the file's label; the reason follows a colon.
+QString RecordFile::failure(const QString& pattern, int error, const Paths& p) const {
+    return pattern.arg(m_spec.label) + QStringLiteral(": ") + reason(error, p);
+}
+
+StoreResult RecordFile::noSuchRecord(int number) const {
+    return StoreResult::failure(QStringLiteral("%1 に %2 番の%3はありません。")
+                                    .arg(m_spec.label)
+                                    .arg(number)
+                                    .arg(m_spec.itemNoun));
+}
+
+StoreResult RecordFile::recover(bool* exists) {
+    const Paths p = paths();
+    bool fileThere = false;
+    if (ops().exists(p.file.constData(), &fileThere) < 0)
+        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
+    if (exists)
+        *exists = fileThere;
+    if (fileThere)
+        return {};
+    bool companionThere = false;
+    if (ops().exists(p.companion.constData(), &companionThere) < 0)
+        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
+    if (!companionThere)
+        return {};
+    // An interrupted compaction: the companion holds the whole old file.
+    const QString pattern = QStringLiteral("%1 を一時ファイル %2 から元に戻せません")
+                                .replace(QStringLiteral("%2"), m_spec.companionName);
+    if (ops().rename(p.companion.constData(), p.file.constData()) < 0)
+        return StoreResult::failure(failure(pattern, errno, p));
+    if (ops().syncFolder(p.folder.constData()) < 0)
+        return StoreResult::failure(failure(pattern, errno, p));
+    if (exists)
+        *exists = true;
+    return {};
+}
+
+StoreResult RecordFile::openForReading(const Paths& p, int& fd, qint64& size) {
+    fd = -1;
+    size = 0;
+    bool there = false;
+    if (StoreResult r = recover(&there); !r)
+        return r;
+    if (!there) {
+        bool folderThere = false;
+        if (ops().exists(p.folder.constData(), &folderThere) < 0 || !folderThere)
+            return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), ENOENT, p));
+        return {};
+    }
+    fd = ops().open(p.file.constData(), O_RDONLY);
+    if (fd < 0)
+        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
+    if (ops().fileSize(fd, &size) < 0) {
+        const int e = errno;
+        ops().close(fd);
+        fd = -1;
+        return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), e, p));
+    }
+    return {};
+}
+
+StoreResult RecordFile::count(int& records) {
+    records = 0;
+    const Paths p = paths();
+    int fd = -1;
+    qint64 size = 0;
+    StoreResult r = openForReading(p, fd, size);
+    FdGuard guard(fd);
+    if (r)
+        records = int(size / m_spec.recordSize);
+    return r;
+}
+
+StoreResult RecordFile::read(int number, QByteArray& record) {
+    record.clear();
+    const Paths p = paths();
+    int fd = -1;
+    qint64 size = 0;
+    if (StoreResult r = openForReading(p, fd, size); !r)
+        return r;
+    FdGuard guard(fd);
+    const qint64 whole = size / m_spec.recordSize;
+    if (number < 1 || number > whole)
+        return noSuchRecord(number);
+    QByteArray bytes(m_spec.recordSize, Qt::Uninitialized);
+    const qint64 got =
+        ops().pread(fd, bytes.data(), m_spec.recordSize, qint64(number - 1) * m_spec.recordSize);
+    if (got != m_spec.recordSize)
+        return StoreResult::failure(
+            failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+    record = bytes;
+    return {};
+}
+
+StoreResult RecordFile::readAll(const std::function<bool(int, const char*)>& visit) {
+    const Paths p = paths();
+    int fd = -1;
+    qint64 size = 0;
+    if (StoreResult r = openForReading(p, fd, size); !r)
+        return r;
+    FdGuard guard(fd);
+    const qint64 recordSize = m_spec.recordSize;
+    const qint64 whole = size / recordSize;
+    // Read about a megabyte at a time rather than one record per call.
+    const qint64 perChunk = qMax<qint64>(1, (1 << 20) / recordSize);
+    std::vector<char> buffer(size_t(qMin(whole, perChunk) * recordSize));
+    for (qint64 first = 0; first < whole; first += perChunk) {
+        const qint64 n = qMin(perChunk, whole - first);
+        const qint64 got = ops().pread(fd, buffer.data(), n * recordSize, first * recordSize);
+        if (got != n * recordSize)
+            return StoreResult::failure(
+                failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+        for (qint64 i = 0; i < n; ++i) {
+            if (!visit(int(first + i + 1), buffer.data() + i * recordSize))
+                return {};
+        }
+    }
+    return {};
+}
+
+StoreResult RecordFile::scan(const QList<FieldSpan>& spans,
+                             const std::function<void(int, const char*)>& visit,
+                             QByteArray* lastRecord) {
+    if (lastRecord)
+        lastRecord->clear();
+    const Paths p = paths();
+    int fd = -1;
+    qint64 size = 0;
+    if (StoreResult r = openForReading(p, fd, size); !r)
+        return r;
+    FdGuard guard(fd);
+    const qint64 recordSize = m_spec.recordSize;
+    const qint64 whole = size / recordSize;
+    int total = 0;
+    for (const FieldSpan& s : spans)
+        total += s.width;
+    std::vector<char> buffer(size_t(qMax(total, 1)));
+    for (qint64 k = 0; k < whole; ++k) {
+        char* dst = buffer.data();
+        for (const FieldSpan& s : spans) {
+            const qint64 got = ops().pread(fd, dst, s.width, k * recordSize + s.offset);
+            if (got != s.width)
+                return StoreResult::failure(
+                    failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+            dst += s.width;
+        }
+        visit(int(k + 1), buffer.data());
+    }
+    if (lastRecord && whole > 0) {
+        QByteArray bytes(m_spec.recordSize, Qt::Uninitialized);
+        const qint64 got = ops().pread(fd, bytes.data(), recordSize, (whole - 1) * recordSize);
+        if (got != recordSize)
+            return StoreResult::failure(
+                failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+        *lastRecord = bytes;
+    }
+    return {};
+}
+
+StoreResult RecordFile::moveTailAside(const Paths& p, int fd, qint64 wholeBytes, qint64 tailBytes) {
+    const QString sideName = m_spec.fileName + QStringLiteral(".partial");
+    const QString savePattern = QStringLiteral("%1 の末尾の不完全なデータを %2 に保存できません")
+                                    .replace(QStringLiteral("%2"), sideName);
+    QByteArray tail(tailBytes, Qt::Uninitialized);
+    const qint64 got = ops().pread(fd, tail.data(), tailBytes, wholeBytes);
+    if (got != tailBytes)
+        return StoreResult::failure(
+            failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+
+    const int side = ops().open(p.side.constData(), O_WRONLY | O_CREAT);
+    if (side < 0)
+        return StoreResult::failure(failure(savePattern, errno, p));
+    qint64 sideSize = 0;
+    bool saved = ops().fileSize(side, &sideSize) == 0 &&
+                 ops().pwrite(side, tail.constData(), tailBytes, sideSize) == tailBytes &&
+                 ops().fsync(side) == 0;
+    int error = errno;
+    if (!saved)
+        ops().ftruncate(side, sideSize); // best effort: drop what was half appended
+    if (ops().close(side) < 0 && saved) {
+        saved = false;
+        error = errno;
+    }
+    if (saved && ops().syncFolder(p.folder.constData()) < 0) {
+        saved = false;
+        error = errno;
+    }
+    if (!saved)
+        return StoreResult::failure(failure(savePattern, error, p));
+
+    // The tail is safe in the side file; cut it off the file itself.
+    if (ops().ftruncate(fd, wholeBytes) < 0 || ops().fsync(fd) < 0)
+        return StoreResult::failure(failure(QStringLiteral("%1 に書き込めません"), errno, p));
+    StoreResult r;
+    r.notice = QStringLiteral("%1 の末尾にあった不完全なデータ（%2 バイト）を %3 に移しました。")
+                   .arg(m_spec.label)
+                   .arg(tailBytes)
+                   .arg(sideName);
+    return r;
+}
+
+StoreResult RecordFile::append(const std::function<QByteArray(int)>& build, int* number) {
+    if (number)
+        *number = 0;
+    const Paths p = paths();
+    bool existed = false;
+    if (StoreResult r = recover(&existed); !r)
+        return r;
+    const QString writeFailed = QStringLiteral("%1 に書き込めません");
+    const int fd = ops().open(p.file.constData(), O_RDWR | O_CREAT);
+    if (fd < 0)
+        return StoreResult::failure(failure(writeFailed, errno, p));
+    FdGuard guard(fd); // replaced by a checked close once something was written
+    if (!existed && ops().syncFolder(p.folder.constData()) < 0)
+        return StoreResult::failure(failure(writeFailed, errno, p));
+    qint64 size = 0;
+    if (ops().fileSize(fd, &size) < 0)
+        return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), errno, p));
+
+    const qint64 recordSize = m_spec.recordSize;
+    qint64 whole = size / recordSize;
+    StoreResult result;
+    if (size % recordSize != 0) {
+        result = moveTailAside(p, fd, whole * recordSize, size % recordSize);
+        if (!result)
+            return result;
+    }
+    if (whole >= m_spec.maxRecords) {
+        StoreResult full = StoreResult::failure(
+            QStringLiteral("%1 がいっぱいです（%2 件）。不要な%3を削除してからやり直してください。")
+                .arg(m_spec.label)
+                .arg(m_spec.maxRecords)
+                .arg(m_spec.itemNoun));
+        full.notice = result.notice;
+        return full;
+    }
+    const int n = int(whole + 1);
+    const QByteArray bytes = build(n);
+    Q_ASSERT(bytes.size() == recordSize);
+    const qint64 offset = whole * recordSize;
+    if (ops().pwrite(fd, bytes.constData(), recordSize, offset) != recordSize ||
+        ops().fsync(fd) < 0) {
+        const int e = errno;
+        // Take back whatever reached the file; if even that fails, the half record is
+        // a partial tail that the next write moves aside.
+        if (ops().ftruncate(fd, offset) == 0)
+            ops().fsync(fd);
+        StoreResult failed = StoreResult::failure(failure(writeFailed, e, p));
+        failed.notice = result.notice;
+        return failed;
+    }
+    if (ops().close(guard.release()) < 0) {
+        StoreResult failed = StoreResult::failure(failure(writeFailed, errno, p));
+        failed.notice = result.notice;
+        return failed;
+    }
+    if (number)
+        *number = n;
+    return result;
+}
+
+StoreResult RecordFile::remove(int number) {
+    const Paths p = paths();
+    bool existed = false;
+    if (StoreResult r = recover(&existed); !r)
+        return r;
+    if (!existed)
+        return noSuchRecord(number);
+    const int fd = ops().open(p.file.constData(), O_RDWR);
+    if (fd < 0)
+        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
+    FdGuard guard(fd);
+    qint64 size = 0;
+    if (ops().fileSize(fd, &size) < 0)
+        return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), errno, p));
+    const qint64 recordSize = m_spec.recordSize;
+    const qint64 whole = size / recordSize;
+    if (number < 1 || number > whole)
+        return noSuchRecord(number);
+
+    // Records already marked 0 by an interrupted operation go too.
+    QList<bool> keep(whole, true);
+    for (qint64 k = 0; k < whole; ++k) {
+        char live[2];
+        const qint64 got = ops().pread(fd, live, 2, k * recordSize + m_spec.liveOffset);
+        if (got != 2)
+            return StoreResult::failure(
+                failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+        keep[k] = k + 1 != number && readLive16(live) != 0;
+    }
+    StoreResult result;
+    if (size % recordSize != 0) {
+        result = moveTailAside(p, fd, whole * recordSize, size % recordSize);
+        if (!result)
+            return result;
+    }
+    StoreResult rebuilt = rebuild(p, fd, keep);
+    rebuilt.addNotice(result.notice);
+    return rebuilt;
+}
+
+StoreResult RecordFile::removeAll() {
+    const Paths p = paths();
+    bool existed = false;
+    if (StoreResult r = recover(&existed); !r)
+        return r;
+    if (!existed)
+        return {};
+    const int fd = ops().open(p.file.constData(), O_RDWR);
+    if (fd < 0)
+        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
+    FdGuard guard(fd);
+    qint64 size = 0;
+    if (ops().fileSize(fd, &size) < 0)
+        return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), errno, p));
+    const qint64 whole = size / m_spec.recordSize;
+    StoreResult result;
+    if (size % m_spec.recordSize != 0) {
+        result = moveTailAside(p, fd, whole * m_spec.recordSize, size % m_spec.recordSize);
+        if (!result)
+            return result;
+    }
+    if (whole == 0)
+        return result;
+    StoreResult rebuilt = rebuild(p, fd, QList<bool>(whole, false));
+    rebuilt.addNotice(result.notice);
+    return rebuilt;
+}
+
+// Compaction: the old file becomes the companion, the kept records are copied into a new
+// file that is synced and renamed into place, then the companion goes. `fd` is the open
+// old file; its records are read through it even after the rename.
+StoreResult RecordFile::rebuild(const Paths& p, int fd, const QList<bool>& keep) {
+    if (!keep.contains(false))
+        return {};
+    const QString writeFailed = QStringLiteral("%1 に書き込めません");
+    const QString companionNote =
+        QStringLiteral("元の内容は一時ファイル %1 に残っており、次に開くときに元に戻します。")
+            .arg(m_spec.companionName);
+
+    if (ops().rename(p.file.constData(), p.companion.constData()) < 0)
+        return StoreResult::failure(
+            failure(QStringLiteral("%1 を一時ファイル %2 に移せません")
+                        .replace(QStringLiteral("%2"), m_spec.companionName),
+                    errno, p));
+
+    int out = -1;
+    bool replaced = false;
+    // Puts the old file back after a failure; returns the message to report.
+    const auto undo = [&](const QString& pattern, int error) {
+        QString text = failure(pattern, error, p);
+        if (out >= 0)
+            ops().close(out);
+        if (!replaced)
+            ops().unlink(p.transient.constData()); // only an unfinished copy: may fail
+        if (ops().rename(p.companion.constData(), p.file.constData()) == 0) {
+            ops().syncFolder(p.folder.constData()); // if lost, the next open restores
+        } else if (!replaced) {
+            text += QStringLiteral("。") + companionNote;
+        }
+        return StoreResult::failure(text);
+    };
+
+    if (ops().syncFolder(p.folder.constData()) < 0)
+        return undo(writeFailed, errno);
+    out = ops().open(p.transient.constData(), O_WRONLY | O_CREAT | O_TRUNC);
+    if (out < 0)
+        return undo(writeFailed, errno);
+
+    // Copy runs of kept records in one call each.
+    const qint64 recordSize = m_spec.recordSize;
+    qint64 written = 0;
+    for (qint64 k = 0; k < keep.size();) {
+        if (!keep[k]) {
+            ++k;
+            continue;
+        }
+        qint64 end = k;
+        while (end < keep.size() && keep[end])
+            ++end;
+        const qint64 bytes = (end - k) * recordSize;
+        if (ops().copyRange(fd, k * recordSize, out, written, bytes) < 0)
+            return undo(writeFailed, errno);
+        written += bytes;
+        k = end;
+    }
+    if (ops().fsync(out) < 0)
+        return undo(writeFailed, errno);
+    const int closing = std::exchange(out, -1);
+    if (ops().close(closing) < 0)
+        return undo(writeFailed, errno);
+    if (ops().rename(p.transient.constData(), p.file.constData()) < 0)
+        return undo(writeFailed, errno);
+    replaced = true;
+    if (ops().syncFolder(p.folder.constData()) < 0)
+        return undo(writeFailed, errno);
+
+    StoreResult result;
+    if (ops().unlink(p.companion.constData()) < 0)
+        result.notice = QStringLiteral("一時ファイル %1 を削除できません: %2")
+                            .arg(m_spec.companionName, reason(errno, p));
+    return result;
+}
+
+} // namespace kiku

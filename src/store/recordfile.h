@@ -1,0 +1,89 @@
+#pragma once
+
+#include "store/mailrecord.h"
+#include "store/storeresult.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+
+namespace kiku {
+
+// What distinguishes one fixed-record file of the data folder from another.
+struct RecordFileSpec {
+    QString fileName;      // "vbmdata3.data"
+    QString companionName; // "VBMDATA3.TMP", the copy that exists only while compacting
+    QString label;         // "メールボックス vbmdata3.data", the file as messages name it
+    QString itemNoun;      // "メール" or "データ", what one record is called in messages
+    int recordSize = 0;
+    int liveOffset = 0;     // the 16-bit Live marker; 0 means "drop at the next compaction"
+    int maxRecords = 32767; // record numbers are 16-bit
+};
+
+// A file of fixed-length records in the data folder with a temporary companion: the one
+// implementation behind the five mailboxes and the address file.
+//
+// Safety rules every operation keeps:
+// - A file that is missing while its companion exists is restored from the companion
+//   before anything else touches it (an interrupted compaction).
+// - Compaction renames the file to its companion, builds the new file under a transient
+//   name ("<file>.new"), syncs it, renames it into place, syncs the folder and only then
+//   removes the companion. At every instant either the file is whole (old or new) or it
+//   is missing and the companion holds the old contents. A failure puts the old file
+//   back, or leaves the companion for the next open to restore.
+// - A trailing partial record (length not a multiple of the record size) is never read
+//   as a record. Before anything is written the partial tail is appended to a side file
+//   "<file>.partial" (synced) and cut off, and the operation's notice says so.
+// - Appends and compactions are synced before they report success.
+// - Reading does not create the file: a missing file reads as empty, a missing data
+//   folder is an error.
+class RecordFile {
+public:
+    explicit RecordFile(RecordFileSpec spec) : m_spec(std::move(spec)) {}
+    const RecordFileSpec& spec() const { return m_spec; }
+
+    // Number of whole records.
+    StoreResult count(int& records);
+    // Record `number` (1-based).
+    StoreResult read(int number, QByteArray& record);
+    // visit(number, bytes) for every whole record in file order, whatever its Live value;
+    // visit returns false to stop early.
+    StoreResult readAll(const std::function<bool(int, const char*)>& visit);
+    // For listings: for every whole record, reads only the given byte ranges and hands
+    // them, concatenated in the order given, to visit(number, bytes). When `lastRecord`
+    // is given it receives the whole last record (empty for an empty file).
+    StoreResult scan(const QList<FieldSpan>& spans,
+                     const std::function<void(int, const char*)>& visit, QByteArray* lastRecord);
+    // Writes build(n) as record n = count + 1; `number` receives n. Refuses a record
+    // beyond maxRecords. Creates the file when absent (never the folder).
+    StoreResult append(const std::function<QByteArray(int)>& build, int* number = nullptr);
+    // Drops record `number` and every record whose Live is 0: one rewrite of the file.
+    StoreResult remove(int number);
+    // Drops every record, leaving an empty file (a missing file stays missing).
+    StoreResult removeAll();
+    // Restores the file from its companion when the file is missing. Every operation
+    // above starts with it; `exists` receives whether the file is there afterwards.
+    StoreResult recover(bool* exists = nullptr);
+
+private:
+    struct Paths {
+        QByteArray folder;
+        QByteArray file;
+        QByteArray companion;
+        QByteArray transient;
+        QByteArray side;
+    };
+    Paths paths() const;
+    QString failure(const QString& pattern, int error, const Paths& p) const;
+    QString reason(int error, const Paths& p) const;
+    StoreResult noSuchRecord(int number) const;
+    // Opens the file for reading; fd -1 with an ok result means "no file yet".
+    StoreResult openForReading(const Paths& p, int& fd, qint64& size);
+    StoreResult moveTailAside(const Paths& p, int fd, qint64 wholeBytes, qint64 tailBytes);
+    StoreResult rebuild(const Paths& p, int fd, const QList<bool>& keep);
+
+    RecordFileSpec m_spec;
+};
+
+} // namespace kiku
