@@ -272,12 +272,24 @@ StoreResult RecordFile::moveTailAside(const Paths& p, int fd, qint64 wholeBytes,
     if (side < 0)
         return StoreResult::failure(failure(savePattern, errno, p));
     qint64 sideSize = 0;
-    bool saved = ops().fileSize(side, &sideSize) == 0 &&
-                 ops().pwrite(side, tail.constData(), tailBytes, sideSize) == tailBytes &&
+    if (ops().fileSize(side, &sideSize) < 0) {
+        const int e = errno;
+        ops().close(side);
+        return StoreResult::failure(failure(savePattern, e, p));
+    }
+    // Takes the side file back to what it held before, so that the tail is never in two
+    // places after a failure; best effort, a copy too many loses nothing.
+    const auto forgetCopy = [&] {
+        const int again = ops().open(p.side.constData(), O_WRONLY);
+        if (again >= 0) {
+            if (ops().ftruncate(again, sideSize) == 0)
+                ops().fsync(again);
+            ops().close(again);
+        }
+    };
+    bool saved = ops().pwrite(side, tail.constData(), tailBytes, sideSize) == tailBytes &&
                  ops().fsync(side) == 0;
     int error = errno;
-    if (!saved)
-        ops().ftruncate(side, sideSize); // best effort: drop what was half appended
     if (ops().close(side) < 0 && saved) {
         saved = false;
         error = errno;
@@ -286,12 +298,20 @@ StoreResult RecordFile::moveTailAside(const Paths& p, int fd, qint64 wholeBytes,
         saved = false;
         error = errno;
     }
-    if (!saved)
+    if (!saved) {
+        forgetCopy();
         return StoreResult::failure(failure(savePattern, error, p));
+    }
 
     // The tail is safe in the side file; cut it off the file itself.
-    if (ops().ftruncate(fd, wholeBytes) < 0 || ops().fsync(fd) < 0)
-        return StoreResult::failure(failure(QStringLiteral("%1 に書き込めません"), errno, p));
+    const QString writeFailed = QStringLiteral("%1 に書き込めません");
+    if (ops().ftruncate(fd, wholeBytes) < 0) {
+        const int e = errno;
+        forgetCopy();
+        return StoreResult::failure(failure(writeFailed, e, p));
+    }
+    if (ops().fsync(fd) < 0)
+        return StoreResult::failure(failure(writeFailed, errno, p));
     StoreResult r;
     r.notice = QStringLiteral("%1 の末尾にあった不完全なデータ（%2 バイト）を %3 に移しました。")
                    .arg(m_spec.label)

@@ -1,0 +1,147 @@
+#include "core/codec.h"
+#include "core/text.h"
+#include "store/fielddecode.h"
+#include "store/mailrecord.h"
+
+#include <QList>
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+
+using namespace kiku;
+
+namespace {
+
+QByteArray field(const QByteArray& content, int width) {
+    return content + QByteArray(width - content.size(), ' ');
+}
+
+// A record laid out byte by byte the way the Windows program writes it.
+QByteArray windowsRecord(const QByteArray& subject, const QByteArray& date, const QByteArray& from,
+                         const QByteArray& body, RecordLayout layout, qint16 live) {
+    QByteArray liveBytes(2, '\0');
+    liveBytes[0] = char(live & 0xFF);
+    liveBytes[1] = char((live >> 8) & 0xFF);
+    if (layout == RecordLayout::Standard)
+        return field(subject, 100) + field(date, 90) + field(from, 90) + field(body, 32000) +
+               "\r\n" + liveBytes;
+    return field(subject, 100) + field(from, 90) + field(body, 32000) + "\r\n" + field(date, 90) +
+           liveBytes;
+}
+
+} // namespace
+
+TEST(MailRecord, StandardLayoutBytes) {
+    MailRecord r;
+    r.subject = QStringLiteral("abc");
+    r.date = QStringLiteral("D");
+    r.from = QStringLiteral("F");
+    r.body = QStringLiteral("B");
+    const QByteArray bytes = encodeMail(r, RecordLayout::Standard);
+    ASSERT_EQ(bytes.size(), 32284);
+    EXPECT_EQ(bytes.mid(0, 100), field("abc", 100));
+    EXPECT_EQ(bytes.mid(100, 90), field("D", 90));
+    EXPECT_EQ(bytes.mid(190, 90), field("F", 90));
+    EXPECT_EQ(bytes.mid(280, 32000), field("B", 32000));
+    EXPECT_EQ(bytes.mid(32280, 2), QByteArray("\r\n"));
+    EXPECT_EQ(bytes.mid(32282, 2), QByteArray("\x01\x00", 2));
+}
+
+TEST(MailRecord, PartnerSendLayoutKeepsDateBehindTheLineBreak) {
+    MailRecord r;
+    r.subject = QStringLiteral("abc");
+    r.date = QStringLiteral("2024/01/02 03:04:05");
+    r.from = QStringLiteral("partner@example.jp");
+    r.body = QStringLiteral("body");
+    r.live = 258; // 0x0102: checks the byte order too
+    const QByteArray bytes = encodeMail(r, RecordLayout::PartnerSend);
+    ASSERT_EQ(bytes.size(), 32284);
+    EXPECT_EQ(bytes.mid(0, 100), field("abc", 100));
+    EXPECT_EQ(bytes.mid(100, 90), field("partner@example.jp", 90));
+    EXPECT_EQ(bytes.mid(190, 32000), field("body", 32000));
+    EXPECT_EQ(bytes.mid(32190, 2), QByteArray("\r\n"));
+    EXPECT_EQ(bytes.mid(32192, 90), field("2024/01/02 03:04:05", 90));
+    EXPECT_EQ(bytes.mid(32282, 2), QByteArray("\x02\x01", 2));
+    // Both layouts map onto the same fields.
+    EXPECT_EQ(
+        decodeMail(bytes.constData(), RecordLayout::PartnerSend),
+        decodeMail(encodeMail(r, RecordLayout::Standard).constData(), RecordLayout::Standard));
+}
+
+TEST(MailRecord, ShiftJisRecordWrittenOnWindowsReadsBackAndReencodesToTheSameBytes) {
+    // テスト件名～①髙≒ｶﾅ＼ / 山田太郎 <taro@example.jp> / 本文です。CR LF 二行目
+    const QByteArray subject("\x83\x65\x83\x58\x83\x67\x8c\x8f\x96\xbc\x81\x60\x87\x40\xfb\xfc"
+                             "\x81\xe0\xb6\xc5\x81\x5f");
+    const QByteArray from("\x8e\x52\x93\x63\x91\xbe\x98\x59 <taro@example.jp>");
+    const QByteArray date("Tue, 02 Jan 2024 09:30:00 +0900");
+    const QByteArray body("\x96\x7b\x95\xb6\x82\xc5\x82\xb7\x81\x42\r\n\x93\xf1\x8d\x73\x96\xda");
+    const QString subjectText = QStringLiteral("テスト件名～①髙≒ｶﾅ＼");
+    for (RecordLayout layout : {RecordLayout::Standard, RecordLayout::PartnerSend}) {
+        for (qint16 live : {qint16(1), qint16(3), qint16(-2)}) {
+            const QByteArray bytes = windowsRecord(subject, date, from, body, layout, live);
+            const MailRecord r = decodeMail(bytes.constData(), layout);
+            EXPECT_EQ(trimSpaces(r.subject), subjectText);
+            EXPECT_EQ(r.subject.size(), subjectText.size() + (100 - subject.size()));
+            EXPECT_EQ(trimSpaces(r.from), QStringLiteral("山田太郎 <taro@example.jp>"));
+            EXPECT_EQ(trimSpaces(r.date), QString::fromLatin1(date));
+            EXPECT_EQ(trimSpaces(r.body), QStringLiteral("本文です。\r\n二行目"));
+            EXPECT_EQ(r.live, live);
+            EXPECT_EQ(encodeMail(r, layout), bytes);
+        }
+    }
+}
+
+TEST(MailRecord, LongJapaneseSubjectIsCutAtTheFieldWidthWithoutSplittingACharacter) {
+    MailRecord r;
+    r.subject = QString(100, QChar(0x3042)); // 100 × "あ" = 200 bytes in Shift-JIS
+    QByteArray bytes = encodeMail(r, RecordLayout::Standard);
+    QByteArray expected;
+    for (int i = 0; i < 50; ++i)
+        expected += "\x82\xa0";
+    EXPECT_EQ(bytes.mid(0, 100), expected);
+    EXPECT_EQ(bytes.mid(100, 90), QByteArray(90, ' ')); // Date untouched by the overflow
+
+    // An odd byte budget: the double-byte character that would straddle the end is left
+    // out and its place padded.
+    r.subject = QStringLiteral("a") + QString(60, QChar(0x3042));
+    bytes = encodeMail(r, RecordLayout::Standard);
+    EXPECT_EQ(bytes.mid(0, 1), QByteArray("a"));
+    EXPECT_EQ(bytes.mid(1, 98), expected.left(98));
+    EXPECT_EQ(bytes.at(99), ' ');
+}
+
+TEST(MailRecord, CharactersOutsideShiftJisBecomeQuestionMarks) {
+    MailRecord r;
+    r.subject = QStringLiteral("a😀b");
+    const QByteArray bytes = encodeMail(r, RecordLayout::Standard);
+    EXPECT_EQ(bytes.mid(0, 4), QByteArray("a?b "));
+}
+
+TEST(FieldDecode, AgreesWithTheCodecOnAnyBytes) {
+    // Text, broken sequences, lone lead bytes at the end, zero bytes, high single bytes.
+    QList<QByteArray> samples = {
+        QByteArray("plain ascii   "),
+        QByteArray("\x83\x65\x83\x58\x83\x67"),
+        QByteArray("\x83"),
+        QByteArray("abc\x83"),
+        QByteArray("\x83\x0a\x41"),
+        QByteArray("\x80\xa0\xfd\xfe\xff"),
+        QByteArray("\x82\xa0\x00\x82\xa0", 5),
+        QByteArray("\xf0\x40\xf9\xfc"), // user-defined area
+        QByteArray("\xa1\xdf\xb6"),
+        QByteArray(),
+    };
+    QRandomGenerator random(1234);
+    for (int i = 0; i < 2000; ++i) {
+        QByteArray b(int(random.bounded(1, 40)), Qt::Uninitialized);
+        for (char& c : b)
+            c = char(random.bounded(256));
+        samples.append(b);
+    }
+    for (const QByteArray& b : samples) {
+        EXPECT_EQ(decodeCp932Field(b.constData(), b.size()), codec::fromCp932(b))
+            << b.toHex(' ').toStdString();
+        EXPECT_EQ(decodeCp932FieldCutAtZero(b.constData(), b.size()),
+                  cutAtZero(codec::fromCp932(b)))
+            << b.toHex(' ').toStdString();
+    }
+}
