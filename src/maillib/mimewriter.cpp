@@ -1,0 +1,638 @@
+#include "maillib/mimewriter.h"
+
+#include "core/codec.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <atomic>
+
+namespace kiku {
+
+namespace {
+
+// Header lines are kept under 76 characters (CR LF not counted).
+constexpr int kMaxLine = 75;
+// A word shorter than this is not worth starting at the end of a line: fold first.
+constexpr int kMinWordRoom = 30;
+// RFC 5322's hard limit for a line of 7-bit text.
+constexpr int kMaxBodyLine = 998;
+
+const QByteArray kJisCharset = QByteArrayLiteral("ISO-2022-JP");
+const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+
+bool isPrintableAscii(const QString& text) {
+    for (QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// Text that may stand in a header as it is: printable ASCII that no reader would take for
+// an encoded word.
+bool canGoRaw(const QString& text) {
+    return isPrintableAscii(text) && !text.contains(QLatin1String("=?"));
+}
+
+// CR LF, a lone CR and a lone LF all become CR LF.
+QString normalisedLineEnds(const QString& text) {
+    QString out;
+    out.reserve(text.size() + text.size() / 32);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r')) {
+            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            out += QLatin1String("\r\n");
+        } else if (c == QLatin1Char('\n')) {
+            out += QLatin1String("\r\n");
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Base64 in lines of 76 characters joined by CR LF, without a final line end.
+QByteArray wrappedBase64(const QByteArray& bytes) {
+    const QByteArray plain = bytes.toBase64();
+    QByteArray out;
+    out.reserve(plain.size() + plain.size() / 38 + 2);
+    for (qsizetype i = 0; i < plain.size(); i += 76) {
+        if (i > 0)
+            out += kCrLf;
+        out += plain.mid(i, 76);
+    }
+    return out;
+}
+
+qsizetype longestLine(const QByteArray& bytes) {
+    qsizetype longest = 0;
+    qsizetype start = 0;
+    while (start <= bytes.size()) {
+        qsizetype end = bytes.indexOf(kCrLf, start);
+        if (end < 0)
+            end = bytes.size();
+        longest = qMax(longest, end - start);
+        start = end + 2;
+    }
+    return longest;
+}
+
+// One RFC 2047 B word for the longest run of code points from `pos` that fits in `room`
+// characters (always at least one code point). Advances `pos`.
+QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, bool jis) {
+    const QByteArray prefix =
+        jis ? QByteArrayLiteral("=?ISO-2022-JP?B?") : QByteArrayLiteral("=?UTF-8?B?");
+    const int overhead = int(prefix.size()) + 2;
+    auto encodeRun = [&](qsizetype count) {
+        const QString run = QString::fromUcs4(
+            reinterpret_cast<const char32_t*>(codePoints.constData() + pos), count);
+        return jis ? codec::encode(run, kJisCharset) : run.toUtf8();
+    };
+    auto wordLength = [&](qsizetype bytes) { return overhead + int((bytes + 2) / 3) * 4; };
+
+    qsizetype count = 1;
+    QByteArray best = encodeRun(1);
+    while (pos + count < codePoints.size()) {
+        const QByteArray longer = encodeRun(count + 1);
+        if (wordLength(longer.size()) > room)
+            break;
+        best = longer;
+        ++count;
+    }
+    pos += count;
+    return prefix + best.toBase64() + "?=";
+}
+
+// Writes one header field, folding before a piece that would pass the line limit.
+class FieldFolder {
+public:
+    explicit FieldFolder(const QByteArray& name) : m_out(name + ':'), m_line(int(m_out.size())) {}
+
+    // A piece that is never split, after one space.
+    void atom(const QByteArray& piece) {
+        if (m_line + 1 + piece.size() > kMaxLine && m_line > 0)
+            fold();
+        m_out += ' ';
+        m_out += piece;
+        m_line += 1 + int(piece.size());
+    }
+
+    // Printable ASCII text written as it is; folded only before its own spaces, so that
+    // unfolding gives back exactly the text.
+    void raw(const QString& text) {
+        const QByteArray bytes = text.toLatin1();
+        m_out += ' ';
+        ++m_line;
+        qsizetype i = 0;
+        while (i < bytes.size()) {
+            qsizetype end = i;
+            while (end < bytes.size() && bytes.at(end) == ' ')
+                ++end;
+            while (end < bytes.size() && bytes.at(end) != ' ')
+                ++end;
+            const QByteArray segment = bytes.mid(i, end - i);
+            if (segment.startsWith(' ') && m_line + segment.size() > kMaxLine && m_line > 1)
+                fold();
+            m_out += segment;
+            m_line += int(segment.size());
+            i = end;
+        }
+    }
+
+    // Any text as encoded words sized to the room left on each line.
+    void encoded(const QString& text) {
+        const bool jis = mime::fitsIso2022Jp(text);
+        const QList<uint> codePoints = (jis ? mime::toJisForms(text) : text).toUcs4();
+        qsizetype pos = 0;
+        while (pos < codePoints.size()) {
+            if (kMaxLine - m_line - 1 < kMinWordRoom)
+                fold();
+            atom(takeWord(codePoints, pos, kMaxLine - m_line - 1, jis));
+        }
+    }
+
+    QByteArray finish() const { return m_out + kCrLf; }
+
+private:
+    // The next piece starts with the space that continues the field.
+    void fold() {
+        m_out += kCrLf;
+        m_line = 0;
+    }
+
+    QByteArray m_out;
+    int m_line;
+};
+
+// A display name as the words of an address list: atom, quoted string or encoded words.
+void appendDisplayName(FieldFolder& field, const QString& name) {
+    if (!canGoRaw(name)) {
+        field.encoded(name);
+        return;
+    }
+    static const QRegularExpression plainPhrase(
+        QStringLiteral("^[A-Za-z0-9!#$%&'*+/=?^_`{|}~ -]+$"));
+    if (plainPhrase.match(name).hasMatch()) {
+        field.atom(name.toLatin1());
+        return;
+    }
+    QByteArray quoted = name.toLatin1();
+    quoted.replace('\\', "\\\\").replace('"', "\\\"");
+    field.atom('"' + quoted + '"');
+}
+
+QByteArray addressField(const QByteArray& name, const QList<Mailbox>& list) {
+    FieldFolder field(name);
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const Mailbox& box = list.at(i);
+        const QByteArray separator = i + 1 < list.size() ? QByteArrayLiteral(",") : QByteArray();
+        if (box.displayName.isEmpty()) {
+            field.atom(box.address.toLatin1() + separator);
+        } else {
+            appendDisplayName(field, box.displayName);
+            field.atom('<' + box.address.toLatin1() + '>' + separator);
+        }
+    }
+    return field.finish();
+}
+
+QByteArray unstructuredField(const QByteArray& name, const QString& text) {
+    FieldFolder field(name);
+    // Some readers squeeze the spaces at a fold into one; text whose runs of spaces matter
+    // and that needs folding goes as encoded words, which keep every space.
+    const bool fitsOneLine = name.size() + 2 + text.size() <= kMaxLine;
+    if (canGoRaw(text) && (fitsOneLine || !text.contains(QLatin1String("  "))))
+        field.raw(text);
+    else
+        field.encoded(text);
+    return field.finish();
+}
+
+// The Message-ID's right side: the sender's domain when it is a plain host name.
+QByteArray messageIdDomain(const QString& address) {
+    static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*$"));
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
+    const QString domain = at >= 0 ? address.mid(at + 1) : QString();
+    return hostName.match(domain).hasMatch() ? domain.toLatin1() : QByteArrayLiteral("localhost");
+}
+
+QByteArray newMessageId(const QString& senderAddress) {
+    static std::atomic<quint32> counter{0};
+    const quint64 random = QRandomGenerator::system()->generate64();
+    return '<' +
+           QDateTime::currentDateTimeUtc()
+               .toString(QStringLiteral("yyyyMMddHHmmsszzz"))
+               .toLatin1() +
+           '.' + QByteArray::number(random, 16) + '.' + QByteArray::number(++counter) + '@' +
+           messageIdDomain(senderAddress) + '>';
+}
+
+// RFC 2231 attr-char: what may stand unescaped in an extended parameter value.
+bool isAttrChar(uchar c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           QByteArrayView("!#$&+-.^_`|~").contains(char(c));
+}
+
+QByteArray percentEncoded(const QString& text) {
+    QByteArray out;
+    for (uchar c : text.toUtf8()) {
+        if (isAttrChar(c))
+            out += char(c);
+        else
+            out += '%' + QByteArray::number(c, 16).toUpper().rightJustified(2, '0');
+    }
+    return out;
+}
+
+// ` parameter="value"` for a file name, folded inside the quotes when long. ASCII names
+// are quoted as they are; others become encoded words inside the quotes, the form common
+// Japanese mail programs read.
+QByteArray quotedNameParameter(const QByteArray& parameter, const QString& name) {
+    const QByteArray head = ' ' + parameter + "=\"";
+    if (isPrintableAscii(name)) {
+        QByteArray value = name.toLatin1();
+        value.replace('\\', "\\\\").replace('"', "\\\"");
+        return head + value + '"';
+    }
+    // Room: the line prefix, the closing quote and the ";" after it.
+    const QList<QByteArray> words =
+        mime::encodedWords(name, kMaxLine - int(head.size()) - 2, kMaxLine - 1 - 2);
+    return head + words.join("\r\n ") + '"';
+}
+
+// RFC 2231 `filename*=UTF-8''...` lines, split into numbered sections when long.
+QList<QByteArray> extendedNameLines(const QByteArray& parameter, const QString& name) {
+    const QByteArray single = ' ' + parameter + "*=UTF-8''" + percentEncoded(name);
+    if (single.size() + 1 <= kMaxLine)
+        return {single};
+    QList<QByteArray> lines;
+    QByteArray current;
+    auto startSection = [&] {
+        const qsizetype n = lines.size();
+        current = ' ' + parameter + '*' + QByteArray::number(n) + "*=";
+        if (n == 0)
+            current += "UTF-8''";
+    };
+    startSection();
+    for (uint cp : name.toUcs4()) {
+        const QByteArray piece =
+            percentEncoded(QString::fromUcs4(reinterpret_cast<const char32_t*>(&cp), 1));
+        if (current.size() + piece.size() + 1 > kMaxLine && !current.endsWith("=") &&
+            !current.endsWith("''")) {
+            lines += current;
+            startSection();
+        }
+        current += piece;
+    }
+    lines += current;
+    return lines;
+}
+
+// Joins parameters under a header: "Name: value;" CR LF " p1;" CR LF " p2" CR LF.
+QByteArray parameterField(const QByteArray& head, const QList<QByteArray>& lines) {
+    QByteArray out = head;
+    for (const QByteArray& line : lines)
+        out += ";\r\n" + line;
+    return out + kCrLf;
+}
+
+} // namespace
+
+namespace mime {
+
+QStringList splitAddressList(const QString& text) {
+    QStringList items;
+    QString current;
+    bool quoted = false;
+    bool escaped = false;
+    int angle = 0;
+    for (QChar c : text) {
+        if (escaped) {
+            escaped = false;
+        } else if (quoted && c == QLatin1Char('\\')) {
+            escaped = true;
+        } else if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+        } else if (!quoted && c == QLatin1Char('<')) {
+            ++angle;
+        } else if (!quoted && c == QLatin1Char('>') && angle > 0) {
+            --angle;
+        } else if (!quoted && angle == 0 && c == QLatin1Char(',')) {
+            items += current.trimmed();
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    items += current.trimmed();
+    items.removeAll(QString());
+    return items;
+}
+
+std::optional<Mailbox> parseMailbox(const QString& text) {
+    const QString trimmed = text.trimmed();
+    Mailbox box;
+    const qsizetype open = trimmed.lastIndexOf(QLatin1Char('<'));
+    if (open >= 0 && trimmed.endsWith(QLatin1Char('>'))) {
+        box.address = trimmed.mid(open + 1, trimmed.size() - open - 2).trimmed();
+        QString name = trimmed.left(open).trimmed();
+        if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) &&
+            name.endsWith(QLatin1Char('"'))) {
+            QString unquoted;
+            for (qsizetype i = 1; i + 1 < name.size(); ++i) {
+                if (name.at(i) == QLatin1Char('\\') && i + 2 < name.size())
+                    ++i;
+                unquoted += name.at(i);
+            }
+            name = unquoted;
+        }
+        box.displayName = name;
+    } else {
+        box.address = trimmed;
+    }
+    // The address goes into "MAIL FROM:<...>" and "RCPT TO:<...>": nothing that could end
+    // or bend the command.
+    static const QRegularExpression sendable(QStringLiteral("^[!#-'*-+\\-./0-9=?@A-Z^-~]+$"));
+    if (!sendable.match(box.address).hasMatch())
+        return std::nullopt;
+    // A name with line breaks or other controls is not a name but a pasting accident.
+    for (QChar c : box.displayName) {
+        if (c.category() == QChar::Other_Control)
+            return std::nullopt;
+    }
+    return box;
+}
+
+QStringList splitAttachmentList(const QString& text) {
+    QStringList items;
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        const QString path = item.trimmed();
+        if (!path.isEmpty())
+            items += path;
+    }
+    return items;
+}
+
+QByteArray contentTypeFor(const QString& fileName) {
+    static const QHash<QString, QByteArray> types = {
+        {QStringLiteral("txt"), "text/plain"},
+        {QStringLiteral("csv"), "text/csv"},
+        {QStringLiteral("htm"), "text/html"},
+        {QStringLiteral("html"), "text/html"},
+        {QStringLiteral("xml"), "text/xml"},
+        {QStringLiteral("gif"), "image/gif"},
+        {QStringLiteral("jpg"), "image/jpeg"},
+        {QStringLiteral("jpeg"), "image/jpeg"},
+        {QStringLiteral("png"), "image/png"},
+        {QStringLiteral("bmp"), "image/bmp"},
+        {QStringLiteral("tif"), "image/tiff"},
+        {QStringLiteral("tiff"), "image/tiff"},
+        {QStringLiteral("webp"), "image/webp"},
+        {QStringLiteral("pdf"), "application/pdf"},
+        {QStringLiteral("zip"), "application/zip"},
+        {QStringLiteral("lzh"), "application/x-lzh"},
+        {QStringLiteral("gz"), "application/gzip"},
+        {QStringLiteral("doc"), "application/msword"},
+        {QStringLiteral("xls"), "application/vnd.ms-excel"},
+        {QStringLiteral("ppt"), "application/vnd.ms-powerpoint"},
+        {QStringLiteral("docx"),
+         "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+        {QStringLiteral("xlsx"),
+         "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+        {QStringLiteral("pptx"),
+         "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+        {QStringLiteral("mp3"), "audio/mpeg"},
+        {QStringLiteral("wav"), "audio/wav"},
+        {QStringLiteral("mid"), "audio/midi"},
+        {QStringLiteral("mp4"), "video/mp4"},
+        {QStringLiteral("mpg"), "video/mpeg"},
+        {QStringLiteral("mpeg"), "video/mpeg"},
+        {QStringLiteral("avi"), "video/x-msvideo"},
+        {QStringLiteral("mov"), "video/quicktime"},
+    };
+    return types.value(QFileInfo(fileName).suffix().toLower(),
+                       QByteArrayLiteral("application/octet-stream"));
+}
+
+QByteArray rfc5322Date(const QDateTime& time) {
+    static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QDate d = time.date();
+    const QTime t = time.time();
+    const int offset = time.offsetFromUtc() / 60;
+    const int absOffset = qAbs(offset);
+    return QByteArray(days[d.dayOfWeek() - 1]) + ", " +
+           QByteArray::number(d.day()).rightJustified(2, '0') + ' ' + months[d.month() - 1] + ' ' +
+           QByteArray::number(d.year()) + ' ' + t.toString(QStringLiteral("HH:mm:ss")).toLatin1() +
+           ' ' + (offset < 0 ? '-' : '+') +
+           QByteArray::number(absOffset / 60).rightJustified(2, '0') +
+           QByteArray::number(absOffset % 60).rightJustified(2, '0');
+}
+
+QString toJisForms(const QString& text) {
+    QString out = text;
+    for (QChar& c : out) {
+        switch (c.unicode()) {
+        case 0xFF5E:
+            c = QChar(0x301C);
+            break; // FULLWIDTH TILDE -> WAVE DASH
+        case 0x2225:
+            c = QChar(0x2016);
+            break; // PARALLEL TO -> DOUBLE VERTICAL LINE
+        case 0xFF0D:
+            c = QChar(0x2212);
+            break; // FULLWIDTH HYPHEN-MINUS -> MINUS SIGN
+        case 0xFFE0:
+            c = QChar(0x00A2);
+            break; // cent
+        case 0xFFE1:
+            c = QChar(0x00A3);
+            break; // pound
+        case 0xFFE2:
+            c = QChar(0x00AC);
+            break; // not
+        default:
+            break;
+        }
+    }
+    return out;
+}
+
+bool fitsIso2022Jp(const QString& text) {
+    // Escape and shift characters would be read as part of the encoding itself.
+    for (QChar c : text) {
+        const ushort u = c.unicode();
+        if (u == 0x1B || u == 0x0E || u == 0x0F || u == 0)
+            return false;
+    }
+    return codec::fits(toJisForms(text), kJisCharset);
+}
+
+QList<QByteArray> encodedWords(const QString& text, int firstRoom, int room) {
+    const bool jis = fitsIso2022Jp(text);
+    const QList<uint> codePoints = (jis ? toJisForms(text) : text).toUcs4();
+    QList<QByteArray> words;
+    qsizetype pos = 0;
+    while (pos < codePoints.size())
+        words += takeWord(codePoints, pos, words.isEmpty() ? firstRoom : room, jis);
+    return words;
+}
+
+} // namespace mime
+
+std::optional<QByteArray> MimeWriter::write(const OutgoingMessage& message) {
+    m_error.clear();
+    QList<Part> attachments;
+    for (const QString& path : message.attachments) {
+        std::optional<Part> part = attachmentPart(path);
+        if (!part)
+            return std::nullopt;
+        attachments += *part;
+    }
+    const std::optional<QByteArray> extra = extraHeaderLines(message.extraHeader);
+    if (!extra)
+        return std::nullopt;
+
+    const QDateTime date = message.date.isValid() ? message.date : QDateTime::currentDateTime();
+    QByteArray out;
+    out += "Date: " + mime::rfc5322Date(date) + kCrLf;
+    out += addressField("From", {message.from});
+    if (!message.to.isEmpty())
+        out += addressField("To", message.to);
+    if (!message.cc.isEmpty())
+        out += addressField("Cc", message.cc);
+    out += unstructuredField("Subject", message.subject);
+    out += "Message-ID: " + newMessageId(message.from.address) + kCrLf;
+    out += *extra;
+    out += "MIME-Version: 1.0\r\n";
+
+    const Part text = textPart(message.body);
+    if (attachments.isEmpty()) {
+        out += text.headers + kCrLf + text.content;
+        if (!out.endsWith(kCrLf))
+            out += kCrLf;
+        return out;
+    }
+    QList<Part> parts{text};
+    parts += attachments;
+    const QByteArray boundary = newBoundary(parts);
+    out += "Content-Type: multipart/mixed;\r\n boundary=\"" + boundary + "\"\r\n\r\n";
+    out += "This is a multi-part message in MIME format.\r\n";
+    for (const Part& part : parts)
+        out += "\r\n--" + boundary + kCrLf + part.headers + kCrLf + part.content;
+    out += "\r\n--" + boundary + "--\r\n";
+    return out;
+}
+
+MimeWriter::Part MimeWriter::textPart(const QString& body) {
+    const QString text = normalisedLineEnds(body);
+    Part part;
+    if (mime::fitsIso2022Jp(text)) {
+        const QByteArray jis = codec::encode(mime::toJisForms(text), kJisCharset);
+        part.headers = "Content-Type: text/plain; charset=" + kJisCharset + kCrLf;
+        // A line over the 7-bit limit would be broken or refused on the way: keep the text
+        // exact by sending it in base64 instead.
+        if (longestLine(jis) <= kMaxBodyLine) {
+            part.headers += "Content-Transfer-Encoding: 7bit\r\n";
+            part.content = jis;
+        } else {
+            part.headers += "Content-Transfer-Encoding: base64\r\n";
+            part.content = wrappedBase64(jis);
+        }
+        return part;
+    }
+    part.headers = "Content-Type: text/plain; charset=UTF-8\r\n"
+                   "Content-Transfer-Encoding: base64\r\n";
+    part.content = wrappedBase64(text.toUtf8());
+    return part;
+}
+
+std::optional<MimeWriter::Part> MimeWriter::attachmentPart(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        m_error = QStringLiteral("添付ファイルが見つかりません: %1").arg(path);
+        return std::nullopt;
+    }
+    if (!info.isFile()) {
+        m_error = QStringLiteral("添付ファイルではありません（フォルダです）: %1").arg(path);
+        return std::nullopt;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error =
+            QStringLiteral("添付ファイルを読み込めません: %1（%2）").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        m_error =
+            QStringLiteral("添付ファイルを読み込めません: %1（%2）").arg(path, file.errorString());
+        return std::nullopt;
+    }
+
+    const QString name = info.fileName();
+    Part part;
+    part.headers = parameterField("Content-Type: " + mime::contentTypeFor(name),
+                                  {quotedNameParameter("name", name)});
+    part.headers += "Content-Transfer-Encoding: base64\r\n";
+    QList<QByteArray> dispositionLines{quotedNameParameter("filename", name)};
+    if (!isPrintableAscii(name))
+        dispositionLines += extendedNameLines("filename", name);
+    part.headers += parameterField("Content-Disposition: attachment", dispositionLines);
+    part.content = wrappedBase64(bytes);
+    return part;
+}
+
+std::optional<QByteArray> MimeWriter::extraHeaderLines(const QString& text) {
+    static const QRegularExpression fieldLine(QStringLiteral("^([!-9;-~]+):[ \\t]*(.*)$"));
+    static const QStringList ownFields = {QStringLiteral("date"),
+                                          QStringLiteral("from"),
+                                          QStringLiteral("to"),
+                                          QStringLiteral("cc"),
+                                          QStringLiteral("bcc"),
+                                          QStringLiteral("subject"),
+                                          QStringLiteral("message-id"),
+                                          QStringLiteral("mime-version"),
+                                          QStringLiteral("content-type"),
+                                          QStringLiteral("content-transfer-encoding"),
+                                          QStringLiteral("content-disposition")};
+    QByteArray out;
+    for (const QString& line : normalisedLineEnds(text).split(QLatin1String("\r\n"))) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const QRegularExpressionMatch match = fieldLine.match(line);
+        if (!match.hasMatch()) {
+            m_error = QStringLiteral("追加ヘッダーの行が正しくありません: %1").arg(line);
+            return std::nullopt;
+        }
+        const QString name = match.captured(1);
+        if (ownFields.contains(name.toLower())) {
+            m_error = QStringLiteral("追加ヘッダーに %1 は指定できません").arg(name);
+            return std::nullopt;
+        }
+        out += unstructuredField(name.toLatin1(), match.captured(2));
+    }
+    return out;
+}
+
+QByteArray MimeWriter::newBoundary(const QList<Part>& parts) {
+    for (;;) {
+        QByteArray boundary = "=_KikuMail_" +
+                              QByteArray::number(QRandomGenerator::system()->generate64(), 16) +
+                              QByteArray::number(QRandomGenerator::system()->generate(), 16);
+        bool clash = false;
+        for (const Part& part : parts)
+            clash = clash || part.content.contains(boundary);
+        if (!clash)
+            return boundary;
+    }
+}
+
+} // namespace kiku
