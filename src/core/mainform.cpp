@@ -1,5 +1,6 @@
 #include "core/mainform.h"
 
+#include "core/boxviews.h"
 #include "core/forms.h"
 #include "core/helpform.h"
 #include "core/paths.h"
@@ -432,24 +433,23 @@ void MainForm::composeMail() {
 }
 
 void MainForm::showOthersSentBox() {
-    // The others sent box view (vbmdata5.data) in the viewer, with its own feedback on Image11.
+    openBoxView(Box::OthersSent, this);
 }
 
 void MainForm::showOthersInBox() {
-    // The others in-box view (vbmdata3.data) in the viewer, with its own feedback on Image12.
+    openBoxView(Box::OthersInbox, this);
 }
 
 void MainForm::showPartnerInBox() {
-    // The partner in-box view (vbmdata2.data) in the viewer, with its own feedback on Image18.
+    openBoxView(Box::PartnerInbox, this);
 }
 
 void MainForm::showPartnerSentBox() {
-    // The partner sent box view (vbmdata4.data) in the viewer, with its own feedback on
-    // Image11.
+    openBoxView(Box::PartnerSent, this);
 }
 
 void MainForm::showStorageBox() {
-    // The storage box view (vbmdata6.data) in the viewer, with its own feedback on Image12.
+    openBoxView(Box::Storage, this);
 }
 
 void MainForm::showAddressBook() {

@@ -1,0 +1,194 @@
+#pragma once
+
+#include "store/mailbox.h"
+#include "store/mailrecord.h"
+#include "viewer/viewerlayout.h"
+
+#include <QHash>
+#include <QMainWindow>
+
+#include <array>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTextEdit;
+class QTreeWidget;
+
+namespace kiku {
+
+// The viewer window, mail side: the list of the box on show, the subject, address and date
+// boxes, the reading pane rtfEd, the count box, the hint box, the copy staging box and the
+// buttons of the message operations. Its three boxes and the reading pane are also the
+// staging place where the receive cycle puts a message before storing it.
+//
+// The window is laid out in twips like the rest of the program. The top of the client area
+// is left to the text editor (toolbarSlot() for tbToolBar and the find box; menuBar() for
+// its menus).
+class TyakuForm : public QMainWindow {
+    Q_OBJECT
+public:
+    // The caption the move-to-storage button carries wherever moving is offered.
+    static const QString kMoveCaption;
+    // The reply button's caption where replying is offered.
+    static const QString kReplyCaption;
+    // The find box's hint, for the editor side to register with addHintTarget().
+    static const QString kFindBoxHint;
+
+    explicit TyakuForm(QWidget* parent = nullptr);
+    ~TyakuForm() override;
+
+    // --- Window state shared with the box views, the receive cycle and the operations.
+
+    // The 16-bit code of the box on show (1 … 5); 0 before any box was opened.
+    qint16 currentBoxCode() const { return m_currentBoxCode; }
+    void setCurrentBoxCode(qint16 code) { m_currentBoxCode = code; }
+    // The box the current code names, if any.
+    std::optional<Box> currentBox() const { return boxFromCode(m_currentBoxCode); }
+
+    // Set when a click on the list has shown a message; the operations clear it.
+    bool messageSelected() const { return m_messageSelected; }
+    void setMessageSelected(bool selected) { m_messageSelected = selected; }
+
+    // The selected line's 1-based position, which is the record number of its message;
+    // 0 when no line is selected.
+    int selectedLine() const;
+
+    // The record most recently read from or written to a box through this window.
+    const MailRecord& recordBuffer(Box box) const;
+    void setRecordBuffer(Box box, const MailRecord& record);
+
+    // --- Staging: what the receive cycle and the operations read and write.
+
+    QString subjectText() const;
+    QString addressText() const;
+    QString dateText() const;
+    QString bodyText() const;
+    void setSubjectText(const QString& text);
+    void setAddressText(const QString& text);
+    void setDateText(const QString& text);
+    void setBodyText(const QString& text);
+    // Empties the three boxes and the reading pane.
+    void clearStaging();
+
+    // Number of lines in the list, and the count box that shows it.
+    int listLineCount() const;
+    QString countText() const;
+    void setCountText(const QString& text);
+
+    // --- The list.
+
+    // Lists every message of the box (line k = record k) and shows the last one in the
+    // boxes and the reading pane, its body passed through the clipboard; the count box gets
+    // the number of lines. An empty box leaves everything empty and the clipboard as it
+    // was. A box that cannot be read is reported and listed as empty. False on failure.
+    bool fillList(Box box);
+
+    // The list click: shows the selected line's message of the current box.
+    void showMessage();
+
+    // --- Hints.
+
+    void setHint(const QString& text);
+    void hideHint();
+    // Moving the pointer over `control` shows `hint` (the editor's find box uses this).
+    void addHintTarget(QWidget* control, const QString& hint);
+
+    // --- The box-specific buttons, set by the box views.
+
+    QLabel* moveCaptionLabel() const { return m_move.caption; }
+    QLabel* movePicture() const { return m_move.picture; }
+    QLabel* replyCaptionLabel() const { return m_reply.caption; }
+
+    // --- Controls, for the other parts of the window and for tests.
+
+    QTreeWidget* mailList() const { return m_mailList; }
+    QLineEdit* subjectBox() const { return m_subjectBox; }
+    QLineEdit* addressBox() const { return m_addressBox; }
+    QLineEdit* dateBox() const { return m_dateBox; }
+    QTextEdit* readingPane() const { return m_rtfEd; }
+    QLineEdit* countBox() const { return m_countBox; }
+    QPlainTextEdit* hintBox() const { return m_hintBox; }
+    QLineEdit* copyStagingBox() const { return m_copyStagingBox; }
+    QPushButton* copyButton() const { return m_copyButton; }
+    QPushButton* quickSaveButton() const { return m_quickSaveButton; }
+    QWidget* toolbarSlot() const { return m_toolbarSlot; }
+    QWidget* pictureStrip() const { return m_pictureStrip; }
+
+    // The press animation of a picture button: Botan15.gif for 100 ms, then its own picture.
+    void pressAnimation(QLabel* picture);
+
+    // Arranges the window for its present size (what a resize or a move over the
+    // background does).
+    void applyLayout(LayoutTrigger trigger);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // A picture with its caption label over the right part of it; the left part, with the
+    // icon, is the picture area.
+    struct PictureButton {
+        QLabel* picture = nullptr;
+        QLabel* caption = nullptr;
+        QString restingFile;
+        void (TyakuForm::*operation)() = nullptr;
+        // Delete one, register and reply act only from their caption; a click on their
+        // picture runs just the press animation.
+        bool pictureActs = false;
+    };
+
+    void buildList();
+    void buildStagingBoxes();
+    void buildPictureButtons();
+    void buildStatusControls();
+    PictureButton makePictureButton(const char* name, const QString& restingFile,
+                                    const QString& caption, int index,
+                                    void (TyakuForm::*operation)(), bool pictureActs);
+    void showRecord(const MailRecord& record);
+    bool clickPictureButton(QObject* watched);
+    void backgroundMoved(QObject* watched, QEvent* event);
+
+    // The message operations. Each button calls its own; they are filled in with the
+    // message operations and deliberately do nothing until then.
+    void deleteOne();
+    void deleteAll();
+    void moveToStorage();
+    void reply();
+    void registerSender();
+    void copyField();
+    void quickSave();
+
+    QWidget* m_client = nullptr;
+    QWidget* m_toolbarSlot = nullptr;
+    QWidget* m_pictureStrip = nullptr;
+    QTreeWidget* m_mailList = nullptr;
+    QLineEdit* m_subjectBox = nullptr;
+    QLineEdit* m_addressBox = nullptr;
+    QLineEdit* m_dateBox = nullptr;
+    QTextEdit* m_rtfEd = nullptr;
+    QLineEdit* m_countBox = nullptr;
+    QPlainTextEdit* m_hintBox = nullptr;
+    QLineEdit* m_copyStagingBox = nullptr;
+    QPushButton* m_copyButton = nullptr;
+    QPushButton* m_quickSaveButton = nullptr;
+
+    PictureButton m_deleteOne;
+    PictureButton m_register;
+    PictureButton m_reply;
+    PictureButton m_deleteAll;
+    PictureButton m_move;
+
+    QHash<QObject*, QString> m_hints;
+    // Kept in twips so that repeated arrangements do not drift by pixel rounding.
+    double m_paneLeftTwips = 20;
+    double m_copyButtonLeftTwips = 1880; // designed on the status bar, 1880 from its left
+    qint16 m_currentBoxCode = 0;
+    bool m_messageSelected = false;
+    std::array<MailRecord, 5> m_buffers; // by current-box code − 1
+};
+
+} // namespace kiku
