@@ -54,11 +54,14 @@ QList<QWidget*> Forms::openWindows() {
 }
 
 void Forms::closeAll(const QWidget* except) {
-    for (QWidget* window : openWindows()) {
-        if (window == except)
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : openWindows())
+        windows.append(window);
+    for (const QPointer<QWidget>& guard : std::as_const(windows)) {
+        // A window may have closed others while closing (the main window does).
+        if (guard.data() == except || !isOpen(guard))
             continue;
-        QPointer<QWidget> guard(window);
-        window->close();
+        guard->close();
         // A window that refuses to close still goes: the program is ending.
         if (isOpen(guard)) {
             guard->hide();
@@ -66,12 +69,12 @@ void Forms::closeAll(const QWidget* except) {
             guard->setAttribute(Qt::WA_DeleteOnClose, false);
         }
     }
-    auto& windows = registry();
-    for (auto it = windows.begin(); it != windows.end();) {
+    auto& open = registry();
+    for (auto it = open.begin(); it != open.end();) {
         if (it->second.data() == except && isOpen(it->second))
             ++it;
         else
-            it = windows.erase(it);
+            it = open.erase(it);
     }
 }
 
