@@ -1,9 +1,66 @@
 #include "maillib/nmail.h"
 
+#include "core/codec.h"
+#include "maillib/attachmentwriter.h"
+#include "maillib/mimereader.h"
+#include "maillib/pop3client.h"
+
+#include <QHash>
+#include <QSet>
+#include <limits>
+#include <map>
+
 namespace kiku {
 
-NMail::NMail(QObject* parent) : QObject(parent) {}
+namespace {
 
+// One POP3 session and what it has learnt: the sizes from its one LIST and the message
+// it fetched last, which status, size and fetch of that number all serve from.
+struct Pop3Session {
+    explicit Pop3Session(int timeoutMs) : client(timeoutMs) {}
+    Pop3Client client;
+    bool sizesRead = false;
+    QHash<int, qint64> sizes;
+    int cachedNumber = 0;
+    QByteArray cachedMessage;
+    QSet<int> fetched; // numbers whose whole text arrived in this session
+};
+
+QString cut(const QString& text, int capacity) {
+    return capacity > 0 ? text.left(capacity - 1) : QString();
+}
+
+// Letters that survive the caller's round trip through Unicode, a CP932 work file and line
+// reading: everything but white space.
+QString comparable(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text)
+        if (!c.isSpace())
+            out += c;
+    return out;
+}
+
+} // namespace
+
+struct NMail::ReceiveState {
+    std::map<int, std::unique_ptr<Pop3Session>> sessions;
+    int nextHandle = 0;
+    // The message of the last NMailPop3GetMail, for the attachment pass that follows it.
+    QByteArray lastMessage;
+    QString lastHeader; // the header buffer as handed out
+    int lastBodyCapacity = 0;
+
+    Pop3Session* session(int handle) {
+        const auto it = sessions.find(handle);
+        return it == sessions.end() ? nullptr : it->second.get();
+    }
+};
+
+NMail::NMail(QObject* parent) : QObject(parent), m_receive(std::make_unique<ReceiveState>()) {}
+
+// A session still open here was never closed: it is dropped without QUIT, so the server
+// deletes nothing.
 NMail::~NMail() = default;
 
 int NMail::NMailInitializeWinSock() {
@@ -12,6 +69,7 @@ int NMail::NMailInitializeWinSock() {
 }
 
 int NMail::NMailEndWinSock() {
+    m_receive->sessions.clear();
     m_initialised = false;
     return 0;
 }
@@ -29,12 +87,208 @@ void NMail::setSmtpCredentials(const QString& userId, const QString& password) {
     m_smtpPassword = password;
 }
 
-void NMail::setTimeout(int milliseconds) { m_timeoutMs = milliseconds > 0 ? milliseconds : 30000; }
+void NMail::setTimeout(int milliseconds) {
+    m_timeoutMs = milliseconds > 0 ? milliseconds : 30000;
+}
 
 int NMail::NMailGetMessage(int, QString& text, int& size) {
     text = m_lastError.left(qMax(size - 1, 0));
     size = int(text.size());
     return size;
+}
+
+int NMail::NMailPop3Connect(const QString& server) {
+    const ServerAddress address = parseServerAddress(server, Protocol::Pop3);
+    auto session = std::make_unique<Pop3Session>(m_timeoutMs);
+    if (!session->client.connectTo(address)) {
+        setLastError(session->client.errorText());
+        return -1;
+    }
+    const int handle = m_receive->nextHandle++;
+    m_receive->sessions[handle] = std::move(session);
+    return handle;
+}
+
+int NMail::NMailPop3Authenticate(int handle, const QString& userId, const QString& password,
+                                 bool apop) {
+    Pop3Session* s = m_receive->session(handle);
+    if (!s) {
+        setLastError(QStringLiteral("POP3サーバーに接続していません"));
+        return -1;
+    }
+    if (!s->client.login(userId, password, apop)) {
+        setLastError(s->client.errorText());
+        return -1;
+    }
+    int count = 0;
+    qint64 octets = 0;
+    if (!s->client.stat(count, octets)) {
+        setLastError(s->client.errorText());
+        return -1;
+    }
+    return count;
+}
+
+// Fetches a message once; status, size and fetch of the same number reuse it.
+static bool fetchMessage(Pop3Session& s, int number, QString& error) {
+    if (s.cachedNumber == number && number > 0)
+        return true;
+    QByteArray message;
+    if (!s.client.retrieve(number, message)) {
+        error = s.client.errorText();
+        return false;
+    }
+    s.cachedNumber = number;
+    s.cachedMessage = std::move(message);
+    s.fetched.insert(number);
+    return true;
+}
+
+int NMail::NMailPop3GetMailStatus(int handle, int number, QString& subject, QString& date,
+                                  QString& from, QString& header, int) {
+    subject.clear();
+    date.clear();
+    from.clear();
+    header.clear();
+    Pop3Session* s = m_receive->session(handle);
+    if (!s) {
+        setLastError(QStringLiteral("POP3サーバーに接続していません"));
+        return -1;
+    }
+    QString error;
+    if (!fetchMessage(*s, number, error)) {
+        setLastError(error);
+        return -1;
+    }
+    const MimeMessage message(s->cachedMessage);
+    subject = cut(message.subject(), m_headerBufferSize);
+    date = cut(message.date(), m_headerBufferSize);
+    from = cut(message.from(), m_headerBufferSize);
+    header = cut(message.headerText(), m_headerBufferSize);
+    return 0;
+}
+
+int NMail::NMailPop3GetMailSize(int handle, int number) {
+    Pop3Session* s = m_receive->session(handle);
+    if (!s) {
+        setLastError(QStringLiteral("POP3サーバーに接続していません"));
+        return -1;
+    }
+    if (!s->sizesRead) {
+        s->sizesRead = true; // one LIST per session, even when it fails
+        if (!s->client.list(s->sizes))
+            setLastError(s->client.errorText());
+    }
+    const qint64 size = s->sizes.value(number, -1);
+    return size > std::numeric_limits<int>::max() - 1 ? -1 : int(size);
+}
+
+int NMail::NMailPop3GetMail(int handle, int number, QString& subject, QString& date, QString& from,
+                            QString& header, QString& body, int bodyCapacity, int, int) {
+    body.clear();
+    const int status = NMailPop3GetMailStatus(handle, number, subject, date, from, header);
+    if (status < 0)
+        return status;
+    const QByteArray& raw = m_receive->session(handle)->cachedMessage;
+    const MimeMessage message(raw);
+    // A multipart body stays as sent: the caller looks for "attachment" in it, and the
+    // attachment pass turns it into the text part.
+    const QString text = message.isMultipart() ? message.rawBodyText() : message.text();
+    // No capacity means the caller could not learn the size: give the whole text rather
+    // than lose it.
+    body = bodyCapacity > 0 ? cut(text, bodyCapacity) : text;
+    m_receive->lastMessage = raw;
+    m_receive->lastHeader = header;
+    m_receive->lastBodyCapacity = bodyCapacity;
+    return 0;
+}
+
+int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QString& from,
+                                    QString& header, QString& body,
+                                    const QString& destinationFolder, const QString&,
+                                    const QString& messageText, int) {
+    // The text the caller passes went through Unicode and a CP932 work file, which may have
+    // cost bytes: when it is the message fetched last, read the bytes that arrived.
+    ReceiveState& r = *m_receive;
+    const QString passed = comparable(messageText);
+    const QString lastHeader = comparable(r.lastHeader);
+    const bool isLast =
+        !r.lastMessage.isEmpty() && !lastHeader.isEmpty() &&
+        (passed.startsWith(lastHeader) ||
+         passed.startsWith(comparable(codec::fromCp932(codec::toCp932(r.lastHeader)))));
+    const MimeMessage message(isLast ? r.lastMessage : messageText.toUtf8());
+    const int capacity = isLast ? r.lastBodyCapacity : 0;
+
+    subject = cut(message.subject(), m_headerBufferSize);
+    date = cut(message.date(), m_headerBufferSize);
+    from = cut(message.from(), m_headerBufferSize);
+    header = cut(message.headerText(), m_headerBufferSize);
+
+    if (message.isPartial()) {
+        body = message.rawBodyText();
+        if (capacity > 0)
+            body = cut(body, capacity);
+        setLastError(QStringLiteral("分割されたメール (message/partial) です: "
+                                    "全ての部分が揃っていないため組み立てられません"));
+        return -6;
+    }
+    const QString text = message.text();
+    body = capacity > 0 ? cut(text, capacity) : text;
+
+    const QList<MailAttachment> files = message.attachments();
+    if (files.isEmpty())
+        return 0;
+    AttachmentWriter writer(destinationFolder);
+    for (const MailAttachment& file : files) {
+        if (writer.write(file.fileName, file.data).isEmpty()) {
+            setLastError(writer.errorText());
+            return -5;
+        }
+    }
+    return 1;
+}
+
+int NMail::NMailAttachmentFileClose(int) {
+    m_receive->lastMessage.clear();
+    m_receive->lastHeader.clear();
+    m_receive->lastBodyCapacity = 0;
+    return 0;
+}
+
+int NMail::NMailPop3DeleteMail(int handle, int number) {
+    Pop3Session* s = m_receive->session(handle);
+    if (!s) {
+        setLastError(QStringLiteral("POP3サーバーに接続していません"));
+        return -1;
+    }
+    // The caller deletes whatever it has stored, without looking at the fetch result; a
+    // message that never arrived whole must stay on the server.
+    if (!s->fetched.contains(number)) {
+        setLastError(QStringLiteral("メール %1 は受信できていないため削除しません").arg(number));
+        return -1;
+    }
+    if (s->cachedNumber == number) {
+        s->cachedNumber = 0;
+        s->cachedMessage.clear();
+    }
+    if (!s->client.deleteMessage(number)) {
+        setLastError(s->client.errorText());
+        return -1;
+    }
+    return 0;
+}
+
+int NMail::NMailPop3Close(int handle) {
+    const auto it = m_receive->sessions.find(handle);
+    if (it == m_receive->sessions.end()) {
+        setLastError(QStringLiteral("POP3サーバーに接続していません"));
+        return -1;
+    }
+    const bool ok = it->second->client.quit();
+    if (!ok)
+        setLastError(it->second->client.errorText());
+    m_receive->sessions.erase(it);
+    return ok ? 0 : -1;
 }
 
 } // namespace kiku

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <memory>
 
 namespace kiku {
 
@@ -46,8 +47,7 @@ public:
     // The body buffer is left holding the decoded text part.
     int NMailAttachmentFileFirst(int handle, QString& subject, QString& date, QString& from,
                                  QString& header, QString& body, const QString& destinationFolder,
-                                 const QString& workFile, const QString& messageText,
-                                 int flag = 0);
+                                 const QString& workFile, const QString& messageText, int flag = 0);
     int NMailAttachmentFileClose(int handle);
     // Marks the message for deletion; it goes when the session ends with NMailPop3Close.
     int NMailPop3DeleteMail(int handle, int number);
@@ -84,6 +84,9 @@ private:
     QString m_lastError;
     QString m_smtpUserId;
     QString m_smtpPassword;
+    // POP3 sessions and the message last fetched (nmail.cpp).
+    struct ReceiveState;
+    std::unique_ptr<ReceiveState> m_receive;
 };
 
 } // namespace kiku

@@ -1,0 +1,506 @@
+#include "maillib/mimereader.h"
+
+#include "core/codec.h"
+
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <vmime/vmime.hpp>
+
+namespace kiku {
+
+namespace mailtext {
+
+namespace {
+
+// ISO-2022-JP made into EUC-JP, so that glibc's EUC-JP-MS can read it: glibc's own
+// ISO-2022-JP refuses the NEC row 13 characters (①, ㈱, ...) that Japanese mailers send.
+QByteArray iso2022jpToEucJp(const QByteArray& in) {
+    enum class Set { Ascii, Jis0208, Katakana, Jis0212 };
+    Set set = Set::Ascii;
+    Set beforeShiftOut = Set::Ascii;
+    QByteArray out;
+    out.reserve(in.size());
+    const qsizetype n = in.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(in.at(i));
+        if (c == 0x1B) {
+            const QByteArray seq = in.mid(i + 1, 3);
+            if (seq.startsWith("(B") || seq.startsWith("(J") || seq.startsWith("(H")) {
+                set = Set::Ascii;
+                i += 2;
+            } else if (seq.startsWith("$@") || seq.startsWith("$B")) {
+                set = Set::Jis0208;
+                i += 2;
+            } else if (seq.startsWith("(I")) {
+                set = Set::Katakana;
+                i += 2;
+            } else if (seq.startsWith("$(D")) {
+                set = Set::Jis0212;
+                i += 3;
+            } else if (seq.startsWith("&@")) {
+                i += 2; // JIS X 0208-1990 announcer; ESC $ B follows
+            } else {
+                out.append(char(c));
+            }
+            continue;
+        }
+        if (c == 0x0E) { // SO: half-width katakana in the 7-bit form some mailers use
+            beforeShiftOut = set;
+            set = Set::Katakana;
+            continue;
+        }
+        if (c == 0x0F) {
+            set = beforeShiftOut;
+            continue;
+        }
+        if (c == '\r' || c == '\n') {
+            // A line always ends in ASCII; a sender that forgot ESC ( B loses nothing.
+            if (set != Set::Katakana || beforeShiftOut == Set::Ascii)
+                set = Set::Ascii;
+            out.append(char(c));
+            continue;
+        }
+        if (c < 0x21 || c > 0x7E || set == Set::Ascii) {
+            out.append(char(c));
+            continue;
+        }
+        switch (set) {
+        case Set::Katakana:
+            out.append(char(0x8E));
+            out.append(char(c | 0x80));
+            break;
+        case Set::Jis0212:
+        case Set::Jis0208:
+            if (i + 1 < n) {
+                const auto c2 = static_cast<unsigned char>(in.at(i + 1));
+                if (set == Set::Jis0212)
+                    out.append(char(0x8F));
+                out.append(char(c | 0x80));
+                out.append(char(c2 | 0x80));
+                ++i;
+            }
+            break;
+        case Set::Ascii:
+            break;
+        }
+    }
+    return out;
+}
+
+bool hasEightBit(const QByteArray& bytes) {
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return true;
+    return false;
+}
+
+bool isValidUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString ignored = decoder(bytes);
+    return !decoder.hasError();
+}
+
+bool looksLikeIso2022jp(const QByteArray& bytes) {
+    return bytes.contains("\x1b$B") || bytes.contains("\x1b$@") || bytes.contains("\x1b(I") ||
+           bytes.contains("\x1b$(D");
+}
+
+QString fromIso2022jp(const QByteArray& bytes) {
+    return codec::decode(iso2022jpToEucJp(bytes), "EUC-JP-MS");
+}
+
+enum class Family { Unknown, Ascii, Iso2022jp, Cp932, EucJp, Utf8 };
+
+Family family(const QByteArray& label) {
+    const QByteArray l = label.trimmed().toLower();
+    if (l.isEmpty() || l == "us-ascii" || l == "ascii" || l == "ansi_x3.4-1968")
+        return Family::Ascii;
+    if (l == "iso-2022-jp" || l == "csiso2022jp" || l == "iso2022jp" || l == "jis")
+        return Family::Iso2022jp;
+    if (l == "shift_jis" || l == "shift-jis" || l == "sjis" || l == "x-sjis" || l == "cp932" ||
+        l == "ms932" || l == "windows-31j" || l == "csshiftjis" || l == "x-ms-cp932" ||
+        l == "ms_kanji")
+        return Family::Cp932;
+    if (l == "euc-jp" || l == "x-euc-jp" || l == "eucjp" || l == "cseucpkdfmtjapanese" ||
+        l == "euc-jp-ms")
+        return Family::EucJp;
+    if (l == "utf-8" || l == "utf8")
+        return Family::Utf8;
+    return Family::Unknown;
+}
+
+QByteArray unquotedPrintable(const QByteArray& in, bool header) {
+    QByteArray out;
+    out.reserve(in.size());
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        const char c = in.at(i);
+        if (c == '_' && header) {
+            out.append(' ');
+        } else if (c == '=' && i + 2 < in.size()) {
+            bool ok = false;
+            const int v = in.mid(i + 1, 2).toInt(&ok, 16);
+            if (ok) {
+                out.append(char(v));
+                i += 2;
+            } else {
+                out.append(c);
+            }
+        } else {
+            out.append(c);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+QString sniff(const QByteArray& bytes) {
+    if (looksLikeIso2022jp(bytes) && !hasEightBit(bytes))
+        return fromIso2022jp(bytes);
+    if (!hasEightBit(bytes) || isValidUtf8(bytes))
+        return QString::fromUtf8(bytes);
+    return codec::fromCp932(bytes);
+}
+
+QString decode(const QByteArray& bytes, const QByteArray& charset) {
+    switch (family(charset)) {
+    case Family::Ascii:
+        return sniff(bytes);
+    case Family::Iso2022jp:
+        // 8-bit bytes cannot be ISO-2022-JP: the label is wrong, trust the bytes.
+        return hasEightBit(bytes) ? sniff(bytes) : fromIso2022jp(bytes);
+    case Family::Cp932:
+        return codec::fromCp932(bytes);
+    case Family::EucJp:
+        return codec::decode(bytes, "EUC-JP-MS");
+    case Family::Utf8:
+        return QString::fromUtf8(bytes);
+    case Family::Unknown:
+        break;
+    }
+    QByteArray label = charset.trimmed();
+    bool known = false;
+    const QString text = codec::decode(bytes, label, &known);
+    return known ? text : sniff(bytes);
+}
+
+QString decodeHeader(const QByteArray& value) {
+    static const QRegularExpression word(
+        QStringLiteral("=\\?([^?\\s]+)\\?([BbQq])\\?([^?\\s]*)\\?="));
+    // Work on Latin-1 so that regex offsets are byte offsets.
+    const QString latin = QString::fromLatin1(value);
+    QString out;
+    QByteArray pendingBytes; // decoded bytes of adjacent words in one charset
+    QByteArray pendingCharset;
+    auto flush = [&] {
+        if (!pendingBytes.isEmpty() || !pendingCharset.isEmpty())
+            out += decode(pendingBytes, pendingCharset);
+        pendingBytes.clear();
+        pendingCharset.clear();
+    };
+    qsizetype pos = 0;
+    bool lastWasWord = false;
+    auto it = word.globalMatch(latin);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const QByteArray between = value.mid(pos, m.capturedStart() - pos);
+        // White space between two encoded words is not part of the text.
+        if (!(lastWasWord && between.trimmed().isEmpty())) {
+            flush();
+            out += sniff(between);
+        }
+        QByteArray charset = m.captured(1).toLatin1();
+        const qsizetype star = charset.indexOf('*'); // RFC 2231 language suffix
+        if (star >= 0)
+            charset.truncate(star);
+        const QByteArray payload = m.captured(3).toLatin1();
+        const QByteArray bytes = m.captured(2).compare(QLatin1String("B"), Qt::CaseInsensitive) == 0
+                                     ? QByteArray::fromBase64(payload)
+                                     : unquotedPrintable(payload, true);
+        if (charset.compare(pendingCharset, Qt::CaseInsensitive) != 0)
+            flush();
+        pendingCharset = charset;
+        pendingBytes += bytes;
+        pos = m.capturedEnd();
+        lastWasWord = true;
+    }
+    flush();
+    out += sniff(value.mid(pos));
+    return out;
+}
+
+QString htmlToText(const QString& html) {
+    static const QRegularExpression hidden(QStringLiteral("<(script|style|head)\\b.*?</\\1\\s*>"),
+                                           QRegularExpression::CaseInsensitiveOption |
+                                               QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression breaks(QStringLiteral("<(br|/p|/div|/tr|/li|/h[1-6])\\b[^>]*>"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+    static const QRegularExpression newlines(QStringLiteral("[\\r\\n]+"));
+    static const QRegularExpression numeric(QStringLiteral("&#(x?)([0-9A-Fa-f]+);"));
+    QString text = html;
+    text.remove(hidden);
+    text.replace(newlines, QStringLiteral(" "));
+    text.replace(breaks, QStringLiteral("\n"));
+    text.remove(tags);
+    QString resolved;
+    qsizetype pos = 0;
+    auto it = numeric.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        resolved += text.mid(pos, m.capturedStart() - pos);
+        bool ok = false;
+        const uint code = m.captured(2).toUInt(&ok, m.captured(1).isEmpty() ? 10 : 16);
+        if (ok && code > 0 && code <= 0x10FFFF) {
+            const char32_t c = code;
+            resolved += QString::fromUcs4(&c, 1);
+        }
+        pos = m.capturedEnd();
+    }
+    resolved += text.mid(pos);
+    resolved.replace(QStringLiteral("&nbsp;"), QStringLiteral(" "));
+    resolved.replace(QStringLiteral("&lt;"), QStringLiteral("<"));
+    resolved.replace(QStringLiteral("&gt;"), QStringLiteral(">"));
+    resolved.replace(QStringLiteral("&quot;"), QStringLiteral("\""));
+    resolved.replace(QStringLiteral("&#39;"), QStringLiteral("'"));
+    resolved.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+    return resolved.trimmed();
+}
+
+} // namespace mailtext
+
+namespace {
+
+QByteArray toBytes(const std::string& s) {
+    return QByteArray(s.data(), qsizetype(s.size()));
+}
+
+// CR LF everywhere, as the stored bodies have.
+QString crlf(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    return text;
+}
+
+// A parameter value vmime has already put together (RFC 2231 continuations and charset).
+QString parameterText(const vmime::word& value) {
+    const QByteArray bytes = toBytes(value.getBuffer());
+    if (bytes.contains("=?")) // RFC 2047 inside quotes, which vmime may leave encoded
+        return mailtext::decodeHeader(bytes);
+    return mailtext::decode(bytes, toBytes(value.getCharset().getName()));
+}
+
+QString parameterOf(const vmime::header& header, const char* field, const char* name) {
+    if (!header.hasField(field))
+        return {};
+    const auto f = header.findField<vmime::parameterizedHeaderField>(field);
+    if (!f || !f->hasParameter(name))
+        return {};
+    return parameterText(f->findParameter(name)->getValue());
+}
+
+// What one leaf part of the message is.
+struct Leaf {
+    QByteArray type = "text";
+    QByteArray subtype = "plain";
+    QByteArray charset;
+    QByteArray disposition;
+    QString name;
+    std::shared_ptr<const vmime::bodyPart> part;
+    const vmime::bodyPart* self = nullptr; // the message itself when it is single-part
+
+    const vmime::bodyPart& bodyPart() const { return part ? *part : *self; }
+    bool isTextBody() const {
+        return type == "text" && (subtype == "plain" || subtype == "html") &&
+               disposition != "attachment" && name.isEmpty();
+    }
+    bool isFile() const { return disposition == "attachment" || !name.isEmpty() || type != "text"; }
+};
+
+Leaf describe(const vmime::bodyPart& part) {
+    Leaf leaf;
+    const vmime::header& header = *part.getHeader();
+    if (header.hasField(vmime::fields::CONTENT_TYPE)) {
+        const auto ct =
+            header.findField<vmime::parameterizedHeaderField>(vmime::fields::CONTENT_TYPE);
+        const auto media = ct->getValue<vmime::mediaType>();
+        leaf.type = toBytes(media->getType()).toLower();
+        leaf.subtype = toBytes(media->getSubType()).toLower();
+        if (ct->hasParameter("charset"))
+            leaf.charset = toBytes(ct->findParameter("charset")->getValue().getBuffer());
+    }
+    if (header.hasField(vmime::fields::CONTENT_DISPOSITION)) {
+        const auto cd =
+            header.findField<vmime::parameterizedHeaderField>(vmime::fields::CONTENT_DISPOSITION);
+        leaf.disposition = toBytes(cd->getValue<vmime::contentDisposition>()->getName()).toLower();
+    }
+    leaf.name = parameterOf(header, vmime::fields::CONTENT_DISPOSITION, "filename");
+    if (leaf.name.isEmpty())
+        leaf.name = parameterOf(header, vmime::fields::CONTENT_TYPE, "name");
+    return leaf;
+}
+
+void collectLeaves(const std::shared_ptr<const vmime::bodyPart>& part, QList<Leaf>& leaves) {
+    const auto body = part->getBody();
+    if (body->getPartCount() > 0) {
+        for (size_t i = 0; i < body->getPartCount(); ++i)
+            collectLeaves(body->getPartAt(i), leaves);
+        return;
+    }
+    Leaf leaf = describe(*part);
+    if (leaf.type == "multipart")
+        return; // an empty container
+    leaf.part = part;
+    leaves.append(leaf);
+}
+
+QByteArray contents(const vmime::bodyPart& part) {
+    std::string out;
+    vmime::utility::outputStreamStringAdapter stream(out);
+    const auto handler = part.getBody()->getContents();
+    try {
+        handler->extract(stream);
+    } catch (const vmime::exception&) {
+        out.clear();
+        handler->extractRaw(stream); // an encoding vmime does not know: the bytes as sent
+    }
+    stream.flush();
+    return toBytes(out);
+}
+
+QString leafText(const Leaf& leaf) {
+    const QString text = mailtext::decode(contents(leaf.bodyPart()), leaf.charset);
+    return crlf(leaf.subtype == "html" ? mailtext::htmlToText(text) : text);
+}
+
+QString defaultName(const Leaf& leaf) {
+    if (leaf.type == "message" && leaf.subtype == "rfc822")
+        return QStringLiteral("message.eml");
+    static const QList<QPair<QByteArray, const char*>> extensions = {
+        {"image/jpeg", ".jpg"}, {"image/png", ".png"},       {"image/gif", ".gif"},
+        {"image/bmp", ".bmp"},  {"application/pdf", ".pdf"}, {"text/plain", ".txt"},
+        {"text/html", ".html"}, {"application/zip", ".zip"},
+    };
+    const QByteArray media = leaf.type + '/' + leaf.subtype;
+    for (const auto& [type, ext] : extensions)
+        if (type == media)
+            return QStringLiteral("attachment") + QLatin1String(ext);
+    return QStringLiteral("attachment.dat");
+}
+
+} // namespace
+
+MimeMessage::MimeMessage(const QByteArray& raw) : m_raw(raw) {
+    readHeader();
+}
+
+MimeMessage::~MimeMessage() = default;
+
+void MimeMessage::readHeader() {
+    qsizetype end = m_raw.indexOf("\r\n\r\n");
+    qsizetype lf = m_raw.indexOf("\n\n");
+    if (end >= 0 && (lf < 0 || end < lf)) {
+        m_bodyStart = end + 4;
+    } else if (lf >= 0) {
+        end = lf;
+        m_bodyStart = lf + 2;
+    } else {
+        end = m_raw.size();
+        m_bodyStart = m_raw.size();
+    }
+    QList<QByteArray> lines;
+    for (QByteArray line : m_raw.left(end).split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if ((line.startsWith(' ') || line.startsWith('\t')) && !lines.isEmpty())
+            lines.last() += line; // unfold: the line break goes, the white space stays
+        else
+            lines.append(line);
+    }
+    QByteArray block;
+    for (const QByteArray& line : lines) {
+        if (!block.isEmpty())
+            block += "\r\n";
+        block += line;
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            m_fields.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    }
+    m_headerText = mailtext::sniff(block);
+}
+
+QByteArray MimeMessage::field(const QByteArray& name) const {
+    for (const auto& [fieldName, value] : m_fields)
+        if (fieldName.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+
+bool MimeMessage::hasField(const QByteArray& name) const {
+    for (const auto& [fieldName, value] : m_fields)
+        if (fieldName.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+QByteArray MimeMessage::mediaType() const {
+    QByteArray type = field("Content-Type");
+    const qsizetype semicolon = type.indexOf(';');
+    if (semicolon >= 0)
+        type.truncate(semicolon);
+    type = type.trimmed().toLower();
+    return type.isEmpty() ? QByteArray("text/plain") : type;
+}
+
+QString MimeMessage::rawBodyText() const {
+    return mailtext::sniff(m_raw.mid(m_bodyStart));
+}
+
+vmime::message& MimeMessage::parsed() const {
+    if (!m_parsed) {
+        m_parsed = std::make_unique<vmime::message>();
+        m_parsed->parse(m_raw.toStdString());
+    }
+    return *m_parsed;
+}
+
+QString MimeMessage::text() const {
+    if (!isMultipart()) {
+        Leaf leaf = describe(parsed());
+        leaf.self = &parsed();
+        if (leaf.type != "text")
+            return {};
+        return leafText(leaf);
+    }
+    // vmime hands out shared pointers to parts; the message itself is owned here.
+    const std::shared_ptr<const vmime::bodyPart> root(&parsed(), [](const vmime::bodyPart*) {});
+    QList<Leaf> leaves;
+    collectLeaves(root, leaves);
+    for (const char* wanted : {"plain", "html"})
+        for (const Leaf& leaf : leaves)
+            if (leaf.isTextBody() && leaf.subtype == wanted)
+                return leafText(leaf);
+    return {};
+}
+
+QList<MailAttachment> MimeMessage::attachments() const {
+    QList<MailAttachment> files;
+    if (!isMultipart()) {
+        Leaf leaf = describe(parsed());
+        leaf.self = &parsed();
+        if (leaf.type != "text" || leaf.disposition == "attachment")
+            files.append({leaf.name.isEmpty() ? defaultName(leaf) : leaf.name, contents(parsed())});
+        return files;
+    }
+    const std::shared_ptr<const vmime::bodyPart> root(&parsed(), [](const vmime::bodyPart*) {});
+    QList<Leaf> leaves;
+    collectLeaves(root, leaves);
+    for (const Leaf& leaf : leaves)
+        if (!leaf.isTextBody() && leaf.isFile())
+            files.append(
+                {leaf.name.isEmpty() ? defaultName(leaf) : leaf.name, contents(leaf.bodyPart())});
+    return files;
+}
+
+} // namespace kiku

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <memory>
+
+namespace vmime {
+class message;
+}
+
+namespace kiku {
+
+// Turning the bytes of received mail into Unicode.
+namespace mailtext {
+
+// Text in a labelled charset. ISO-2022-JP (with the NEC row 13 characters real mail carries),
+// Shift_JIS/CP932, EUC-JP and UTF-8 are read under all their usual labels; a missing,
+// "us-ascii" or unknown label, or a label the bytes plainly contradict, is sniffed.
+QString decode(const QByteArray& bytes, const QByteArray& charset);
+// Unlabelled text: ISO-2022-JP when it holds escape sequences, UTF-8 when it is valid
+// UTF-8, CP932 otherwise.
+QString sniff(const QByteArray& bytes);
+// A header value: RFC 2047 words (B and Q, any charset; adjacent words joined before
+// decoding, so a character split over two words survives) and raw 8-bit text.
+QString decodeHeader(const QByteArray& value);
+// HTML as readable text: tags dropped, line breaks kept, common entities resolved.
+QString htmlToText(const QString& html);
+
+} // namespace mailtext
+
+struct MailAttachment {
+    QString fileName; // decoded, as the sender named it (may be empty or hostile)
+    QByteArray data;  // transfer-decoded bytes
+};
+
+// One received message, read from its raw bytes. The header is read by hand (fields as
+// they stand, which the sender comparison relies on); the MIME structure, transfer
+// encodings and RFC 2231 parameters through vmime, parsed only when first needed.
+class MimeMessage {
+public:
+    explicit MimeMessage(const QByteArray& raw);
+    ~MimeMessage();
+
+    const QByteArray& raw() const { return m_raw; }
+    // Unfolded value of the first field of that name (case-insensitive), raw bytes.
+    QByteArray field(const QByteArray& name) const;
+    bool hasField(const QByteArray& name) const;
+
+    QString subject() const { return mailtext::decodeHeader(field("Subject")).trimmed(); }
+    QString date() const { return mailtext::decodeHeader(field("Date")).trimmed(); }
+    QString from() const { return mailtext::decodeHeader(field("From")).trimmed(); }
+    // The header block: unfolded lines joined with CR LF.
+    QString headerText() const { return m_headerText; }
+
+    // "type/subtype" of the message, lower case ("text/plain" when absent).
+    QByteArray mediaType() const;
+    bool isMultipart() const { return mediaType().startsWith("multipart/"); }
+    bool isPartial() const { return mediaType() == "message/partial"; }
+
+    // The body as it stands, undecoded (only unlabelled bytes made into text).
+    QString rawBodyText() const;
+    // What a reader wants to see: the transfer- and charset-decoded body of a single-part
+    // text message, or of a multipart message's text part (text/plain preferred, else
+    // text/html made plain). Line ends are CR LF.
+    QString text() const;
+    // Every part that is a file rather than the text: attachments, inline pictures,
+    // forwarded messages; a single-part message whose body is not text counts too.
+    QList<MailAttachment> attachments() const;
+
+private:
+    void readHeader();
+    vmime::message& parsed() const;
+
+    QByteArray m_raw;
+    qsizetype m_bodyStart = 0;
+    QList<QPair<QByteArray, QByteArray>> m_fields; // name, unfolded value
+    QString m_headerText;
+    mutable std::unique_ptr<vmime::message> m_parsed;
+};
+
+} // namespace kiku
