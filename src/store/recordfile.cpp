@@ -482,8 +482,6 @@ StoreResult RecordFile::rebuild(const Paths& p, int fd, const QList<bool>& keep)
         return StoreResult::failure(text);
     };
 
-    if (ops().syncFolder(p.folder.constData()) < 0)
-        return undo(writeFailed, errno);
     out = ops().open(p.transient.constData(), O_WRONLY | O_CREAT | O_TRUNC);
     if (out < 0)
         return undo(writeFailed, errno);

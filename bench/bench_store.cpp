@@ -1,0 +1,231 @@
+// Mailbox figures: listing and deleting one message in boxes of 1,000 and 10,000
+// records, beside `cat` and `cp` of the same box file measured in the same run.
+//
+//   bench_store [records...]       (default: 1000 10000)
+
+#include "core/paths.h"
+#include "store/fileops.h"
+#include "store/mailbox.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+using namespace kiku;
+
+namespace {
+
+constexpr int kRuns = 7;
+constexpr int kDeletes = 5;
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Runs a command (no shell), stdout to /dev/null; returns its wall time in ms.
+double timeCommand(const std::vector<QByteArray>& args) {
+    std::vector<char*> argv;
+    for (const QByteArray& a : args)
+        argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    QElapsedTimer t;
+    t.start();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "cannot run %s\n", argv[0]);
+        std::exit(1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    posix_spawn_file_actions_destroy(&actions);
+    return ms;
+}
+
+// The peak resident size of this process in kB since the last reset.
+long peakKb(const char* key = "VmHWM:") {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+bool resetPeak() {
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
+}
+
+// Sums the wall time the store spends in each kind of file operation.
+class TimingFileOps : public FileOps {
+public:
+    std::map<std::string, double> ms;
+
+    template <typename F> auto timed(const char* name, F f) {
+        QElapsedTimer t;
+        t.start();
+        auto r = f();
+        ms[name] += double(t.nsecsElapsed()) / 1e6;
+        return r;
+    }
+
+    int close(int fd) override {
+        return timed("close", [&] { return FileOps::close(fd); });
+    }
+    qint64 pread(int fd, char* b, qint64 n, qint64 o) override {
+        return timed("pread", [&] { return FileOps::pread(fd, b, n, o); });
+    }
+    int copyRange(int f, qint64 fo, int t, qint64 to, qint64 n) override {
+        return timed("copy", [&] { return FileOps::copyRange(f, fo, t, to, n); });
+    }
+    int fsync(int fd) override {
+        return timed("fsync", [&] { return FileOps::fsync(fd); });
+    }
+    int rename(const char* f, const char* t) override {
+        return timed("rename", [&] { return FileOps::rename(f, t); });
+    }
+    int unlink(const char* p) override {
+        return timed("unlink", [&] { return FileOps::unlink(p); });
+    }
+    int syncFolder(const char* p) override {
+        return timed("syncFolder", [&] { return FileOps::syncFolder(p); });
+    }
+};
+
+MailRecord record(int i) {
+    MailRecord r;
+    // A mix of Japanese and ASCII fields, as a real box holds.
+    r.subject = (i % 2 ? QStringLiteral("お知らせ：会議の日程について（第%1回）")
+                       : QStringLiteral("Re: weekly report #%1"))
+                    .arg(i);
+    r.date = QStringLiteral("Mon, %1 Jan 2024 10:%2:00 +0900").arg(1 + i % 28).arg(i % 60);
+    r.from = i % 3 ? QStringLiteral("sender%1@example.jp").arg(i)
+                   : QStringLiteral("山田 太郎 <taro%1@example.jp>").arg(i);
+    r.body = QStringLiteral("本文です。\r\n").repeated(1 + i % 200);
+    return r;
+}
+
+bool buildBox(const QString& path, int records) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    for (int i = 1; i <= records; ++i) {
+        if (f.write(encodeMail(record(i), RecordLayout::Standard)) != kMailRecordSize)
+            return false;
+    }
+    return f.flush();
+}
+
+void run(const QString& dataFolder, int records) {
+    const QString box = dataFolder + QStringLiteral("/vbmdata3.data");
+    const QString copy = dataFolder + QStringLiteral("/copy.data");
+    if (!buildBox(box, records)) {
+        std::fprintf(stderr, "cannot build the box\n");
+        std::exit(1);
+    }
+    const QByteArray boxPath = QFile::encodeName(box);
+    const QByteArray copyPath = QFile::encodeName(copy);
+    Mailbox inbox(Box::OthersInbox);
+
+    // Warm the page cache the same way for everybody.
+    timeCommand({"cat", boxPath});
+
+    std::vector<double> cat, cp, list, del;
+    for (int i = 0; i < kRuns; ++i)
+        cat.push_back(timeCommand({"cat", boxPath}));
+    // The disk work a crash-safe rewrite cannot avoid: a full copy, synced, and the old
+    // file removed (freeing its blocks and cached pages).
+    std::vector<double> cpSyncRm;
+    for (int i = 0; i < kRuns; ++i) {
+        cp.push_back(timeCommand({"cp", boxPath, copyPath}));
+        cpSyncRm.push_back(cp.back() + timeCommand({"sync", copyPath}) +
+                           timeCommand({"rm", copyPath}));
+    }
+
+    const long rssBefore = peakKb("VmRSS:");
+    const bool reset = resetPeak();
+    qsizetype lines = 0;
+    for (int i = 0; i < kRuns; ++i) {
+        QElapsedTimer t;
+        t.start();
+        const BoxListing listing = inbox.list();
+        list.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (!listing.result.ok) {
+            std::fprintf(stderr, "%s\n", qPrintable(listing.result.error));
+            std::exit(1);
+        }
+        lines = listing.lines.size();
+    }
+    const long peak = peakKb();
+
+    TimingFileOps timing;
+    for (int i = 0; i < kDeletes; ++i) {
+        QElapsedTimer t;
+        t.start();
+        ScopedFileOps scope(timing);
+        const StoreResult r = inbox.remove(2);
+        del.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (!r.ok) {
+            std::fprintf(stderr, "%s\n", qPrintable(r.error));
+            std::exit(1);
+        }
+    }
+    QFile::remove(box);
+
+    const double mb = double(records) * kMailRecordSize / 1e6;
+    std::printf("\n%d records (%.1f MB), median of %d runs (delete: %d)\n", records, mb, kRuns,
+                kDeletes);
+    std::printf("  list (%lld lines + last record) %9.2f ms\n", qlonglong(lines), median(list));
+    std::printf("  cat box > /dev/null             %9.2f ms   list / cat = %.2f\n", median(cat),
+                median(list) / median(cat));
+    std::printf("  delete record 2                 %9.2f ms\n", median(del));
+    std::printf("    of which (mean):");
+    for (const auto& [name, ms] : timing.ms)
+        std::printf(" %s %.1f", name.c_str(), ms / kDeletes);
+    std::printf(" ms\n");
+    std::printf("  cp box copy                     %9.2f ms   delete / cp = %.2f\n", median(cp),
+                median(del) / median(cp));
+    std::printf("  cp, sync copy, rm copy          %9.2f ms   delete / that = %.2f\n",
+                median(cpSyncRm), median(del) / median(cpSyncRm));
+    std::printf("  listing peak memory (VmHWM)     %9ld kB   (RSS before listing %ld kB%s)\n", peak,
+                rssBefore, reset ? "" : ", peak not reset: process-wide");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty())
+        sizes = {1000, 10000};
+
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/bench_store-XXXXXX"));
+    if (!home.isValid() || !QDir(home.path()).mkdir(QStringLiteral("★MailData")))
+        return 1;
+    ProgramFolder::set(home.path());
+    const QString dataFolder = home.path() + QStringLiteral("/★MailData");
+    std::printf("bench_store: box files in %s\n", qPrintable(dataFolder));
+    for (int records : sizes)
+        run(dataFolder, records);
+    return 0;
+}
