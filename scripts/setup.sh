@@ -11,7 +11,7 @@ packages=(
   libgtest-dev googletest
   dovecot-core dovecot-pop3d
   python3-aiosmtpd
-  mpop
+  mpop msmtp
   openssl
   python3-pil
   xvfb xauth
