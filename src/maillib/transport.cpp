@@ -153,11 +153,14 @@ bool LineConnection::connectTo(const ServerAddress& address) {
         return fail(address.error);
 
     m_socket = std::make_unique<QSslSocket>();
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setCaCertificates(trustedCertificates());
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    m_socket->setSslConfiguration(config);
-    m_socket->setPeerVerifyName(address.host);
+    if (address.security != Security::Plain) {
+        // Reading the CA store costs time; a plain session never needs it.
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setCaCertificates(trustedCertificates());
+        config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        m_socket->setSslConfiguration(config);
+        m_socket->setPeerVerifyName(address.host);
+    }
 
     if (address.security == Security::ImplicitTls) {
         if (!QSslSocket::supportsSsl())
