@@ -75,6 +75,27 @@ StoreResult appendToStorage(const MailRecord& record, int* number) {
         number);
 }
 
+StoreResult moveToStorage(int number, const MailRecord& message, int* storageNumber) {
+    if (storageNumber)
+        *storageNumber = 0;
+    int count = 0;
+    Mailbox inbox(Box::OthersInbox);
+    if (StoreResult r = inbox.count(count); !r)
+        return r;
+    if (number < 1 || number > count)
+        return StoreResult::failure(
+            QStringLiteral("メールボックス vbmdata3.data に %1 番のメールはありません。")
+                .arg(number));
+    StoreResult stored = appendToStorage(message, storageNumber);
+    if (!stored)
+        return stored;
+    StoreResult removed = inbox.remove(number);
+    if (!removed)
+        removed.error += QStringLiteral("（メールは保管箱にも入っています）");
+    removed.addNotice(stored.notice);
+    return removed;
+}
+
 StoreResult Mailbox::read(int number, MailRecord& record) {
     QByteArray bytes;
     StoreResult r = m_file.read(number, bytes);

@@ -52,6 +52,15 @@ struct BoxListing {
     std::optional<MailRecord> last;
 };
 
+// How the viewer window uses the boxes (box = boxFromCode(current-box code)):
+//   fill-list      BoxListing l = Mailbox(box).list(); line k+1 from l.lines[k], then the
+//                  window shows *l.last (unset for an empty box)
+//   show-message   Mailbox(box).read(n, record), n = the selected line's 1-based position
+//   delete one     Mailbox(box).remove(n), then fill-list
+//   delete all     Mailbox(box).removeAll(), then fill-list
+//   move           moveToStorage(n, fields shown), then fill-list of the others in-box
+// The receive cycle and the send operation call Mailbox(box).append(record).
+//
 // One mailbox. Every call opens the file, does its work and closes it again; nothing is
 // held open between calls, and no record buffer is kept here (the viewer keeps the record
 // it shows). Record numbers are 1-based and equal the list positions.
@@ -99,8 +108,15 @@ private:
     RecordFile m_file;
 };
 
-// The move into the storage box ("保管箱", vbmdata6.data): appends the message with Live
-// set to its own record number. `number` receives that number.
+// The storage-box append ("保管箱", vbmdata6.data): appends the message with Live set to
+// its own record number (kept through later compactions). `number` receives that number.
 StoreResult appendToStorage(const MailRecord& record, int* number = nullptr);
+
+// Moving message `number` of the others in-box (vbmdata3.data) into the storage box, in
+// the order that cannot lose it: `message` (the fields the viewer shows) is appended to
+// the storage box first, and only then is the record removed from the in-box. When the
+// append fails nothing has changed; when the removal fails the message is in both boxes
+// and the error says so.
+StoreResult moveToStorage(int number, const MailRecord& message, int* storageNumber = nullptr);
 
 } // namespace kiku

@@ -265,3 +265,47 @@ TEST(Mailbox, ListingGivesTheListFieldsCutAtZeroUntrimmedAndTheWholeLastRecord) 
         EXPECT_EQ(listing.last->body.trimmed(), QStringLiteral("本文 3\r\n二行目"));
     }
 }
+
+TEST(Mailbox, MoveToStorageStoresBeforeItRemovesAndNeverLosesTheMessage) {
+    test::TempHome home;
+    fillBox(Box::OthersInbox, {1, 2, 3});
+    int number = 0;
+    ASSERT_TRUE(moveToStorage(2, sampleMail(2), &number).ok);
+    EXPECT_EQ(number, 1);
+    EXPECT_EQ(boxBytes(Box::OthersInbox), sampleBytes({1, 3}, RecordLayout::Standard));
+    EXPECT_EQ(boxBytes(Box::Storage), sampleBytes({2}, RecordLayout::Standard));
+
+    // A number that does not exist moves nothing.
+    EXPECT_FALSE(moveToStorage(3, sampleMail(9)).ok);
+    EXPECT_EQ(boxBytes(Box::Storage).size(), kMailRecordSize);
+
+    // The storage box refuses (full): the message stays in the in-box.
+    const QString storage = dataFile("vbmdata6.data");
+    ASSERT_EQ(::truncate(QFile::encodeName(storage).constData(), qint64(32767) * kMailRecordSize),
+              0);
+    const StoreResult full = moveToStorage(1, sampleMail(1));
+    EXPECT_FALSE(full.ok);
+    EXPECT_TRUE(full.error.contains(QStringLiteral("vbmdata6.data がいっぱいです")));
+    EXPECT_EQ(boxBytes(Box::OthersInbox), sampleBytes({1, 3}, RecordLayout::Standard));
+
+    // The in-box cannot be rewritten: the message is in both boxes and the text says so.
+    ASSERT_EQ(::truncate(QFile::encodeName(storage).constData(), 0), 0);
+    struct RenameFails : test::FaultyFileOps {
+        int rename(const char*, const char*) override {
+            errno = EACCES;
+            return -1;
+        }
+    } ops;
+    StoreResult r;
+    {
+        ScopedFileOps scope(ops);
+        r = moveToStorage(1, sampleMail(1));
+    }
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(
+        r.error,
+        QStringLiteral("メールボックス vbmdata3.data を一時ファイル VBMDATA3.TMP "
+                       "に移せません: アクセスが拒否されました（メールは保管箱にも入っています）"));
+    EXPECT_EQ(boxBytes(Box::OthersInbox), sampleBytes({1, 3}, RecordLayout::Standard));
+    EXPECT_EQ(boxBytes(Box::Storage), sampleBytes({1}, RecordLayout::Standard));
+}
