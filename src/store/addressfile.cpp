@@ -18,14 +18,14 @@ constexpr FieldSpan kAddress{94, 90};
 constexpr int kNameCharacters = 30;
 
 RecordFile addressFile() {
-    RecordFileSpec spec;
-    spec.fileName = QStringLiteral("vbmdata.data");
-    spec.companionName = QStringLiteral("VBMDATA.TMP");
-    spec.label = QStringLiteral("アドレス帳 vbmdata.data");
-    spec.itemNoun = QStringLiteral("データ");
-    spec.recordSize = kAddressRecordSize;
-    spec.liveOffset = kLive.offset;
-    return RecordFile(spec);
+    RecordFileSetup setup;
+    setup.fileName = QStringLiteral("vbmdata.data");
+    setup.companionName = QStringLiteral("VBMDATA.TMP");
+    setup.label = QStringLiteral("アドレス帳 vbmdata.data");
+    setup.itemNoun = QStringLiteral("データ");
+    setup.recordSize = kAddressRecordSize;
+    setup.liveOffset = kLive.offset;
+    return RecordFile(setup);
 }
 
 } // namespace

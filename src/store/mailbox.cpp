@@ -14,15 +14,15 @@ const std::array<BoxInfo, 5> kBoxes{{
     {Box::OthersSent, "vbmdata5.data", "VBMDATA5.TMP", 5, RecordLayout::Standard},
 }};
 
-RecordFileSpec specFor(const BoxInfo& info) {
-    RecordFileSpec spec;
-    spec.fileName = QString::fromLatin1(info.fileName);
-    spec.companionName = QString::fromLatin1(info.companionName);
-    spec.label = QStringLiteral("メールボックス %1").arg(spec.fileName);
-    spec.itemNoun = QStringLiteral("メール");
-    spec.recordSize = kMailRecordSize;
-    spec.liveOffset = mailLayout(info.layout).live.offset;
-    return spec;
+RecordFileSetup setupFor(const BoxInfo& info) {
+    RecordFileSetup setup;
+    setup.fileName = QString::fromLatin1(info.fileName);
+    setup.companionName = QString::fromLatin1(info.companionName);
+    setup.label = QStringLiteral("メールボックス %1").arg(setup.fileName);
+    setup.itemNoun = QStringLiteral("メール");
+    setup.recordSize = kMailRecordSize;
+    setup.liveOffset = mailLayout(info.layout).live.offset;
+    return setup;
 }
 
 } // namespace
@@ -47,7 +47,7 @@ std::optional<Box> boxFromCode(int code) {
     return std::nullopt;
 }
 
-Mailbox::Mailbox(Box box) : m_box(box), m_file(specFor(boxInfo(box))) {}
+Mailbox::Mailbox(Box box) : m_box(box), m_file(setupFor(boxInfo(box))) {}
 
 StoreResult Mailbox::count(int& messages) {
     return m_file.count(messages);
@@ -65,7 +65,7 @@ StoreResult Mailbox::append(const MailRecord& record, int* number) {
 }
 
 StoreResult appendToStorage(const MailRecord& record, int* number) {
-    RecordFile file(specFor(boxInfo(Box::Storage)));
+    RecordFile file(setupFor(boxInfo(Box::Storage)));
     return file.append(
         [&](int n) {
             MailRecord r = record;

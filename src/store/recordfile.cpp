@@ -82,10 +82,10 @@ RecordFile::Paths RecordFile::paths() const {
     };
     Paths p;
     p.folder = stripTrailingSlash(resolve(paths::kDataFolder));
-    p.file = resolve(paths::kDataFolder + m_spec.fileName);
-    p.companion = resolve(paths::kDataFolder + m_spec.companionName);
-    p.transient = resolve(paths::kDataFolder + m_spec.fileName + QStringLiteral(".new"));
-    p.side = resolve(paths::kDataFolder + m_spec.fileName + QStringLiteral(".partial"));
+    p.file = resolve(paths::kDataFolder + m_setup.fileName);
+    p.companion = resolve(paths::kDataFolder + m_setup.companionName);
+    p.transient = resolve(paths::kDataFolder + m_setup.fileName + QStringLiteral(".new"));
+    p.side = resolve(paths::kDataFolder + m_setup.fileName + QStringLiteral(".partial"));
     return p;
 }
 
@@ -100,14 +100,14 @@ QString RecordFile::reason(int error, const Paths& p) const {
 
 // `pattern` holds %1 for the file's label; the reason follows a colon.
 QString RecordFile::failure(const QString& pattern, int error, const Paths& p) const {
-    return pattern.arg(m_spec.label) + QStringLiteral(": ") + reason(error, p);
+    return pattern.arg(m_setup.label) + QStringLiteral(": ") + reason(error, p);
 }
 
 StoreResult RecordFile::noSuchRecord(int number) const {
     return StoreResult::failure(QStringLiteral("%1 に %2 番の%3はありません。")
-                                    .arg(m_spec.label)
+                                    .arg(m_setup.label)
                                     .arg(number)
-                                    .arg(m_spec.itemNoun));
+                                    .arg(m_setup.itemNoun));
 }
 
 StoreResult RecordFile::recover(bool* exists) {
@@ -126,7 +126,7 @@ StoreResult RecordFile::recover(bool* exists) {
         return {};
     // An interrupted compaction: the companion holds the whole old file.
     const QString pattern = QStringLiteral("%1 を一時ファイル %2 から元に戻せません")
-                                .replace(QStringLiteral("%2"), m_spec.companionName);
+                                .replace(QStringLiteral("%2"), m_setup.companionName);
     if (ops().rename(p.companion.constData(), p.file.constData()) < 0)
         return StoreResult::failure(failure(pattern, errno, p));
     if (ops().syncFolder(p.folder.constData()) < 0)
@@ -168,7 +168,7 @@ StoreResult RecordFile::count(int& records) {
     StoreResult r = openForReading(p, fd, size);
     FdGuard guard(fd);
     if (r)
-        records = int(size / m_spec.recordSize);
+        records = int(size / m_setup.recordSize);
     return r;
 }
 
@@ -180,13 +180,13 @@ StoreResult RecordFile::read(int number, QByteArray& record) {
     if (StoreResult r = openForReading(p, fd, size); !r)
         return r;
     FdGuard guard(fd);
-    const qint64 whole = size / m_spec.recordSize;
+    const qint64 whole = size / m_setup.recordSize;
     if (number < 1 || number > whole)
         return noSuchRecord(number);
-    QByteArray bytes(m_spec.recordSize, Qt::Uninitialized);
+    QByteArray bytes(m_setup.recordSize, Qt::Uninitialized);
     const qint64 got =
-        ops().pread(fd, bytes.data(), m_spec.recordSize, qint64(number - 1) * m_spec.recordSize);
-    if (got != m_spec.recordSize)
+        ops().pread(fd, bytes.data(), m_setup.recordSize, qint64(number - 1) * m_setup.recordSize);
+    if (got != m_setup.recordSize)
         return StoreResult::failure(
             failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
     record = bytes;
@@ -200,7 +200,7 @@ StoreResult RecordFile::readAll(const std::function<bool(int, const char*)>& vis
     if (StoreResult r = openForReading(p, fd, size); !r)
         return r;
     FdGuard guard(fd);
-    const qint64 recordSize = m_spec.recordSize;
+    const qint64 recordSize = m_setup.recordSize;
     const qint64 whole = size / recordSize;
     // Read about a megabyte at a time rather than one record per call.
     const qint64 perChunk = qMax<qint64>(1, (1 << 20) / recordSize);
@@ -230,7 +230,7 @@ StoreResult RecordFile::scan(const QList<FieldSpan>& spans,
     if (StoreResult r = openForReading(p, fd, size); !r)
         return r;
     FdGuard guard(fd);
-    const qint64 recordSize = m_spec.recordSize;
+    const qint64 recordSize = m_setup.recordSize;
     const qint64 whole = size / recordSize;
     int total = 0;
     for (const FieldSpan& s : spans)
@@ -248,7 +248,7 @@ StoreResult RecordFile::scan(const QList<FieldSpan>& spans,
         visit(int(k + 1), buffer.data());
     }
     if (lastRecord && whole > 0) {
-        QByteArray bytes(m_spec.recordSize, Qt::Uninitialized);
+        QByteArray bytes(m_setup.recordSize, Qt::Uninitialized);
         const qint64 got = ops().pread(fd, bytes.data(), recordSize, (whole - 1) * recordSize);
         if (got != recordSize)
             return StoreResult::failure(
@@ -259,7 +259,7 @@ StoreResult RecordFile::scan(const QList<FieldSpan>& spans,
 }
 
 StoreResult RecordFile::moveTailAside(const Paths& p, int fd, qint64 wholeBytes, qint64 tailBytes) {
-    const QString sideName = m_spec.fileName + QStringLiteral(".partial");
+    const QString sideName = m_setup.fileName + QStringLiteral(".partial");
     const QString savePattern = QStringLiteral("%1 の末尾の不完全なデータを %2 に保存できません")
                                     .replace(QStringLiteral("%2"), sideName);
     QByteArray tail(tailBytes, Qt::Uninitialized);
@@ -314,7 +314,7 @@ StoreResult RecordFile::moveTailAside(const Paths& p, int fd, qint64 wholeBytes,
         return StoreResult::failure(failure(writeFailed, errno, p));
     StoreResult r;
     r.notice = QStringLiteral("%1 の末尾にあった不完全なデータ（%2 バイト）を %3 に移しました。")
-                   .arg(m_spec.label)
+                   .arg(m_setup.label)
                    .arg(tailBytes)
                    .arg(sideName);
     return r;
@@ -338,7 +338,7 @@ StoreResult RecordFile::append(const std::function<QByteArray(int)>& build, int*
     if (ops().fileSize(fd, &size) < 0)
         return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), errno, p));
 
-    const qint64 recordSize = m_spec.recordSize;
+    const qint64 recordSize = m_setup.recordSize;
     qint64 whole = size / recordSize;
     StoreResult result;
     if (size % recordSize != 0) {
@@ -346,12 +346,12 @@ StoreResult RecordFile::append(const std::function<QByteArray(int)>& build, int*
         if (!result)
             return result;
     }
-    if (whole >= m_spec.maxRecords) {
+    if (whole >= m_setup.maxRecords) {
         StoreResult full = StoreResult::failure(
             QStringLiteral("%1 がいっぱいです（%2 件）。不要な%3を削除してからやり直してください。")
-                .arg(m_spec.label)
-                .arg(m_spec.maxRecords)
-                .arg(m_spec.itemNoun));
+                .arg(m_setup.label)
+                .arg(m_setup.maxRecords)
+                .arg(m_setup.itemNoun));
         full.notice = result.notice;
         return full;
     }
@@ -394,7 +394,7 @@ StoreResult RecordFile::remove(int number) {
     qint64 size = 0;
     if (ops().fileSize(fd, &size) < 0)
         return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), errno, p));
-    const qint64 recordSize = m_spec.recordSize;
+    const qint64 recordSize = m_setup.recordSize;
     const qint64 whole = size / recordSize;
     if (number < 1 || number > whole)
         return noSuchRecord(number);
@@ -403,7 +403,7 @@ StoreResult RecordFile::remove(int number) {
     QList<bool> keep(whole, true);
     for (qint64 k = 0; k < whole; ++k) {
         char live[2];
-        const qint64 got = ops().pread(fd, live, 2, k * recordSize + m_spec.liveOffset);
+        const qint64 got = ops().pread(fd, live, 2, k * recordSize + m_setup.liveOffset);
         if (got != 2)
             return StoreResult::failure(
                 failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
@@ -434,10 +434,10 @@ StoreResult RecordFile::removeAll() {
     qint64 size = 0;
     if (ops().fileSize(fd, &size) < 0)
         return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), errno, p));
-    const qint64 whole = size / m_spec.recordSize;
+    const qint64 whole = size / m_setup.recordSize;
     StoreResult result;
-    if (size % m_spec.recordSize != 0) {
-        result = moveTailAside(p, fd, whole * m_spec.recordSize, size % m_spec.recordSize);
+    if (size % m_setup.recordSize != 0) {
+        result = moveTailAside(p, fd, whole * m_setup.recordSize, size % m_setup.recordSize);
         if (!result)
             return result;
     }
@@ -457,12 +457,12 @@ StoreResult RecordFile::rebuild(const Paths& p, int fd, const QList<bool>& keep)
     const QString writeFailed = QStringLiteral("%1 に書き込めません");
     const QString companionNote =
         QStringLiteral("元の内容は一時ファイル %1 に残っており、次に開くときに元に戻します。")
-            .arg(m_spec.companionName);
+            .arg(m_setup.companionName);
 
     if (ops().rename(p.file.constData(), p.companion.constData()) < 0)
         return StoreResult::failure(
             failure(QStringLiteral("%1 を一時ファイル %2 に移せません")
-                        .replace(QStringLiteral("%2"), m_spec.companionName),
+                        .replace(QStringLiteral("%2"), m_setup.companionName),
                     errno, p));
 
     int out = -1;
@@ -487,7 +487,7 @@ StoreResult RecordFile::rebuild(const Paths& p, int fd, const QList<bool>& keep)
         return undo(writeFailed, errno);
 
     // Copy runs of kept records in one call each.
-    const qint64 recordSize = m_spec.recordSize;
+    const qint64 recordSize = m_setup.recordSize;
     qint64 written = 0;
     for (qint64 k = 0; k < keep.size();) {
         if (!keep[k]) {
@@ -517,7 +517,7 @@ StoreResult RecordFile::rebuild(const Paths& p, int fd, const QList<bool>& keep)
     StoreResult result;
     if (ops().unlink(p.companion.constData()) < 0)
         result.notice = QStringLiteral("一時ファイル %1 を削除できません: %2")
-                            .arg(m_spec.companionName, reason(errno, p));
+                            .arg(m_setup.companionName, reason(errno, p));
     return result;
 }
 

@@ -11,7 +11,7 @@
 namespace kiku {
 
 // What distinguishes one fixed-record file of the data folder from another.
-struct RecordFileSpec {
+struct RecordFileSetup {
     QString fileName;      // "vbmdata3.data"
     QString companionName; // "VBMDATA3.TMP", the copy that exists only while compacting
     QString label;         // "メールボックス vbmdata3.data", the file as messages name it
@@ -40,8 +40,8 @@ struct RecordFileSpec {
 //   folder is an error.
 class RecordFile {
 public:
-    explicit RecordFile(RecordFileSpec spec) : m_spec(std::move(spec)) {}
-    const RecordFileSpec& spec() const { return m_spec; }
+    explicit RecordFile(RecordFileSetup setup) : m_setup(std::move(setup)) {}
+    const RecordFileSetup& setup() const { return m_setup; }
 
     // Number of whole records.
     StoreResult count(int& records);
@@ -83,7 +83,7 @@ private:
     StoreResult moveTailAside(const Paths& p, int fd, qint64 wholeBytes, qint64 tailBytes);
     StoreResult rebuild(const Paths& p, int fd, const QList<bool>& keep);
 
-    RecordFileSpec m_spec;
+    RecordFileSetup m_setup;
 };
 
 } // namespace kiku
