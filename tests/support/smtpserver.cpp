@@ -51,6 +51,8 @@ bool SmtpServer::start(const Options& options) {
     if (options.dataDelaySeconds > 0)
         arguments << QStringLiteral("--data-delay") << QString::number(options.dataDelaySeconds);
 
+    // The server's log goes to a file: a pipe nobody drains would stall it once full.
+    m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")));
     m_process.setProgram(kPython);
     m_process.setArguments(arguments);
     m_process.start();
@@ -75,8 +77,9 @@ bool SmtpServer::start(const Options& options) {
         if (m_process.state() != QProcess::Running)
             break;
     }
-    m_error = QStringLiteral("aiosmtpd did not come up: ") +
-              QString::fromUtf8(output + m_process.readAllStandardError());
+    QFile log(m_dir.filePath(QStringLiteral("server.log")));
+    m_error = QStringLiteral("aiosmtpd did not come up: ") + QString::fromUtf8(output) +
+              (log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString());
     stop();
     return false;
 }
