@@ -2,14 +2,19 @@
 
 #include "core/boxviews.h"
 #include "core/forms.h"
+#include "core/heartboard.h"
 #include "core/helpform.h"
 #include "core/paths.h"
 #include "core/pause.h"
+#include "core/receivecycle.h"
+#include "core/receivehost.h"
 #include "core/twips.h"
+#include "settings/bunbetuform.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
 #include "settings/profile.h"
 #include "settings/serversettings.h"
+#include "settings/setform.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -272,6 +277,8 @@ void MainForm::startUp() {
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     connect(m_timer1, &QTimer::timeout, this, &MainForm::tickClock);
     m_timer1->start(1000);
+    m_receivedHeart = std::make_shared<HeartTimer>(this, HeartTick::Side::Received);
+    m_sentHeart = std::make_shared<HeartTimer>(this, HeartTick::Side::Sent);
     m_timer2 = new QTimer(this);
     m_timer2->setObjectName(QStringLiteral("Timer2"));
     connect(m_timer2, &QTimer::timeout, this, &MainForm::tickReceivedHeart);
@@ -410,22 +417,46 @@ void MainForm::tickClock() {
 }
 
 void MainForm::tickReceivedHeart() {
-    // The received heart's tick (balance check, beat of Image4, flight of Image5, landing
-    // of Image9) belongs to the heart display and is filled in with it; until then the
-    // timer runs with nothing to do.
+    // The copy keeps the tick alive through its pauses even if the window closes meanwhile;
+    // a tick that fires while the previous one still runs does nothing.
+    const std::shared_ptr<HeartTimer> heart = m_receivedHeart;
+    heart->tick.run();
 }
 
 void MainForm::tickSentHeart() {
-    // The sent heart's tick (balance check, beat of Image3, flight of Image6, landing of
-    // Image8, the merged heart) belongs to the heart display and is filled in with it;
-    // until then the timer runs with nothing to do.
+    const std::shared_ptr<HeartTimer> heart = m_sentHeart;
+    heart->tick.run();
 }
 
 // ---------------------------------------------------------------------------------------
 // Commands. The picture buttons have already shown their press animation.
 
 void MainForm::receiveMail() {
-    // The receive cycle runs here once it is built.
+    FormsReceiveHost host(*this);
+    NMailReceiveLibrary library(m_mail);
+    const ReceiveOutcome outcome = ReceiveCycle(library, host).run(ServerSettings::current());
+    showReceiveResult(outcome.newMail);
+}
+
+void MainForm::showReceiveResult(bool newMail) {
+    auto setStatusSize = [this](int points) {
+        QFont font = m_text3->font();
+        font.setPointSize(points);
+        m_text3->setFont(font);
+    };
+    if (newMail) {
+        m_text3->setText(QStringLiteral("新着メール有り！"));
+    } else {
+        setStatusSize(11);
+        m_text3->setVisible(true);
+        m_text3->setText(QStringLiteral("新着メールなし"));
+    }
+    const QPointer<MainForm> alive(this);
+    Pause::wait(6000);
+    if (!alive)
+        return;
+    m_text3->clear();
+    setStatusSize(9);
 }
 
 void MainForm::composeMail() {
@@ -461,11 +492,11 @@ void MainForm::showAttachments() {
 }
 
 void MainForm::showPartnerSettings() {
-    // Shows the special-partner window (BunbetuForm) once it exists.
+    Forms::show<BunbetuForm>();
 }
 
 void MainForm::showSettings() {
-    // Shows the settings window (SetForm) once it exists.
+    Forms::show<SetForm>();
 }
 
 void MainForm::showHelp() {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QDateTime;
 class QLabel;
@@ -15,6 +16,8 @@ class QLineEdit;
 class QTimer;
 
 namespace kiku {
+
+struct HeartTimer;
 
 // The author's home page, opened by the "HP" label. Placeholder until the author's own
 // address is filled in.
@@ -99,6 +102,8 @@ private:
 
     // Commands of the board.
     void receiveMail();
+    // The receive result in the status line for six seconds.
+    void showReceiveResult(bool newMail);
     void composeMail();
     void showOthersSentBox();
     void showOthersInBox();
@@ -125,6 +130,9 @@ private:
     QTimer* m_timer1 = nullptr;
     QTimer* m_timer2 = nullptr;
     QTimer* m_timer3 = nullptr;
+    // The two heart ticks; shared so a running tick outlives the window (heartboard.h).
+    std::shared_ptr<HeartTimer> m_receivedHeart;
+    std::shared_ptr<HeartTimer> m_sentHeart;
     // The dialogs start-up opened; brought above the board once it is on screen.
     QList<QPointer<QWidget>> m_startUpDialogs;
     bool m_shownOnce = false;

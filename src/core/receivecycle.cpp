@@ -1,0 +1,270 @@
+#include "core/receivecycle.h"
+
+#include "core/codec.h"
+#include "core/paths.h"
+#include "core/prompter.h"
+#include "core/text.h"
+#include "maillib/nmail.h"
+#include "settings/profile.h"
+#include "store/mailbox.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <climits>
+
+namespace kiku {
+
+namespace {
+
+// The capacity of the four header-sized buffers and of the library's failure text.
+constexpr int kBufferSize = 8192;
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+void cutBuffers(QString& subject, QString& date, QString& from, QString& header) {
+    subject = cutAtZero(subject);
+    date = cutAtZero(date);
+    from = cutAtZero(from);
+    header = cutAtZero(header);
+}
+
+// The body buffer is (announced size + 1) characters; a size too large for an int is held
+// at the largest capacity instead of wrapping round.
+int bodyCapacity(int size) {
+    return size >= INT_MAX - 1 ? INT_MAX : size + 1;
+}
+
+// Splits text into lines the way a line-by-line read does: CR LF, a lone CR and a lone LF
+// all end a line, and a final line end does not open another line.
+QStringList readLines(const QString& text) {
+    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+    QStringList lines = text.split(lineEnd);
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// The work file: the header as one line, then the body, each followed by a line end, in the
+// program's Shift-JIS. Read back line by line and joined with CR LF after every line, that is
+// the whole-message text the attachment call is given. When the file cannot be written or
+// read the same text is built in memory, so the pass still runs.
+QString wholeMessageThroughWorkFile(const QString& workFile, const QString& header,
+                                    const QString& body) {
+    const QString written = header + kCrLf + body + kCrLf;
+    QString readBack = written;
+    QFile file(workFile);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        const QByteArray bytes = codec::toCp932(written);
+        const bool ok = file.write(bytes) == bytes.size();
+        file.close();
+        if (ok && file.open(QIODevice::ReadOnly))
+            readBack = codec::fromCp932(file.readAll());
+    }
+    QString whole;
+    for (const QString& line : readLines(readBack))
+        whole += line + kCrLf;
+    return whole;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// NMailReceiveLibrary
+
+int NMailReceiveLibrary::NMailPop3Connect(const QString& server) {
+    return m_mail.NMailPop3Connect(server);
+}
+int NMailReceiveLibrary::NMailPop3Authenticate(int handle, const QString& userId,
+                                               const QString& password, bool apop) {
+    return m_mail.NMailPop3Authenticate(handle, userId, password, apop);
+}
+int NMailReceiveLibrary::NMailPop3GetMailStatus(int handle, int number, QString& subject,
+                                                QString& date, QString& from, QString& header,
+                                                int flag) {
+    return m_mail.NMailPop3GetMailStatus(handle, number, subject, date, from, header, flag);
+}
+int NMailReceiveLibrary::NMailPop3GetMailSize(int handle, int number) {
+    return m_mail.NMailPop3GetMailSize(handle, number);
+}
+int NMailReceiveLibrary::NMailPop3GetMail(int handle, int number, QString& subject, QString& date,
+                                          QString& from, QString& header, QString& body,
+                                          int bodyCapacity, int flag, int flag2) {
+    return m_mail.NMailPop3GetMail(handle, number, subject, date, from, header, body, bodyCapacity,
+                                   flag, flag2);
+}
+int NMailReceiveLibrary::NMailAttachmentFileFirst(int handle, QString& subject, QString& date,
+                                                  QString& from, QString& header, QString& body,
+                                                  const QString& destinationFolder,
+                                                  const QString& workFile,
+                                                  const QString& messageText, int flag) {
+    return m_mail.NMailAttachmentFileFirst(handle, subject, date, from, header, body,
+                                           destinationFolder, workFile, messageText, flag);
+}
+int NMailReceiveLibrary::NMailAttachmentFileClose(int handle) {
+    return m_mail.NMailAttachmentFileClose(handle);
+}
+int NMailReceiveLibrary::NMailPop3DeleteMail(int handle, int number) {
+    return m_mail.NMailPop3DeleteMail(handle, number);
+}
+int NMailReceiveLibrary::NMailPop3Close(int handle) {
+    return m_mail.NMailPop3Close(handle);
+}
+int NMailReceiveLibrary::NMailGetMessage(int handle, QString& text, int& size) {
+    return m_mail.NMailGetMessage(handle, text, size);
+}
+
+// ---------------------------------------------------------------------------------------
+// ReceiveCycle
+
+ReceiveCycle::ReceiveCycle(ReceiveLibrary& library, ReceiveHost& host)
+    : m_library(library), m_host(host) {}
+
+QString ReceiveCycle::attachmentNote() {
+    return QStringLiteral("♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪");
+}
+
+ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
+    ReceiveOutcome outcome;
+    m_afterClose.clear();
+
+    // 1, 2: the account as the boxes hold it is saved on every run, before any network work.
+    const QString userId = m_host.accountUserId();
+    const QString password = m_host.accountPassword();
+    WriteSetting(paths::kAccountFile, QStringLiteral("NAME"), userId);
+    WriteSetting(paths::kAccountFile, QStringLiteral("NAME2"), password);
+    WriteSetting(paths::kAccountFile, QStringLiteral("NAME3"), QStringLiteral("1"));
+
+    // 3, 4: no server, or no connection: nothing to say.
+    if (settings.pop3Server.isEmpty())
+        return outcome;
+    const int handle = m_library.NMailPop3Connect(settings.pop3Server);
+    if (handle < 0)
+        return outcome;
+
+    // 5, 6: without a whole account the connection is only closed again.
+    if (!userId.isEmpty() && !password.isEmpty()) {
+        const int waiting =
+            m_library.NMailPop3Authenticate(handle, userId, password, settings.useApop != 0);
+        if (waiting < 0) {
+            QString text;
+            int size = kBufferSize;
+            m_library.NMailGetMessage(0, text, size);
+            Prompter::current().notify(cutAtZero(text), QStringLiteral("エラー"));
+        }
+        outcome.waiting = qMax(waiting, 0);
+        for (int number = 1; number <= waiting; ++number) {
+            if (!receiveMessage(handle, number, outcome)) {
+                outcome.stopped = true;
+                break;
+            }
+        }
+    }
+
+    // 15: the deletions so far take effect here, even after a failed store.
+    m_library.NMailPop3Close(handle);
+
+    if (outcome.skipped > 0) {
+        m_afterClose.append(
+            QStringLiteral("%1 通のメールを受け取れませんでした。サーバーに残してあります。")
+                .arg(outcome.skipped));
+    }
+    for (const QString& text : std::as_const(m_afterClose))
+        Prompter::current().notify(text);
+    m_afterClose.clear();
+    return outcome;
+}
+
+bool ReceiveCycle::receiveMessage(int handle, int number, ReceiveOutcome& outcome) {
+    m_host.progress(number, outcome.waiting);
+
+    QString subject, date, from, header;
+
+    // 7: status.
+    if (m_library.NMailPop3GetMailStatus(handle, number, subject, date, from, header, 0) < 0) {
+        ++outcome.skipped;
+        return true;
+    }
+    cutBuffers(subject, date, from, header);
+
+    // 8: size and text. A message whose size or text cannot be had stays on the server.
+    const int size = m_library.NMailPop3GetMailSize(handle, number);
+    if (size < 0) {
+        ++outcome.skipped;
+        return true;
+    }
+    QString body;
+    if (m_library.NMailPop3GetMail(handle, number, subject, date, from, header, body,
+                                   bodyCapacity(size), 0, 0) < 0) {
+        ++outcome.skipped;
+        return true;
+    }
+    cutBuffers(subject, date, from, header);
+    const QString rawText = cutAtZero(body);
+
+    // 9: the attachment pass.
+    const qint16 attached = qint16(attachmentPass(subject, date, from, header, body));
+    if (attached == -5)
+        Prompter::current().notify(QStringLiteral("添付ファイルをオープンできません"));
+    else if (attached == -6)
+        Prompter::current().notify(QStringLiteral("分割されたメールが全て揃っていません"));
+
+    // 10, 11: the partner comparison; the sender is taken exactly as the library gave it.
+    const bool fromPartner = trimSpaces(m_host.partnerAddress()) == from;
+    outcome.newMail = true;
+
+    // 12: the body, with the note when the raw text mentions "attachment".
+    QString text = cutAtZero(body);
+    if (rawText.contains(QLatin1String("attachment"), Qt::CaseSensitive))
+        text += kCrLf + attachmentNote();
+
+    // 13: staging, then the record.
+    m_host.stage(StagedMail{subject, from, date, text});
+    MailRecord record;
+    record.subject = trimSpaces(subject);
+    record.date = trimSpaces(date);
+    record.from = trimSpaces(from);
+    record.body = trimSpaces(text);
+    record.live = 1;
+    Mailbox box(fromPartner ? Box::PartnerInbox : Box::OthersInbox);
+    const StoreResult stored = box.append(record);
+    if (!stored) {
+        m_afterClose.append(
+            stored.error + QLatin1Char('\n') +
+            QStringLiteral("受信を中止しました。このメールと、まだ受け取っていないメールはサー"
+                           "バーに残してあります。"));
+        return false;
+    }
+    if (!stored.notice.isEmpty())
+        m_afterClose.append(stored.notice);
+
+    // 10 (after the store, so a message that was not kept is not counted either).
+    if (fromPartner)
+        countPartnerMail();
+
+    // 14: only now may the server let go of it.
+    m_library.NMailPop3DeleteMail(handle, number);
+    ++outcome.stored;
+    return true;
+}
+
+int ReceiveCycle::attachmentPass(QString& subject, QString& date, QString& from, QString& header,
+                                 QString& body) {
+    const QString workFile = ProgramFolder::resolve(paths::kAttachmentWorkFile);
+    const QString messageText = wholeMessageThroughWorkFile(workFile, header, cutAtZero(body));
+    const int result = m_library.NMailAttachmentFileFirst(
+        0, subject, date, from, header, body, ProgramFolder::resolve(paths::kAttachmentFolder),
+        workFile, messageText, 0);
+    m_library.NMailAttachmentFileClose(0);
+    cutBuffers(subject, date, from, header);
+    QFile::remove(workFile);
+    return result;
+}
+
+void ReceiveCycle::countPartnerMail() {
+    const QString count = QString::number(leadingCount(m_host.receivedCount()) + 1);
+    WriteSetting(paths::kCounterFile, QStringLiteral("NAME"), count);
+    m_host.setReceivedCount(count);
+}
+
+} // namespace kiku

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "settings/serversettings.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace kiku {
+
+class NMail;
+
+// The mail-library operations one receive run calls, under the library's own names. The
+// program hands its NMail over through NMailReceiveLibrary; tests may wrap that to make one
+// call fail.
+class ReceiveLibrary {
+public:
+    virtual ~ReceiveLibrary() = default;
+    virtual int NMailPop3Connect(const QString& server) = 0;
+    virtual int NMailPop3Authenticate(int handle, const QString& userId, const QString& password,
+                                      bool apop) = 0;
+    virtual int NMailPop3GetMailStatus(int handle, int number, QString& subject, QString& date,
+                                       QString& from, QString& header, int flag) = 0;
+    virtual int NMailPop3GetMailSize(int handle, int number) = 0;
+    virtual int NMailPop3GetMail(int handle, int number, QString& subject, QString& date,
+                                 QString& from, QString& header, QString& body, int bodyCapacity,
+                                 int flag, int flag2) = 0;
+    virtual int NMailAttachmentFileFirst(int handle, QString& subject, QString& date, QString& from,
+                                         QString& header, QString& body,
+                                         const QString& destinationFolder, const QString& workFile,
+                                         const QString& messageText, int flag) = 0;
+    virtual int NMailAttachmentFileClose(int handle) = 0;
+    virtual int NMailPop3DeleteMail(int handle, int number) = 0;
+    virtual int NMailPop3Close(int handle) = 0;
+    virtual int NMailGetMessage(int handle, QString& text, int& size) = 0;
+};
+
+// The program's NMail behind ReceiveLibrary.
+class NMailReceiveLibrary final : public ReceiveLibrary {
+public:
+    explicit NMailReceiveLibrary(NMail& mail) : m_mail(mail) {}
+    int NMailPop3Connect(const QString& server) override;
+    int NMailPop3Authenticate(int handle, const QString& userId, const QString& password,
+                              bool apop) override;
+    int NMailPop3GetMailStatus(int handle, int number, QString& subject, QString& date,
+                               QString& from, QString& header, int flag) override;
+    int NMailPop3GetMailSize(int handle, int number) override;
+    int NMailPop3GetMail(int handle, int number, QString& subject, QString& date, QString& from,
+                         QString& header, QString& body, int bodyCapacity, int flag,
+                         int flag2) override;
+    int NMailAttachmentFileFirst(int handle, QString& subject, QString& date, QString& from,
+                                 QString& header, QString& body, const QString& destinationFolder,
+                                 const QString& workFile, const QString& messageText,
+                                 int flag) override;
+    int NMailAttachmentFileClose(int handle) override;
+    int NMailPop3DeleteMail(int handle, int number) override;
+    int NMailPop3Close(int handle) override;
+    int NMailGetMessage(int handle, QString& text, int& size) override;
+
+private:
+    NMail& m_mail;
+};
+
+// A received message as it is put into the viewer's staging boxes and reading pane.
+struct StagedMail {
+    QString subject;
+    QString from;
+    QString date;
+    QString body;
+};
+
+// What a receive run reads from and writes to the windows: the account window's boxes, the
+// partner window's address box, the viewer's staging boxes and the main window's received
+// count box. Each value is read at the moment the run needs it.
+class ReceiveHost {
+public:
+    virtual ~ReceiveHost() = default;
+    // The current text of the account window's ID and password boxes.
+    virtual QString accountUserId() = 0;
+    virtual QString accountPassword() = 0;
+    // The partner window's address box as it stands (the run trims it).
+    virtual QString partnerAddress() = 0;
+    // The main window's received-count box (Text1).
+    virtual QString receivedCount() = 0;
+    virtual void setReceivedCount(const QString& text) = 0;
+    // Fills the viewer's subject, address and date boxes and reading pane, and sets its
+    // count box to the number of lines in its list.
+    virtual void stage(const StagedMail& mail) = 0;
+    // Message `number` of `total` is about to be transferred. Must not run the event loop.
+    virtual void progress(int number, int total) = 0;
+};
+
+// How a run ended.
+struct ReceiveOutcome {
+    bool newMail = false; // at least one message was fetched
+    int waiting = 0;      // messages the server announced
+    int stored = 0;       // stored and deleted on the server
+    int skipped = 0;      // could not be fetched; left on the server
+    bool stopped = false; // storing failed; that message and the later ones stay on the server
+};
+
+// One press of the receive button, up to the status line (which the main window shows):
+// save the account, log in, and for every waiting message fetch it, run the attachment pass,
+// sort it into the partner or others in-box, count the partner's mail and delete it on the
+// server. Runs on the calling thread without yielding to the event loop.
+//
+// A message is deleted on the server only after its record has been stored. When storing
+// fails (or the box is full) the run stops with a message and that message and every later
+// one stay on the server; the session is still closed properly so earlier deletions take
+// effect. A message whose status, size or text cannot be fetched is left on the server and
+// the run goes on with the next one.
+class ReceiveCycle {
+public:
+    ReceiveCycle(ReceiveLibrary& library, ReceiveHost& host);
+
+    ReceiveOutcome run(const ServerSettings& settings);
+
+    // The note appended to the body of mail that mentions "attachment".
+    static QString attachmentNote();
+
+private:
+    // Steps 7 to 14 for one message; false stops the run.
+    bool receiveMessage(int handle, int number, ReceiveOutcome& outcome);
+    int attachmentPass(QString& subject, QString& date, QString& from, QString& header,
+                       QString& body);
+    void countPartnerMail();
+
+    ReceiveLibrary& m_library;
+    ReceiveHost& m_host;
+    QStringList m_afterClose; // messages that wait until the session is closed
+};
+
+} // namespace kiku
