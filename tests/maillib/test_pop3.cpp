@@ -112,6 +112,15 @@ TEST_F(Pop3Session, RefusedPortFails) {
     EXPECT_TRUE(lastMessage(m_mail).contains(QStringLiteral("127.0.0.1:%1").arg(port)));
 }
 
+TEST_F(Pop3Session, StartTlsRefusedWhenTheServerDoesNotOfferIt) {
+    // This server has no TLS: the session must not go on in clear text.
+    EXPECT_EQ(m_mail.NMailPop3Connect(
+                  QStringLiteral("pop3+starttls://127.0.0.1:%1").arg(s_server->port())),
+              -1);
+    EXPECT_TRUE(lastMessage(m_mail).contains(QStringLiteral("STLS")))
+        << lastMessage(m_mail).toStdString();
+}
+
 TEST_F(Pop3Session, SilentServerFailsWithinTheTimeout) {
     QTcpServer silent; // listens, accepts in the kernel, never says a word
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
