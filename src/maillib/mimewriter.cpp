@@ -187,10 +187,10 @@ void appendDisplayName(FieldFolder& field, const QString& name) {
     field.atom('"' + quoted + '"');
 }
 
-QByteArray addressField(const QByteArray& name, const QList<Mailbox>& list) {
+QByteArray addressField(const QByteArray& name, const QList<MailAddress>& list) {
     FieldFolder field(name);
     for (qsizetype i = 0; i < list.size(); ++i) {
-        const Mailbox& box = list.at(i);
+        const MailAddress& box = list.at(i);
         const QByteArray separator = i + 1 < list.size() ? QByteArrayLiteral(",") : QByteArray();
         if (box.displayName.isEmpty()) {
             field.atom(box.address.toLatin1() + separator);
@@ -335,9 +335,9 @@ QStringList splitAddressList(const QString& text) {
     return items;
 }
 
-std::optional<Mailbox> parseMailbox(const QString& text) {
+std::optional<MailAddress> parseMailAddress(const QString& text) {
     const QString trimmed = text.trimmed();
-    Mailbox box;
+    MailAddress box;
     const qsizetype open = trimmed.lastIndexOf(QLatin1Char('<'));
     if (open >= 0 && trimmed.endsWith(QLatin1Char('>'))) {
         box.address = trimmed.mid(open + 1, trimmed.size() - open - 2).trimmed();

@@ -10,7 +10,7 @@
 namespace kiku {
 
 // One address of a list: "Name <a@b>", "\"Name\" <a@b>", "<a@b>" or "a@b".
-struct Mailbox {
+struct MailAddress {
     QString displayName;
     QString address;
 };
@@ -24,7 +24,7 @@ QStringList splitAddressList(const QString& text);
 
 // Reads one address. nullopt when the address part cannot go into an SMTP command (empty,
 // spaces, control or non-ASCII characters, angle brackets, quotes).
-std::optional<Mailbox> parseMailbox(const QString& text);
+std::optional<MailAddress> parseMailAddress(const QString& text);
 
 // The comma-separated attachment list: items trimmed, empty items ignored.
 QStringList splitAttachmentList(const QString& text);
@@ -52,9 +52,9 @@ QList<QByteArray> encodedWords(const QString& text, int firstRoom, int room);
 
 // What one outgoing message holds, as the send operation hands it over.
 struct OutgoingMessage {
-    Mailbox from;
-    QList<Mailbox> to;
-    QList<Mailbox> cc;
+    MailAddress from;
+    QList<MailAddress> to;
+    QList<MailAddress> cc;
     QString subject;
     QString body;
     QString extraHeader;     // further header lines, "Name: value" each

@@ -9,9 +9,9 @@ namespace {
 
 // Reads a comma-separated address list; false with `error` set when an item has no
 // usable address.
-bool readAddresses(const QString& text, QList<Mailbox>& out, QString& error) {
+bool readAddresses(const QString& text, QList<MailAddress>& out, QString& error) {
     for (const QString& item : mime::splitAddressList(text)) {
-        const std::optional<Mailbox> box = mime::parseMailbox(item);
+        const std::optional<MailAddress> box = mime::parseMailAddress(item);
         if (!box) {
             error = QStringLiteral("宛先のアドレスが正しくありません: %1").arg(item);
             return false;
@@ -22,10 +22,10 @@ bool readAddresses(const QString& text, QList<Mailbox>& out, QString& error) {
 }
 
 // Envelope recipients: every address once, in order, whatever list it came from.
-QStringList envelopeRecipients(const QList<QList<Mailbox>>& lists) {
+QStringList envelopeRecipients(const QList<QList<MailAddress>>& lists) {
     QStringList out;
     for (const auto& list : lists) {
-        for (const Mailbox& box : list) {
+        for (const MailAddress& box : list) {
             if (!out.contains(box.address, Qt::CaseInsensitive))
                 out << box.address;
         }
@@ -46,11 +46,11 @@ int NMail::NMailSmtpSendMail(const QString& server, const QString& to, const QSt
     };
 
     OutgoingMessage message;
-    const std::optional<Mailbox> sender = mime::parseMailbox(from);
+    const std::optional<MailAddress> sender = mime::parseMailAddress(from);
     if (!sender)
         return failed(QStringLiteral("送信者のアドレスが正しくありません: %1").arg(from));
     message.from = *sender;
-    QList<Mailbox> blind;
+    QList<MailAddress> blind;
     QString error;
     if (!readAddresses(to, message.to, error) || !readAddresses(cc, message.cc, error) ||
         !readAddresses(bcc, blind, error))

@@ -11,7 +11,7 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
-using kiku::Mailbox;
+using kiku::MailAddress;
 using kiku::MimeWriter;
 using kiku::OutgoingMessage;
 using kiku::test::parseMail;
@@ -322,7 +322,7 @@ TEST(MimeHelpers, MailboxParsingRejectsWhatCouldBendACommand) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        const auto box = mime::parseMailbox(u(c.text));
+        const auto box = mime::parseMailAddress(u(c.text));
         ASSERT_EQ(box.has_value(), c.ok);
         if (box) {
             EXPECT_EQ(box->displayName, u(c.name));
