@@ -43,6 +43,11 @@ void retype(QLineEdit* box, const QString& text) {
     }
 }
 
+// Clicks a check box on its indicator, where a user aims.
+void clickBox(QCheckBox* box) {
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+}
+
 template <class T> T* child(QWidget* window, const char* name) {
     T* found = window->findChild<T*>(QLatin1String(name));
     if (!found)
@@ -112,7 +117,7 @@ private slots:
     void okWithSaveWritesIdPasswordAndChoiceInOrder() {
         IdPassForm* form = Forms::show<IdPassForm>();
         retype(form->idBox(), "hanako");
-        QTest::mouseClick(child<QCheckBox>(form, "Check1"), Qt::LeftButton);
+        clickBox(child<QCheckBox>(form, "Check1"));
         QVERIFY(form->saveBox()->isChecked());
         QTest::mouseClick(child<QPushButton>(form, "OKCommand"), Qt::LeftButton);
 
@@ -144,7 +149,7 @@ private slots:
         window = form;
         QCOMPARE(form->password(), QStringLiteral("oldpass"));
         retype(form->passwordBox(), "newpass");
-        QTest::mouseClick(form->saveBox(), Qt::LeftButton);
+        clickBox(form->saveBox());
         QTest::keyClick(form->passwordBox(), Qt::Key_Return);
         QVERIFY(isClosed(window));
         QCOMPARE(ReadSetting(kAccountFile, "NAME2"), QStringLiteral("newpass"));
@@ -157,7 +162,8 @@ private slots:
         IdPassForm* form = Forms::show<IdPassForm>();
         QPointer<QWidget> window(form);
         retype(form->idBox(), "other");
-        QTest::mouseClick(form->saveBox(), Qt::LeftButton);
+        clickBox(form->saveBox());
+        QVERIFY(form->saveBox()->isChecked());
         QTest::mouseClick(child<QPushButton>(form, "CancelCommand"), Qt::LeftButton);
         QVERIFY(isClosed(window));
         QCOMPARE(home().readFile(kAccountFile), before);
@@ -171,7 +177,7 @@ private slots:
         QVERIFY(!form->saveBox()->isChecked());
 
         // Ticked, window closed, opened again.
-        QTest::mouseClick(form->saveBox(), Qt::LeftButton);
+        clickBox(form->saveBox());
         QVERIFY(form->saveBox()->isChecked());
         form->close();
         flushDeletes();
@@ -179,7 +185,7 @@ private slots:
 
         // Raising the open window keeps what the user is doing.
         form = Forms::existing<IdPassForm>();
-        QTest::mouseClick(form->saveBox(), Qt::LeftButton);
+        clickBox(form->saveBox());
         Forms::show<IdPassForm>();
         QVERIFY(form->saveBox()->isChecked());
     }
@@ -190,7 +196,7 @@ private slots:
         IdPassForm* form = Forms::show<IdPassForm>();
         retype(form->idBox(), "user");
         retype(form->passwordBox(), "pw");
-        QTest::mouseClick(form->saveBox(), Qt::LeftButton);
+        clickBox(form->saveBox());
         QTest::mouseClick(child<QPushButton>(form, "OKCommand"), Qt::LeftButton);
         QCOMPARE(prompter.texts(), QStringList{"IDとパスワードを保存できませんでした。"});
     }
@@ -218,7 +224,8 @@ private slots:
         retype(form->smtpBox(), " smtp.example ");
         retype(form->pop3Box(), "pop3s://pop.example:995");
         retype(form->mailBox(), "花子 <hanako@example.jp>");
-        QTest::mouseClick(form->apopBox(), Qt::LeftButton);
+        clickBox(form->apopBox());
+        QVERIFY(form->apopBox()->isChecked());
         QTest::mouseClick(child<QPushButton>(form, "OkCommand"), Qt::LeftButton);
         QVERIFY(isClosed(window));
 
@@ -251,7 +258,8 @@ private slots:
         OptionForm* form = Forms::show<OptionForm>();
         QPointer<QWidget> window(form);
         retype(form->pop3Box(), "elsewhere.example");
-        QTest::mouseClick(form->apopBox(), Qt::LeftButton);
+        clickBox(form->apopBox());
+        QVERIFY(form->apopBox()->isChecked());
         if (byEscape)
             QTest::keyClick(form->pop3Box(), Qt::Key_Escape);
         else
