@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTextEdit>
 #include <QTreeWidget>
 
@@ -106,6 +107,27 @@ QString passThroughClipboard(const QString& text) {
     return trimSpaces(cutAtZero(clipboard->text()));
 }
 
+// List lines keep the padding of the fixed-width fields in their text; drawn with it, every
+// cell would end in an ellipsis, so the padding is left out when a cell is painted.
+class PaddedFieldDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale& locale) const override {
+        QString text = QStyledItemDelegate::displayText(value, locale);
+        qsizetype end = text.size();
+        while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
+            --end;
+        text.truncate(end);
+        return text;
+    }
+};
+
+// A one-line box shows the start of its text, as a box filled by the program should.
+void setBoxText(QLineEdit* box, const QString& text) {
+    box->setText(text);
+    box->setCursorPosition(0);
+}
+
 } // namespace
 
 const QString TyakuForm::kMoveCaption = QString(3, QLatin1Char(' ')) + QChar(0x3000) +
@@ -170,6 +192,7 @@ void TyakuForm::buildList() {
     m_mailList->setWordWrap(false);
     m_mailList->header()->setStretchLastSection(false);
     m_mailList->header()->setSectionsClickable(false);
+    m_mailList->setItemDelegate(new PaddedFieldDelegate(m_mailList));
     m_mailList->viewport()->installEventFilter(this);
 }
 
@@ -289,6 +312,9 @@ void TyakuForm::buildStatusControls() {
     m_hintBox->setObjectName(QStringLiteral("HintBox"));
     m_hintBox->setReadOnly(true);
     m_hintBox->setFocusPolicy(Qt::NoFocus);
+    QPalette hintPalette = m_hintBox->palette();
+    hintPalette.setColor(QPalette::Base, QColor(255, 255, 225));
+    m_hintBox->setPalette(hintPalette);
     m_hintBox->hide();
 
     for (QWidget* w : std::initializer_list<QWidget*>{m_countBox, m_copyButton, m_copyStagingBox,
@@ -380,19 +406,21 @@ QString TyakuForm::dateText() const {
     return m_dateBox->text();
 }
 QString TyakuForm::bodyText() const {
-    return m_rtfEd->toPlainText();
+    // Line breaks come back as CR LF, as stored bodies have them.
+    return m_rtfEd->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
 }
 void TyakuForm::setSubjectText(const QString& text) {
-    m_subjectBox->setText(text);
+    setBoxText(m_subjectBox, text);
 }
 void TyakuForm::setAddressText(const QString& text) {
-    m_addressBox->setText(text);
+    setBoxText(m_addressBox, text);
 }
 void TyakuForm::setDateText(const QString& text) {
-    m_dateBox->setText(text);
+    setBoxText(m_dateBox, text);
 }
 void TyakuForm::setBodyText(const QString& text) {
-    m_rtfEd->setPlainText(text);
+    // The pane takes CR and LF each as a line break, so CR LF would show as two.
+    m_rtfEd->setPlainText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 void TyakuForm::clearStaging() {
@@ -458,10 +486,10 @@ bool TyakuForm::fillList(Box box) {
 
 void TyakuForm::showRecord(const MailRecord& record) {
     // A text box ends at a zero character, so each field is cut there before it is trimmed.
-    m_subjectBox->setText(trimSpaces(cutAtZero(record.subject)));
-    m_addressBox->setText(trimSpaces(cutAtZero(record.from)));
-    m_dateBox->setText(trimSpaces(cutAtZero(record.date)));
-    m_rtfEd->setPlainText(passThroughClipboard(trimSpaces(record.body)));
+    setSubjectText(trimSpaces(cutAtZero(record.subject)));
+    setAddressText(trimSpaces(cutAtZero(record.from)));
+    setDateText(trimSpaces(cutAtZero(record.date)));
+    setBodyText(passThroughClipboard(trimSpaces(record.body)));
 }
 
 void TyakuForm::showMessage() {

@@ -60,7 +60,8 @@ public:
     const MailRecord& recordBuffer(Box box) const;
     void setRecordBuffer(Box box, const MailRecord& record);
 
-    // --- Staging: what the receive cycle and the operations read and write.
+    // --- Staging: what the receive cycle and the operations read and write. The body's
+    // line breaks are CR LF on both sides; the pane shows each as one line break.
 
     QString subjectText() const;
     QString addressText() const;
