@@ -46,6 +46,9 @@ QString FormsReceiveHost::progressText(int number, int total) {
 
 void FormsReceiveHost::progress(int number, int total) {
     QLineEdit* status = m_main.statusLine();
+    // A sign of life nobody can see is none: the line shows even when the pointer last
+    // passed over the background.
+    status->setVisible(true);
     status->setText(progressText(number, total));
     status->repaint();
 }

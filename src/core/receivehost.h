@@ -19,8 +19,8 @@ public:
     QString receivedCount() override;
     void setReceivedCount(const QString& text) override;
     void stage(const StagedMail& mail) override;
-    // "受信中 3/120" in the status line, painted at once: the run does not yield, so the
-    // event loop would not get round to it before the end.
+    // "受信中 3/120" in the status line, made visible and painted at once: the run does not
+    // yield, so the event loop would not get round to it before the end.
     void progress(int number, int total) override;
 
     static QString progressText(int number, int total);

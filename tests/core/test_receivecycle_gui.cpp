@@ -1,0 +1,216 @@
+// The receive button of the main window against a real Dovecot: the windows as the run's
+// host, the status line while and after it runs, and the partner window's live address.
+#include "core/forms.h"
+#include "core/mainform.h"
+#include "core/pause.h"
+#include "dovecotserver.h"
+#include "scriptedprompter.h"
+#include "settings/bunbetuform.h"
+#include "settings/profile.h"
+#include "settings/serversettings.h"
+#include "store/mailbox.h"
+#include "temphome.h"
+#include "viewer/tyakuform.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using namespace kiku;
+
+namespace {
+
+void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+QByteArray message(const QByteArray& from, const QByteArray& subject) {
+    return "From: " + from + "\r\nTo: alice@example.jp\r\nSubject: " + subject +
+           "\r\nDate: Tue, 1 Dec 2026 10:00:00 +0900\r\n\r\nbody of " + subject + "\r\n";
+}
+
+int boxCount(Box box) {
+    int n = -1;
+    Mailbox(box).count(n);
+    return n;
+}
+
+// Everything that happens to the status line, and every tick of a busy timer, in order.
+class StatusRecorder : public QObject {
+public:
+    explicit StatusRecorder(QLineEdit* status) : m_status(status) {
+        connect(status, &QLineEdit::textChanged, this, [this](const QString& text) {
+            log << QStringLiteral("%1@%2%3")
+                       .arg(text)
+                       .arg(m_status->font().pointSize())
+                       .arg(m_status->isVisible() ? QString() : QStringLiteral(" hidden"));
+        });
+        status->installEventFilter(this);
+        connect(&m_busy, &QTimer::timeout, this, [this] { log << QStringLiteral("tick"); });
+        m_busy.start(0);
+    }
+    QStringList log;
+    int progressPaints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_status && event->type() == QEvent::Paint &&
+            m_status->text().startsWith(QStringLiteral("受信中")))
+            ++progressPaints;
+        return false;
+    }
+
+private:
+    QLineEdit* m_status;
+    QTimer m_busy;
+};
+
+} // namespace
+
+class TestReceiveGui : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempHome> m_home;
+    std::unique_ptr<test::DovecotServer> m_server;
+    std::unique_ptr<test::ScriptedPrompter> m_prompter;
+
+    MainForm* start() {
+        m_home->writeFile("zadiru.ini",
+                          QStringLiteral("POP3=127.0.0.1:%1\r\n").arg(m_server->port()).toLatin1());
+        m_home->writeFile("\\★MailData\\iniIdPass.ini",
+                          "[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\nNAME3=1\r\n");
+        MainForm* form = Forms::show<MainForm>();
+        // Keep the hearts out of the way; they have tests of their own.
+        form->receivedHeartTimer()->stop();
+        form->sentHeartTimer()->stop();
+        if (!QTest::qWaitForWindowExposed(form))
+            qWarning("main window not exposed");
+        return form;
+    }
+    void deliver(const QByteArray& raw) { QVERIFY(m_server->addMessage("alice", raw)); }
+    static void receive(MainForm* form) {
+        QTest::mouseClick(form->boardControl(QStringLiteral("Label7")), Qt::LeftButton);
+    }
+
+private slots:
+    void initTestCase() { Pause::setTimeScale(0); }
+
+    void init() {
+        m_home = std::make_unique<test::TempHome>();
+        m_prompter = std::make_unique<test::ScriptedPrompter>();
+        m_server = std::make_unique<test::DovecotServer>();
+        QVERIFY2(m_server->start(), qPrintable(m_server->error()));
+        ServerSettings::current() = {};
+    }
+
+    void cleanup() {
+        Forms::closeAll();
+        flushDeletes();
+        m_server.reset();
+        m_prompter.reset();
+        m_home.reset();
+    }
+
+    void receiveButtonSortsCountsAndReports() {
+        MainForm* form = start();
+        // Registered through the partner window with spaces around it: stored as typed,
+        // matched trimmed.
+        QTest::mouseClick(form->boardControl(QStringLiteral("Label13")), Qt::LeftButton);
+        auto* partner = Forms::existing<BunbetuForm>();
+        QVERIFY(partner && partner->isVisible());
+        partner->addressBox()->setText(QStringLiteral("  partner@example.jp  "));
+        partner->registerButton()->click();
+        partner->close();
+        flushDeletes();
+        QCOMPARE(m_home->readFile("\\★MailData\\iniIdPass2.ini")
+                     .contains("NAME=  partner@example.jp  \r\n"),
+                 true);
+
+        deliver(message("one@example.jp", "first"));
+        deliver(message("partner@example.jp", "second"));
+        deliver(message("three@example.jp", "third"));
+        form->receivedCountBox()->setText(QStringLiteral("12"));
+        // With new mail the result keeps the line's size as it stands.
+        QFont font = form->statusLine()->font();
+        font.setPointSize(10);
+        form->statusLine()->setFont(font);
+        form->statusLine()->setVisible(false);
+        StatusRecorder recorder(form->statusLine());
+
+        receive(form);
+
+        QCOMPARE(boxCount(Box::PartnerInbox), 1);
+        QCOMPARE(boxCount(Box::OthersInbox), 2);
+        QCOMPARE(m_server->messageCount("alice"), 0);
+        QCOMPARE(form->receivedCountBox()->text(), QStringLiteral("13"));
+        QCOMPARE(ReadSetting(QStringLiteral("\\★MailData\\iniCuntUp.ini"), QStringLiteral("NAME")),
+                 QStringLiteral("13"));
+        QVERIFY(m_prompter->shown().isEmpty());
+
+        // The last message stored is what the (hidden) viewer's staging boxes hold.
+        TyakuForm* viewer = Forms::existing<TyakuForm>();
+        QVERIFY(viewer && !viewer->isVisible());
+        QCOMPARE(viewer->subjectText(), QStringLiteral("third"));
+        QCOMPARE(viewer->addressText(), QStringLiteral("three@example.jp"));
+        QCOMPARE(viewer->bodyText(), QStringLiteral("body of third\r\n"));
+
+        // A sign of life for every message, painted at once, with nothing else running in
+        // between; then the result, and after the pause the empty line at 9 points.
+        const QStringList log = recorder.log;
+        const qsizetype first = log.indexOf(QStringLiteral("受信中 1/3@10"));
+        const qsizetype result = log.indexOf(QStringLiteral("新着メール有り！@10"));
+        QVERIFY2(first >= 0 && result > first,
+                 qPrintable(log.filter(QStringLiteral("@")).join(QLatin1Char('|'))));
+        QCOMPARE(log.mid(first, result - first),
+                 (QStringList{"受信中 1/3@10", "受信中 2/3@10", "受信中 3/3@10"}));
+        QVERIFY(recorder.progressPaints >= 3);
+        QCOMPARE(form->statusLine()->text(), QString());
+        QCOMPARE(form->statusLine()->font().pointSize(), 9);
+    }
+
+    void noMailShowsElevenPointNotice() {
+        MainForm* form = start();
+        form->statusLine()->setVisible(false);
+        StatusRecorder recorder(form->statusLine());
+        receive(form);
+        QVERIFY2(recorder.log.contains(QStringLiteral("新着メールなし@11")),
+                 qPrintable(recorder.log.join(QLatin1Char('|'))));
+        QCOMPARE(form->statusLine()->text(), QString());
+        QCOMPARE(form->statusLine()->font().pointSize(), 9);
+        QVERIFY(form->statusLine()->isVisible());
+    }
+
+    void typedPartnerAddressCountsOnlyWhileTheWindowIsOpen() {
+        m_home->writeFile("\\★MailData\\iniIdPass2.ini",
+                          "[EXEINI]\r\nNAME=registered@example.jp\r\nNAME2=Reg\r\n");
+        MainForm* form = start();
+        auto* partner = Forms::show<BunbetuForm>();
+        QCOMPARE(partner->address(), QStringLiteral("registered@example.jp"));
+        partner->addressBox()->setText(QStringLiteral("typed@example.jp"));
+
+        deliver(message("typed@example.jp", "while open"));
+        receive(form);
+        QCOMPARE(boxCount(Box::PartnerInbox), 1);
+
+        partner->close();
+        flushDeletes();
+        QVERIFY(!Forms::existing<BunbetuForm>());
+        deliver(message("typed@example.jp", "after close"));
+        receive(form);
+        QCOMPARE(boxCount(Box::PartnerInbox), 1);
+        QCOMPARE(boxCount(Box::OthersInbox), 1);
+        // The run touched the window again, hidden, from the registered address.
+        QVERIFY(Forms::existing<BunbetuForm>() && !Forms::existing<BunbetuForm>()->isVisible());
+        deliver(message("registered@example.jp", "registered"));
+        receive(form);
+        QCOMPARE(boxCount(Box::PartnerInbox), 2);
+        QCOMPARE(form->receivedCountBox()->text(), QStringLiteral("2"));
+    }
+};
+
+QTEST_MAIN(TestReceiveGui)
+#include "test_receivecycle_gui.moc"
