@@ -560,17 +560,20 @@ bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
-        // A picture button takes the press so that the release comes back to it.
+        // A picture button takes the press so that the release comes back to it. Filters
+        // see the clicks of disabled controls too: a button the box does not offer ignores
+        // them.
         if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
             qobject_cast<QLabel*>(watched) && m_hints.contains(watched))
-            return true;
+            return static_cast<QWidget*>(watched)->isEnabled();
         break;
     case QEvent::MouseButtonRelease: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton)
             break;
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (!widget || !widget->rect().contains(mouse->position().toPoint()))
+        if (!widget || !widget->isEnabled() ||
+            !widget->rect().contains(mouse->position().toPoint()))
             break;
         if (watched == m_mailList->viewport()) {
             showMessage();

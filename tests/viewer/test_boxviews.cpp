@@ -219,7 +219,8 @@ private slots:
         // The feedback pause runs the event loop: see what the picture shows then.
         bool visibleDuring = true;
         QImage during;
-        QTimer::singleShot(0, board, [&] {
+        QObject context;
+        QTimer::singleShot(0, &context, [&] {
             visibleDuring = image->isVisible();
             during = image->pixmap().toImage();
         });

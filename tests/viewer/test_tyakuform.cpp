@@ -26,6 +26,8 @@
 
 using namespace kiku;
 
+Q_DECLARE_METATYPE(kiku::Box)
+
 namespace {
 
 const QString kNoData = QStringLiteral("選択するデータがありません。");
@@ -62,6 +64,18 @@ void moveOver(QWidget* widget, QPoint at) {
 void resizeOuter(QWidget* window, int width, int height) {
     const QSize frame = window->frameGeometry().size() - window->size();
     window->resize(width - frame.width(), height - frame.height());
+}
+
+// What `picture` shows while a click on `target` is handled: a press animation's pause
+// runs the event loop, and a zero timer fires in it. Without a pause the timer fires after
+// the click.
+QImage pictureDuringClick(QWidget* target, QLabel* picture) {
+    QImage seen;
+    QObject context;
+    QTimer::singleShot(0, &context, [&] { seen = picture->pixmap().toImage(); });
+    QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(5, 5));
+    QCoreApplication::processEvents();
+    return seen;
 }
 
 QStringList column(const QTreeWidget* list, int index) {
@@ -527,11 +541,35 @@ private slots:
         QCOMPARE(image->pixmap().toImage(), own);
 
         // The pause of the animation runs the event loop once: look at the picture then.
-        QImage during;
-        QTimer::singleShot(0, viewer, [&] { during = image->pixmap().toImage(); });
-        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(5, 5));
-        QCOMPARE(during, pressed);
+        QCOMPARE(pictureDuringClick(target, image), pressed);
         QCOMPARE(image->pixmap().toImage(), own);
+    }
+
+    void unofferedButtonsDoNotRespond_data() {
+        QTest::addColumn<Box>("box");
+        QTest::addColumn<QString>("part");
+        QTest::addColumn<QString>("picture");
+        QTest::newRow("move caption, storage box") << Box::Storage << "MoveLabel"
+                                                   << "MovePicture";
+        QTest::newRow("move picture, storage box") << Box::Storage << "MovePicture"
+                                                   << "MovePicture";
+        QTest::newRow("move caption, partner in-box") << Box::PartnerInbox << "MoveLabel"
+                                                      << "MovePicture";
+        QTest::newRow("reply caption, others sent box") << Box::OthersSent << "ReplyLabel"
+                                                        << "ReplyPicture";
+    }
+    void unofferedButtonsDoNotRespond() {
+        QFETCH(Box, box);
+        QFETCH(QString, part);
+        QFETCH(QString, picture);
+        QVERIFY(test::copyPictures(home()));
+        TyakuForm* viewer = view(box);
+        auto* target = viewer->findChild<QLabel*>(part);
+        auto* image = viewer->findChild<QLabel*>(picture);
+        QVERIFY(target && image);
+        QVERIFY(!target->isEnabled());
+        const QImage own = image->pixmap().toImage();
+        QCOMPARE(pictureDuringClick(target, image), own);
     }
 
     void screenshot() {
