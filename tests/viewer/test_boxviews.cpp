@@ -168,16 +168,6 @@ private slots:
         QCOMPARE(viewer->subjectText(), QStringLiteral("件名"));
     }
 
-    void theTableNamesEachBoxOnce() {
-        QList<qint16> codes;
-        for (const BoxView& view : boxViews()) {
-            QCOMPARE(&boxView(view.box), &view);
-            codes << boxInfo(view.box).code;
-        }
-        std::sort(codes.begin(), codes.end());
-        QCOMPARE(codes, (QList<qint16>{1, 2, 3, 4, 5}));
-    }
-
     void mainWindowBoxLabelsOpenTheViewer_data() {
         QTest::addColumn<QString>("label");
         QTest::addColumn<Box>("box");

@@ -472,16 +472,6 @@ private slots:
         QCOMPARE(viewer->hintBox()->toPlainText(), hint);
     }
 
-    void findBoxHintCanBeRegistered() {
-        TyakuForm* viewer = Forms::show<TyakuForm>();
-        auto* findBox = new QLineEdit(viewer->toolbarSlot());
-        viewer->addHintTarget(findBox, TyakuForm::kFindBoxHint);
-        hover(findBox);
-        QCOMPARE(viewer->hintBox()->toPlainText(),
-                 QStringLiteral("検索したい文字を入力し、メニューバーから「検索」「次を検索」を"
-                                "選択し、検索したい文字を本文中(body)から検索します。"));
-    }
-
     void pointerOverAHeaderBoxStagesItsText_data() {
         QTest::addColumn<QString>("box");
         QTest::newRow("subject") << "SubjectBox";
