@@ -268,6 +268,10 @@ bool LineConnection::fillBuffer(qint64 remainingMs) {
     return true;
 }
 
+// No line of a mail dialogue or message comes anywhere near this (the standards allow 998
+// bytes); a longer one means a broken or hostile server.
+constexpr qsizetype kMaxLineBytes = 64 * 1024 * 1024;
+
 bool LineConnection::readLine(QByteArray& line) {
     if (!m_socket)
         return fail(
@@ -285,6 +289,13 @@ bool LineConnection::readLine(QByteArray& line) {
             return true;
         }
         searched = m_buffer.size() - m_scan;
+        if (searched > kMaxLineBytes) {
+            // A server that never ends its line would otherwise make the buffer grow without
+            // bound; the session cannot be trusted any more.
+            close();
+            return fail(QStringLiteral("%1から異常に長い行が届いたため切断しました: %2")
+                            .arg(serverLabel(), m_address.display()));
+        }
         const qint64 remaining = deadline.remainingTime();
         if (remaining <= 0 || !fillBuffer(qMax<qint64>(remaining, 1))) {
             const bool timedOut =

@@ -57,7 +57,8 @@ const AddressCase kAddressCases[] = {
 // connection open until the client goes away.
 class OneShotServer {
 public:
-    explicit OneShotServer(QByteArray script) : m_script(std::move(script)) {
+    explicit OneShotServer(QByteArray script, qsizetype piece = 7)
+        : m_script(std::move(script)), m_piece(piece) {
         m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
@@ -72,9 +73,9 @@ public:
             if (fd < 0)
                 return;
             // Sent in small pieces so lines arrive split across reads.
-            for (qsizetype i = 0; i < m_script.size(); i += 7)
+            for (qsizetype i = 0; i < m_script.size(); i += m_piece)
                 ::send(fd, m_script.constData() + i,
-                       size_t(qMin<qsizetype>(7, m_script.size() - i)), MSG_NOSIGNAL);
+                       size_t(qMin<qsizetype>(m_piece, m_script.size() - i)), MSG_NOSIGNAL);
             char c;
             while (::recv(fd, &c, 1, 0) > 0) {
             }
@@ -90,6 +91,7 @@ public:
 
 private:
     QByteArray m_script;
+    qsizetype m_piece;
     int m_listener = -1;
     quint16 m_port = 0;
     std::thread m_thread;
@@ -176,4 +178,18 @@ TEST(Transport, SilentServerEndsInBoundedFailure) {
         EXPECT_TRUE(c.errorText().contains(QStringLiteral("127.0.0.1")))
             << c.errorText().toStdString();
     }
+}
+
+TEST(Transport, EndlessLineIsRefusedInsteadOfFillingMemory) {
+    // 65 MiB without a line end: a broken or hostile server.
+    OneShotServer server(QByteArray("+OK\r\n") + QByteArray(65 * 1024 * 1024, 'a'), 1 << 20);
+    LineConnection c(Protocol::Pop3, 10000);
+    ASSERT_TRUE(c.connectTo(
+        parseServerAddress(QStringLiteral("127.0.0.1:%1").arg(server.port()), Protocol::Pop3)));
+    QByteArray line;
+    ASSERT_TRUE(c.readLine(line));
+    EXPECT_FALSE(c.readLine(line));
+    EXPECT_TRUE(c.errorText().contains(QStringLiteral("異常に長い行")))
+        << c.errorText().toStdString();
+    EXPECT_FALSE(c.isConnected());
 }
