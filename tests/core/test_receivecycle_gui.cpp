@@ -118,17 +118,14 @@ private slots:
     void receiveButtonSortsCountsAndReports() {
         MainForm* form = start();
         // Registered through the partner window with spaces around it: stored as typed,
-        // matched trimmed.
+        // and matched trimmed while the window (holding the spaces) stays open.
         QTest::mouseClick(form->boardControl(QStringLiteral("Label13")), Qt::LeftButton);
         auto* partner = Forms::existing<BunbetuForm>();
         QVERIFY(partner && partner->isVisible());
         partner->addressBox()->setText(QStringLiteral("  partner@example.jp  "));
         partner->registerButton()->click();
-        partner->close();
-        flushDeletes();
-        QCOMPARE(m_home->readFile("\\★MailData\\iniIdPass2.ini")
-                     .contains("NAME=  partner@example.jp  \r\n"),
-                 true);
+        QVERIFY(m_home->readFile("\\★MailData\\iniIdPass2.ini")
+                    .contains("NAME=  partner@example.jp  \r\n"));
 
         deliver(message("one@example.jp", "first"));
         deliver(message("partner@example.jp", "second"));
