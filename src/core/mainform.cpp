@@ -296,10 +296,14 @@ void MainForm::showEvent(QShowEvent* event) {
     if (m_shownOnce)
         return;
     m_shownOnce = true;
-    // The dialogs of start-up were opened before the board appeared; they belong over it.
+    // The dialogs of start-up were opened before the board appeared; they belong beside it,
+    // one under the other so that neither hides the other, and in front.
     QTimer::singleShot(0, this, [this] {
+        QPoint place = frameGeometry().topRight() + QPoint(8, 0);
         for (const QPointer<QWidget>& dialog : std::as_const(m_startUpDialogs)) {
             if (dialog && dialog->isVisible()) {
+                dialog->move(place);
+                place.ry() += dialog->frameGeometry().height() + 8;
                 dialog->raise();
                 dialog->activateWindow();
             }
