@@ -4,26 +4,52 @@
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kiku::codec {
 
 namespace {
 
-// One iconv conversion descriptor, closed when it goes out of scope.
+// The open iconv descriptors of this thread, one per direction, kept for the life of the
+// thread. Opening one makes glibc load (and closing the last one unload) its conversion
+// module, which costs far more than a whole conversion of a typical message.
+class DescriptorCache {
+public:
+    ~DescriptorCache() {
+        for (const auto& entry : m_open) {
+            if (entry.second != invalid())
+                iconv_close(entry.second);
+        }
+    }
+    iconv_t get(const char* to, const char* from) {
+        const std::string key = std::string(to) + '\n' + from;
+        auto it = m_open.find(key);
+        if (it == m_open.end())
+            it = m_open.emplace(key, iconv_open(to, from)).first;
+        if (it->second != invalid())
+            iconv(it->second, nullptr, nullptr, nullptr, nullptr); // back to the initial state
+        return it->second;
+    }
+    static iconv_t invalid() { return reinterpret_cast<iconv_t>(-1); }
+
+private:
+    std::unordered_map<std::string, iconv_t> m_open;
+};
+
+// A descriptor from the thread's cache, reset to its initial shift state.
 class Converter {
 public:
-    Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-    ~Converter() {
-        if (valid())
-            iconv_close(m_cd);
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    Converter(const char* to, const char* from) : m_cd(cache().get(to, from)) {}
+    bool valid() const { return m_cd != DescriptorCache::invalid(); }
     iconv_t get() const { return m_cd; }
 
 private:
+    static DescriptorCache& cache() {
+        thread_local DescriptorCache s_cache;
+        return s_cache;
+    }
     iconv_t m_cd;
 };
 

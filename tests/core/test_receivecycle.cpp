@@ -177,7 +177,7 @@ TEST_F(ReceiveCycleTest, SortsCountsStagesAndDeletesThreeMessages) {
     EXPECT_EQ(m_host.staged.size(), 3);
     EXPECT_EQ(m_host.progressLog, (QStringList{"1/3", "2/3", "3/3"}));
     EXPECT_TRUE(m_prompter.shown().isEmpty());
-    // The work file of the attachment pass does not outlive it.
+    // The work file of the attachment pass does not outlive the run.
     EXPECT_FALSE(QFile::exists(m_home.file("添付フォルダ/0.txt")));
 }
 
