@@ -1,0 +1,77 @@
+#include "benchsupport.h"
+
+#include "dovecotserver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <cstdio>
+
+namespace kiku::bench {
+
+QByteArray smallMessage(int i, const QString& from) {
+    return QStringLiteral("From: %2\r\n"
+                          "To: alice@example.jp\r\n"
+                          "Subject: benchmark message %1\r\n"
+                          "Date: Mon, 1 Jan 2024 10:00:00 +0900\r\n"
+                          "Message-ID: <bench%1@example.jp>\r\n"
+                          "MIME-Version: 1.0\r\n"
+                          "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                          "\r\n"
+                          "line one of message %1\r\n"
+                          "line two\r\n"
+                          ".a line that starts with a dot\r\n")
+        .arg(i)
+        .arg(from)
+        .toLatin1();
+}
+
+bool loadMessages(test::DovecotServer& server, int count,
+                  const std::function<QByteArray(int)>& message) {
+    for (int i = 0; i < count; ++i)
+        if (!server.addMessage(kUser, message(i)))
+            return false;
+    return server.messageCount(kUser) == count;
+}
+
+double receiveWithMpop(const test::DovecotServer& server, const QString& work, int* received) {
+    const QString maildir = work + QStringLiteral("/maildir");
+    for (const char* sub : {"/new", "/cur", "/tmp"})
+        QDir().mkpath(maildir + QLatin1String(sub));
+    const QString rc = work + QStringLiteral("/mpoprc");
+    QFile f(rc);
+    if (!f.open(QIODevice::WriteOnly))
+        return -1;
+    f.write(QStringLiteral("defaults\n"
+                           "account bench\n"
+                           "host 127.0.0.1\n"
+                           "port %1\n"
+                           "user %2\n"
+                           "password %3\n"
+                           "auth user\n"
+                           "tls off\n"
+                           "delivery maildir %4\n"
+                           "keep off\n"
+                           "uidls_file %5/uidls\n")
+                .arg(server.port())
+                .arg(kUser, kPassword, maildir, work)
+                .toUtf8());
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner); // mpop refuses a readable rc
+
+    QProcess mpop;
+    mpop.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer timer;
+    timer.start();
+    mpop.start(QStringLiteral("mpop"),
+               {QStringLiteral("-q"), QStringLiteral("-C"), rc, QStringLiteral("bench")});
+    mpop.waitForFinished(600000);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (mpop.exitCode() != 0)
+        std::fprintf(stderr, "mpop: %s\n", mpop.readAll().constData());
+    *received = int(QDir(maildir + QStringLiteral("/new")).entryList(QDir::Files).size());
+    return seconds;
+}
+
+} // namespace kiku::bench

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+namespace kiku::test {
+class DovecotServer;
+}
+
+namespace kiku::bench {
+
+// The account the receive benchmarks read from (DovecotServer's default user).
+inline const QString kUser = QStringLiteral("alice");
+inline const QString kPassword = QStringLiteral("secret");
+
+// A small ISO-2022-JP text message number `i` from `from`, with a body line that starts
+// with a dot so that dot-unstuffing is part of every run.
+QByteArray smallMessage(int i, const QString& from);
+
+// Delivers message(0) .. message(count - 1) into kUser's maildir; true when exactly
+// `count` messages are there afterwards.
+bool loadMessages(test::DovecotServer& server, int count,
+                  const std::function<QByteArray(int)>& message);
+
+// mpop fetching everything for kUser from the server into a maildir under `work`
+// (USER/PASS, no TLS, keep off): the seconds it took, or -1 when its configuration cannot
+// be written. `received` is the number of messages that arrived in the maildir.
+double receiveWithMpop(const test::DovecotServer& server, const QString& work, int* received);
+
+} // namespace kiku::bench
