@@ -74,6 +74,11 @@ QByteArray stripTrailingSlash(QByteArray path) {
 // The data folder as the messages name it.
 const QString kFolderName = QStringLiteral("★MAilData");
 
+// Message patterns; %1 is the file's label.
+const QString kOpenFailed = QStringLiteral("%1 を開けません");
+const QString kReadFailed = QStringLiteral("%1 を読み込めません");
+const QString kWriteFailed = QStringLiteral("%1 に書き込めません");
+
 } // namespace
 
 RecordFile::Paths RecordFile::paths() const {
@@ -103,6 +108,14 @@ QString RecordFile::failure(const QString& pattern, int error, const Paths& p) c
     return pattern.arg(m_setup.label) + QStringLiteral(": ") + reason(error, p);
 }
 
+StoreResult RecordFile::readExactly(const Paths& p, int fd, char* data, qint64 bytes,
+                                    qint64 offset) const {
+    const qint64 got = ops().pread(fd, data, bytes, offset);
+    if (got != bytes)
+        return StoreResult::failure(failure(kReadFailed, got < 0 ? errno : EIO, p));
+    return {};
+}
+
 StoreResult RecordFile::noSuchRecord(int number) const {
     return StoreResult::failure(QStringLiteral("%1 に %2 番の%3はありません。")
                                     .arg(m_setup.label)
@@ -114,14 +127,14 @@ StoreResult RecordFile::recover(bool* exists) {
     const Paths p = paths();
     bool fileThere = false;
     if (ops().exists(p.file.constData(), &fileThere) < 0)
-        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
+        return StoreResult::failure(failure(kOpenFailed, errno, p));
     if (exists)
         *exists = fileThere;
     if (fileThere)
         return {};
     bool companionThere = false;
     if (ops().exists(p.companion.constData(), &companionThere) < 0)
-        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
+        return StoreResult::failure(failure(kOpenFailed, errno, p));
     if (!companionThere)
         return {};
     // An interrupted compaction: the companion holds the whole old file.
@@ -145,17 +158,32 @@ StoreResult RecordFile::openForReading(const Paths& p, int& fd, qint64& size) {
     if (!there) {
         bool folderThere = false;
         if (ops().exists(p.folder.constData(), &folderThere) < 0 || !folderThere)
-            return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), ENOENT, p));
+            return StoreResult::failure(failure(kOpenFailed, ENOENT, p));
         return {};
     }
-    fd = ops().open(p.file.constData(), O_RDONLY);
+    return openFile(p, O_RDONLY, fd, size);
+}
+
+StoreResult RecordFile::openForRewrite(const Paths& p, int& fd, qint64& size) {
+    fd = -1;
+    size = 0;
+    bool there = false;
+    if (StoreResult r = recover(&there); !r)
+        return r;
+    if (!there)
+        return {};
+    return openFile(p, O_RDWR, fd, size);
+}
+
+StoreResult RecordFile::openFile(const Paths& p, int flags, int& fd, qint64& size) {
+    fd = ops().open(p.file.constData(), flags);
     if (fd < 0)
-        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
+        return StoreResult::failure(failure(kOpenFailed, errno, p));
     if (ops().fileSize(fd, &size) < 0) {
         const int e = errno;
         ops().close(fd);
         fd = -1;
-        return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), e, p));
+        return StoreResult::failure(failure(kReadFailed, e, p));
     }
     return {};
 }
@@ -184,11 +212,10 @@ StoreResult RecordFile::read(int number, QByteArray& record) {
     if (number < 1 || number > whole)
         return noSuchRecord(number);
     QByteArray bytes(m_setup.recordSize, Qt::Uninitialized);
-    const qint64 got =
-        ops().pread(fd, bytes.data(), m_setup.recordSize, qint64(number - 1) * m_setup.recordSize);
-    if (got != m_setup.recordSize)
-        return StoreResult::failure(
-            failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+    if (StoreResult r = readExactly(p, fd, bytes.data(), m_setup.recordSize,
+                                    qint64(number - 1) * m_setup.recordSize);
+        !r)
+        return r;
     record = bytes;
     return {};
 }
@@ -207,10 +234,9 @@ StoreResult RecordFile::readAll(const std::function<bool(int, const char*)>& vis
     std::vector<char> buffer(size_t(qMin(whole, perChunk) * recordSize));
     for (qint64 first = 0; first < whole; first += perChunk) {
         const qint64 n = qMin(perChunk, whole - first);
-        const qint64 got = ops().pread(fd, buffer.data(), n * recordSize, first * recordSize);
-        if (got != n * recordSize)
-            return StoreResult::failure(
-                failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+        if (StoreResult r = readExactly(p, fd, buffer.data(), n * recordSize, first * recordSize);
+            !r)
+            return r;
         for (qint64 i = 0; i < n; ++i) {
             if (!visit(int(first + i + 1), buffer.data() + i * recordSize))
                 return {};
@@ -239,34 +265,33 @@ StoreResult RecordFile::scan(const QList<FieldSpan>& spans,
     for (qint64 k = 0; k < whole; ++k) {
         char* dst = buffer.data();
         for (const FieldSpan& s : spans) {
-            const qint64 got = ops().pread(fd, dst, s.width, k * recordSize + s.offset);
-            if (got != s.width)
-                return StoreResult::failure(
-                    failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+            if (StoreResult r = readExactly(p, fd, dst, s.width, k * recordSize + s.offset); !r)
+                return r;
             dst += s.width;
         }
         visit(int(k + 1), buffer.data());
     }
     if (lastRecord && whole > 0) {
         QByteArray bytes(m_setup.recordSize, Qt::Uninitialized);
-        const qint64 got = ops().pread(fd, bytes.data(), recordSize, (whole - 1) * recordSize);
-        if (got != recordSize)
-            return StoreResult::failure(
-                failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+        if (StoreResult r = readExactly(p, fd, bytes.data(), recordSize, (whole - 1) * recordSize);
+            !r)
+            return r;
         *lastRecord = bytes;
     }
     return {};
 }
 
-StoreResult RecordFile::moveTailAside(const Paths& p, int fd, qint64 wholeBytes, qint64 tailBytes) {
+StoreResult RecordFile::moveTailAside(const Paths& p, int fd, qint64 size) {
+    const qint64 tailBytes = size % m_setup.recordSize;
+    if (tailBytes == 0)
+        return {};
+    const qint64 wholeBytes = size - tailBytes;
     const QString sideName = m_setup.fileName + QStringLiteral(".partial");
     const QString savePattern = QStringLiteral("%1 の末尾の不完全なデータを %2 に保存できません")
                                     .replace(QStringLiteral("%2"), sideName);
     QByteArray tail(tailBytes, Qt::Uninitialized);
-    const qint64 got = ops().pread(fd, tail.data(), tailBytes, wholeBytes);
-    if (got != tailBytes)
-        return StoreResult::failure(
-            failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+    if (StoreResult r = readExactly(p, fd, tail.data(), tailBytes, wholeBytes); !r)
+        return r;
 
     const int side = ops().open(p.side.constData(), O_WRONLY | O_CREAT);
     if (side < 0)
@@ -304,14 +329,13 @@ StoreResult RecordFile::moveTailAside(const Paths& p, int fd, qint64 wholeBytes,
     }
 
     // The tail is safe in the side file; cut it off the file itself.
-    const QString writeFailed = QStringLiteral("%1 に書き込めません");
     if (ops().ftruncate(fd, wholeBytes) < 0) {
         const int e = errno;
         forgetCopy();
-        return StoreResult::failure(failure(writeFailed, e, p));
+        return StoreResult::failure(failure(kWriteFailed, e, p));
     }
     if (ops().fsync(fd) < 0)
-        return StoreResult::failure(failure(writeFailed, errno, p));
+        return StoreResult::failure(failure(kWriteFailed, errno, p));
     StoreResult r;
     r.notice = QStringLiteral("%1 の末尾にあった不完全なデータ（%2 バイト）を %3 に移しました。")
                    .arg(m_setup.label)
@@ -327,34 +351,33 @@ StoreResult RecordFile::append(const std::function<QByteArray(int)>& build, int*
     bool existed = false;
     if (StoreResult r = recover(&existed); !r)
         return r;
-    const QString writeFailed = QStringLiteral("%1 に書き込めません");
     const int fd = ops().open(p.file.constData(), O_RDWR | O_CREAT);
     if (fd < 0)
-        return StoreResult::failure(failure(writeFailed, errno, p));
+        return StoreResult::failure(failure(kWriteFailed, errno, p));
     FdGuard guard(fd); // replaced by a checked close once something was written
     if (!existed && ops().syncFolder(p.folder.constData()) < 0)
-        return StoreResult::failure(failure(writeFailed, errno, p));
+        return StoreResult::failure(failure(kWriteFailed, errno, p));
     qint64 size = 0;
     if (ops().fileSize(fd, &size) < 0)
-        return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), errno, p));
+        return StoreResult::failure(failure(kReadFailed, errno, p));
 
     const qint64 recordSize = m_setup.recordSize;
-    qint64 whole = size / recordSize;
-    StoreResult result;
-    if (size % recordSize != 0) {
-        result = moveTailAside(p, fd, whole * recordSize, size % recordSize);
-        if (!result)
-            return result;
-    }
-    if (whole >= m_setup.maxRecords) {
-        StoreResult full = StoreResult::failure(
+    const qint64 whole = size / recordSize;
+    StoreResult result = moveTailAside(p, fd, size);
+    if (!result)
+        return result;
+    // A failure from here on still tells that the tail was moved aside.
+    const auto failed = [&result](const QString& text) {
+        StoreResult r = StoreResult::failure(text);
+        r.notice = result.notice;
+        return r;
+    };
+    if (whole >= m_setup.maxRecords)
+        return failed(
             QStringLiteral("%1 がいっぱいです（%2 件）。不要な%3を削除してからやり直してください。")
                 .arg(m_setup.label)
                 .arg(m_setup.maxRecords)
                 .arg(m_setup.itemNoun));
-        full.notice = result.notice;
-        return full;
-    }
     const int n = int(whole + 1);
     const QByteArray bytes = build(n);
     Q_ASSERT(bytes.size() == recordSize);
@@ -366,15 +389,10 @@ StoreResult RecordFile::append(const std::function<QByteArray(int)>& build, int*
         // a partial tail that the next write moves aside.
         if (ops().ftruncate(fd, offset) == 0)
             ops().fsync(fd);
-        StoreResult failed = StoreResult::failure(failure(writeFailed, e, p));
-        failed.notice = result.notice;
-        return failed;
+        return failed(failure(kWriteFailed, e, p));
     }
-    if (ops().close(guard.release()) < 0) {
-        StoreResult failed = StoreResult::failure(failure(writeFailed, errno, p));
-        failed.notice = result.notice;
-        return failed;
-    }
+    if (ops().close(guard.release()) < 0)
+        return failed(failure(kWriteFailed, errno, p));
     if (number)
         *number = n;
     return result;
@@ -382,18 +400,13 @@ StoreResult RecordFile::append(const std::function<QByteArray(int)>& build, int*
 
 StoreResult RecordFile::remove(int number) {
     const Paths p = paths();
-    bool existed = false;
-    if (StoreResult r = recover(&existed); !r)
-        return r;
-    if (!existed)
-        return noSuchRecord(number);
-    const int fd = ops().open(p.file.constData(), O_RDWR);
-    if (fd < 0)
-        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
-    FdGuard guard(fd);
+    int fd = -1;
     qint64 size = 0;
-    if (ops().fileSize(fd, &size) < 0)
-        return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), errno, p));
+    if (StoreResult r = openForRewrite(p, fd, size); !r)
+        return r;
+    if (fd < 0)
+        return noSuchRecord(number);
+    FdGuard guard(fd);
     const qint64 recordSize = m_setup.recordSize;
     const qint64 whole = size / recordSize;
     if (number < 1 || number > whole)
@@ -403,18 +416,13 @@ StoreResult RecordFile::remove(int number) {
     QList<bool> keep(whole, true);
     for (qint64 k = 0; k < whole; ++k) {
         char live[2];
-        const qint64 got = ops().pread(fd, live, 2, k * recordSize + m_setup.liveOffset);
-        if (got != 2)
-            return StoreResult::failure(
-                failure(QStringLiteral("%1 を読み込めません"), got < 0 ? errno : EIO, p));
+        if (StoreResult r = readExactly(p, fd, live, 2, k * recordSize + m_setup.liveOffset); !r)
+            return r;
         keep[k] = k + 1 != number && readLive16(live) != 0;
     }
-    StoreResult result;
-    if (size % recordSize != 0) {
-        result = moveTailAside(p, fd, whole * recordSize, size % recordSize);
-        if (!result)
-            return result;
-    }
+    const StoreResult result = moveTailAside(p, fd, size);
+    if (!result)
+        return result;
     StoreResult rebuilt = rebuild(p, fd, keep);
     rebuilt.addNotice(result.notice);
     return rebuilt;
@@ -422,25 +430,17 @@ StoreResult RecordFile::remove(int number) {
 
 StoreResult RecordFile::removeAll() {
     const Paths p = paths();
-    bool existed = false;
-    if (StoreResult r = recover(&existed); !r)
-        return r;
-    if (!existed)
-        return {};
-    const int fd = ops().open(p.file.constData(), O_RDWR);
-    if (fd < 0)
-        return StoreResult::failure(failure(QStringLiteral("%1 を開けません"), errno, p));
-    FdGuard guard(fd);
+    int fd = -1;
     qint64 size = 0;
-    if (ops().fileSize(fd, &size) < 0)
-        return StoreResult::failure(failure(QStringLiteral("%1 を読み込めません"), errno, p));
+    if (StoreResult r = openForRewrite(p, fd, size); !r)
+        return r;
+    if (fd < 0)
+        return {};
+    FdGuard guard(fd);
     const qint64 whole = size / m_setup.recordSize;
-    StoreResult result;
-    if (size % m_setup.recordSize != 0) {
-        result = moveTailAside(p, fd, whole * m_setup.recordSize, size % m_setup.recordSize);
-        if (!result)
-            return result;
-    }
+    const StoreResult result = moveTailAside(p, fd, size);
+    if (!result)
+        return result;
     if (whole == 0)
         return result;
     StoreResult rebuilt = rebuild(p, fd, QList<bool>(whole, false));
@@ -454,7 +454,6 @@ StoreResult RecordFile::removeAll() {
 StoreResult RecordFile::rebuild(const Paths& p, int fd, const QList<bool>& keep) {
     if (!keep.contains(false))
         return {};
-    const QString writeFailed = QStringLiteral("%1 に書き込めません");
     const QString companionNote =
         QStringLiteral("元の内容は一時ファイル %1 に残っており、次に開くときに元に戻します。")
             .arg(m_setup.companionName);
@@ -484,7 +483,7 @@ StoreResult RecordFile::rebuild(const Paths& p, int fd, const QList<bool>& keep)
 
     out = ops().open(p.transient.constData(), O_WRONLY | O_CREAT | O_TRUNC);
     if (out < 0)
-        return undo(writeFailed, errno);
+        return undo(kWriteFailed, errno);
 
     // Copy runs of kept records in one call each.
     const qint64 recordSize = m_setup.recordSize;
@@ -499,20 +498,20 @@ StoreResult RecordFile::rebuild(const Paths& p, int fd, const QList<bool>& keep)
             ++end;
         const qint64 bytes = (end - k) * recordSize;
         if (ops().copyRange(fd, k * recordSize, out, written, bytes) < 0)
-            return undo(writeFailed, errno);
+            return undo(kWriteFailed, errno);
         written += bytes;
         k = end;
     }
     if (ops().fsync(out) < 0)
-        return undo(writeFailed, errno);
+        return undo(kWriteFailed, errno);
     const int closing = std::exchange(out, -1);
     if (ops().close(closing) < 0)
-        return undo(writeFailed, errno);
+        return undo(kWriteFailed, errno);
     if (ops().rename(p.transient.constData(), p.file.constData()) < 0)
-        return undo(writeFailed, errno);
+        return undo(kWriteFailed, errno);
     replaced = true;
     if (ops().syncFolder(p.folder.constData()) < 0)
-        return undo(writeFailed, errno);
+        return undo(kWriteFailed, errno);
 
     StoreResult result;
     if (ops().unlink(p.companion.constData()) < 0)

@@ -78,9 +78,18 @@ private:
     QString failure(const QString& pattern, int error, const Paths& p) const;
     QString reason(int error, const Paths& p) const;
     StoreResult noSuchRecord(int number) const;
+    // Reads exactly `bytes` at `offset`; a short read is a failure like an error.
+    StoreResult readExactly(const Paths& p, int fd, char* data, qint64 bytes, qint64 offset) const;
     // Opens the file for reading; fd -1 with an ok result means "no file yet".
     StoreResult openForReading(const Paths& p, int& fd, qint64& size);
-    StoreResult moveTailAside(const Paths& p, int fd, qint64 wholeBytes, qint64 tailBytes);
+    // Opens an existing file for reading and writing; fd -1 with an ok result means "no
+    // file" (never created here).
+    StoreResult openForRewrite(const Paths& p, int& fd, qint64& size);
+    // Opens the file with `flags` and reads its size; fd is -1 after a failure.
+    StoreResult openFile(const Paths& p, int flags, int& fd, qint64& size);
+    // Moves a partial record at the end of a file of `size` bytes into the side file; ok
+    // without a notice when there is none.
+    StoreResult moveTailAside(const Paths& p, int fd, qint64 size);
     StoreResult rebuild(const Paths& p, int fd, const QList<bool>& keep);
 
     RecordFileSetup m_setup;
