@@ -29,6 +29,14 @@ QString u(const char* utf8) {
 
 const QString kSender = QStringLiteral("taro@example.jp");
 
+// The two ways into TLS, each with the scheme that asks for it.
+struct TlsWay {
+    SmtpServerOptions::Tls tls;
+    const char* scheme;
+};
+const TlsWay kTlsWays[] = {{SmtpServerOptions::Tls::StartTls, "smtp+starttls://"},
+                           {SmtpServerOptions::Tls::Implicit, "smtps://"}};
+
 class SmtpSend : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -58,12 +66,17 @@ protected:
         m_home.writeFile(QStringLiteral("\\★MailData\\ca.pem"), ca.readAll());
     }
 
-    static SmtpServerOptions tlsOptions(SmtpServerOptions::Tls tls, const TestCa& ca) {
-        SmtpServerOptions o;
-        o.tls = tls;
-        o.certificatePath = ca.serverCertificatePath();
-        o.keyPath = ca.serverKeyPath();
-        return o;
+    // A server with a certificate from `ca` that wants AUTH as taro, and the client set up
+    // to log in as taro.
+    void startTlsServer(SmtpServer& server, SmtpServerOptions::Tls tls, const TestCa& ca) {
+        SmtpServerOptions options;
+        options.tls = tls;
+        options.certificatePath = ca.serverCertificatePath();
+        options.keyPath = ca.serverKeyPath();
+        options.user = QStringLiteral("taro");
+        options.password = QStringLiteral("pw");
+        startServer(server, options);
+        m_mail.setSmtpCredentials(QStringLiteral("taro"), QStringLiteral("pw"));
     }
 
     QString attachment(const QString& name, const QByteArray& bytes) {
@@ -230,19 +243,10 @@ TEST_F(SmtpSend, LoginFailuresAreReportedWithTheServerReply) {
 
 TEST_F(SmtpSend, TlsWithTheProgramsCa) {
     trustTestCa();
-    struct Case {
-        SmtpServerOptions::Tls tls;
-        const char* scheme;
-    };
-    for (const Case& c : {Case{SmtpServerOptions::Tls::StartTls, "smtp+starttls://"},
-                          Case{SmtpServerOptions::Tls::Implicit, "smtps://"}}) {
+    for (const TlsWay& c : kTlsWays) {
         SCOPED_TRACE(c.scheme);
         SmtpServer server;
-        SmtpServerOptions options = tlsOptions(c.tls, *s_ca);
-        options.user = QStringLiteral("taro");
-        options.password = QStringLiteral("pw");
-        startServer(server, options);
-        m_mail.setSmtpCredentials(QStringLiteral("taro"), QStringLiteral("pw"));
+        startTlsServer(server, c.tls, *s_ca);
         ASSERT_GE(send(local(server, c.scheme), QStringLiteral("to@example.com")), 0)
             << failureText().toStdString();
         const QList<ReceivedMessage> received = server.receivedMessages();
@@ -255,19 +259,10 @@ TEST_F(SmtpSend, TlsWithTheProgramsCa) {
 TEST_F(SmtpSend, UntrustedCertificateIsRefused) {
     trustTestCa(); // the server's certificate comes from another CA
     ASSERT_TRUE(s_otherCa->isValid()) << s_otherCa->error().toStdString();
-    struct Case {
-        SmtpServerOptions::Tls tls;
-        const char* scheme;
-    };
-    for (const Case& c : {Case{SmtpServerOptions::Tls::StartTls, "smtp+starttls://"},
-                          Case{SmtpServerOptions::Tls::Implicit, "smtps://"}}) {
+    for (const TlsWay& c : kTlsWays) {
         SCOPED_TRACE(c.scheme);
         SmtpServer server;
-        SmtpServerOptions options = tlsOptions(c.tls, *s_otherCa);
-        options.user = QStringLiteral("taro");
-        options.password = QStringLiteral("pw");
-        startServer(server, options);
-        m_mail.setSmtpCredentials(QStringLiteral("taro"), QStringLiteral("pw"));
+        startTlsServer(server, c.tls, *s_otherCa);
         EXPECT_LT(send(local(server, c.scheme), QStringLiteral("to@example.com")), 0);
         EXPECT_TRUE(failureText().contains(u("証明書"))) << failureText().toStdString();
         EXPECT_TRUE(server.receivedMessages().isEmpty());
