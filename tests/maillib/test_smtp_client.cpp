@@ -1,15 +1,13 @@
 // SmtpClient against scripted servers: the dialogue corners aiosmtpd does not produce.
 #include "maillib/smtpclient.h"
 
+#include "oneconnectionserver.h"
+
 #include <QList>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <mutex>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace kiku;
 
@@ -28,26 +26,11 @@ public:
     ScriptedSmtpServer(QByteArray greeting, QList<Rule> rules,
                        QByteArray dataReply = "250 queued\r\n")
         : m_greeting(std::move(greeting)), m_rules(std::move(rules)),
-          m_dataReply(std::move(dataReply)) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_listener, 1);
-        socklen_t len = sizeof addr;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~ScriptedSmtpServer() {
-        ::shutdown(m_listener, SHUT_RDWR);
-        ::close(m_listener);
-        m_thread.join();
-    }
+          m_dataReply(std::move(dataReply)) {}
 
     ServerAddress address() const {
-        return parseServerAddress(QStringLiteral("127.0.0.1:%1").arg(m_port), Protocol::Smtp);
+        return parseServerAddress(QStringLiteral("127.0.0.1:%1").arg(m_server.port()),
+                                  Protocol::Smtp);
     }
     // The command lines received, in order (data lines not included).
     QList<QByteArray> commands() {
@@ -60,10 +43,7 @@ public:
     }
 
 private:
-    void serve() {
-        const int fd = ::accept(m_listener, nullptr, nullptr);
-        if (fd < 0)
-            return;
+    void serve(int fd) {
         ::send(fd, m_greeting.constData(), size_t(m_greeting.size()), MSG_NOSIGNAL);
         QByteArray buffer;
         bool inData = false;
@@ -103,18 +83,15 @@ private:
             if (command == "QUIT")
                 break;
         }
-        ::close(fd);
     }
 
     QByteArray m_greeting;
     QList<Rule> m_rules;
     QByteArray m_dataReply;
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::thread m_thread;
     std::mutex m_mutex;
     QList<QByteArray> m_commands;
     QByteArray m_data;
+    test::OneConnectionServer m_server{[this](int fd) { serve(fd); }}; // last: starts serving
 };
 
 const QList<ScriptedSmtpServer::Rule> kAcceptAll = {

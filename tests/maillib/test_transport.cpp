@@ -1,14 +1,12 @@
 #include "maillib/transport.h"
 
+#include "oneconnectionserver.h"
+
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace kiku;
 
@@ -58,43 +56,23 @@ const AddressCase kAddressCases[] = {
 class OneShotServer {
 public:
     explicit OneShotServer(QByteArray script, qsizetype piece = 7)
-        : m_script(std::move(script)), m_piece(piece) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_listener, 1);
-        socklen_t len = sizeof addr;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
-        m_thread = std::thread([this] {
-            const int fd = ::accept(m_listener, nullptr, nullptr);
-            if (fd < 0)
-                return;
-            // Sent in small pieces so lines arrive split across reads.
-            for (qsizetype i = 0; i < m_script.size(); i += m_piece)
-                ::send(fd, m_script.constData() + i,
-                       size_t(qMin<qsizetype>(m_piece, m_script.size() - i)), MSG_NOSIGNAL);
-            char c;
-            while (::recv(fd, &c, 1, 0) > 0) {
-            }
-            ::close(fd);
-        });
-    }
-    ~OneShotServer() {
-        ::shutdown(m_listener, SHUT_RDWR);
-        ::close(m_listener);
-        m_thread.join();
-    }
-    quint16 port() const { return m_port; }
+        : m_script(std::move(script)), m_piece(piece) {}
+    quint16 port() const { return m_server.port(); }
 
 private:
+    void serve(int fd) const {
+        // Sent in small pieces so lines arrive split across reads.
+        for (qsizetype i = 0; i < m_script.size(); i += m_piece)
+            ::send(fd, m_script.constData() + i,
+                   size_t(qMin<qsizetype>(m_piece, m_script.size() - i)), MSG_NOSIGNAL);
+        char c;
+        while (::recv(fd, &c, 1, 0) > 0) {
+        }
+    }
+
     QByteArray m_script;
     qsizetype m_piece;
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::thread m_thread;
+    test::OneConnectionServer m_server{[this](int fd) { serve(fd); }}; // last: starts serving
 };
 
 quint16 refusedPort() {
