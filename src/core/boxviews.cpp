@@ -3,6 +3,7 @@
 #include "core/forms.h"
 #include "core/mainform.h"
 #include "core/pause.h"
+#include "core/pictures.h"
 #include "viewer/tyakuform.h"
 
 #include <QLabel>
@@ -25,10 +26,7 @@ void giveFeedback(MainForm* board, const BoxViewFeedback& feedback) {
             picture->show();
         return;
     }
-    MainForm::setPicture(picture, kPressedPicture);
-    Pause::wait(100);
-    if (picture) // the board may have closed meanwhile
-        MainForm::setPicture(picture, QString::fromUtf8(feedback.restingFile));
+    pressPicture(picture, kPressedPicture, QString::fromUtf8(feedback.restingFile));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "core/helpform.h"
 
-#include "core/mainform.h"
+#include "core/pictures.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -37,7 +37,7 @@ HelpForm::HelpForm(QWidget* parent) : QWidget(parent) {
     auto* diagram = new QLabel(this);
     diagram->setObjectName(QStringLiteral("DiagramPicture"));
     diagram->setAlignment(Qt::AlignCenter);
-    MainForm::setPicture(diagram, QStringLiteral("\\Data\\HelpDiagram.gif"));
+    showPicture(diagram, dataPicture("HelpDiagram.gif"));
 
     auto* howTo = new QLabel(
         QStringLiteral("各箱（メール）は、絵（イメージ）をクリックする事によってご覧になれます。"),

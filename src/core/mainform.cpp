@@ -6,6 +6,7 @@
 #include "core/helpform.h"
 #include "core/paths.h"
 #include "core/pause.h"
+#include "core/pictures.h"
 #include "core/receivecycle.h"
 #include "core/receivehost.h"
 #include "core/twips.h"
@@ -23,7 +24,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMouseEvent>
-#include <QPixmap>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
@@ -46,10 +46,6 @@ const QString kCountHint = QStringLiteral("カウント数でハートが成長�
 
 QRect button(int left, int top) {
     return twipsRect(left, top, kButtonSize, kButtonSize);
-}
-
-QString picturePath(const char* file) {
-    return QStringLiteral("\\Data\\") + QLatin1String(file);
 }
 } // namespace
 
@@ -74,24 +70,24 @@ void MainForm::buildBoard() {
     const QRect board = twipsRect(0, 0, kBoardWidth, kBoardHeight);
     setFixedSize(board.width(), board.height() + twipsToPixels(kClockHeight));
 
-    m_picture1 = addPicture("Picture1", picturePath("Background.gif"), board);
+    m_picture1 = addPicture("Picture1", dataPicture("Background.gif"), board);
     m_picture1->setMouseTracking(true);
     m_picture1->installEventFilter(this);
 
     // Box pictures; the box views give their own press feedback on them.
-    addPicture("Image11", picturePath("S.gif"), button(120, 2960));
-    addPicture("Image12", picturePath("P.gif"), button(120, 3960));
-    addPicture("Image17", picturePath("PartnerSent.gif"), button(1840, 1320));
-    addPicture("Image18", picturePath("Cone.gif"), button(6960, 3840));
-    addPicture("Image19", picturePath("Storage.gif"), button(960, 3960));
+    addPicture("Image11", dataPicture("S.gif"), button(120, 2960));
+    addPicture("Image12", dataPicture("P.gif"), button(120, 3960));
+    addPicture("Image17", dataPicture("PartnerSent.gif"), button(1840, 1320));
+    addPicture("Image18", dataPicture("Cone.gif"), button(6960, 3840));
+    addPicture("Image19", dataPicture("Storage.gif"), button(960, 3960));
 
     // The hearts (stretched to the control) and the flight and landing pictures.
-    addPicture("Image3", picturePath("Heart.gif"), twipsRect(3360, 2280, 300, 150));
-    addPicture("Image4", picturePath("Heart.gif"), twipsRect(4680, 2760, 300, 150));
-    addPicture("Image6", picturePath("FlySent.gif"), twipsRect(7110, 4540, 330, 270));
-    addPicture("Image5", picturePath("FlyReceived.gif"), twipsRect(970, 4545, 330, 270));
-    addPicture("Image8", picturePath("LandSent.gif"), twipsRect(4220, 4470, 240, 390));
-    addPicture("Image9", picturePath("LandReceived.gif"), twipsRect(3960, 4470, 255, 390));
+    addPicture("Image3", dataPicture("Heart.gif"), twipsRect(3360, 2280, 300, 150));
+    addPicture("Image4", dataPicture("Heart.gif"), twipsRect(4680, 2760, 300, 150));
+    addPicture("Image6", dataPicture("FlySent.gif"), twipsRect(7110, 4540, 330, 270));
+    addPicture("Image5", dataPicture("FlyReceived.gif"), twipsRect(970, 4545, 330, 270));
+    addPicture("Image8", dataPicture("LandSent.gif"), twipsRect(4220, 4470, 240, 390));
+    addPicture("Image9", dataPicture("LandReceived.gif"), twipsRect(3960, 4470, 255, 390));
     addTarget(m_board.value(QStringLiteral("Image3")), kHeartHint);
     addTarget(m_board.value(QStringLiteral("Image4")), kHeartHint);
 
@@ -124,7 +120,7 @@ void MainForm::addFlashingButton(const char* label, const QString& caption, QRec
     QLabel* image = addPicture(picture, restingFile, rect);
     QLabel* text = addCaption(label, caption, rect);
     addTarget(text, hint, false, [this, image, restingFile, command] {
-        pressAnimation(image, restingFile);
+        pressPicture(image, kPressedPicture, restingFile);
         (this->*command)();
     });
 }
@@ -132,22 +128,22 @@ void MainForm::addFlashingButton(const char* label, const QString& caption, QRec
 void MainForm::buildButtons() {
     addFlashingButton("Label7", QStringLiteral("    R"), button(120, 1960),
                       QStringLiteral("新着メールの受信を行います。"), "Image10",
-                      picturePath("R.gif"), &MainForm::receiveMail);
+                      dataPicture("R.gif"), &MainForm::receiveMail);
     addFlashingButton("Label6", QStringLiteral("    N"), button(120, 960),
                       QStringLiteral("メールの新規作成、送信を行います。"), "Image7",
-                      picturePath("New.gif"), &MainForm::composeMail);
+                      dataPicture("New.gif"), &MainForm::composeMail);
     addFlashingButton("Label10", QStringLiteral("    Ad"), button(8280, 960),
                       QStringLiteral("メールアドレスの登録を行います。"), "Image13",
-                      picturePath("Ad.gif"), &MainForm::showAddressBook);
+                      dataPicture("Ad.gif"), &MainForm::showAddressBook);
     addFlashingButton("Label12", QStringLiteral("    At"), button(8280, 1980),
                       QStringLiteral("ファイルを「見る」、「実行」を行います。"), "Image14",
-                      picturePath("At.gif"), &MainForm::showAttachments);
+                      dataPicture("At.gif"), &MainForm::showAttachments);
     addFlashingButton("Label13", QStringLiteral("    D"), button(8340, 2960),
                       QStringLiteral("特定の相手のアドレスを登録。"), "Image15",
-                      picturePath("D.gif"), &MainForm::showPartnerSettings);
+                      dataPicture("D.gif"), &MainForm::showPartnerSettings);
     addFlashingButton("Label14", QStringLiteral("    O"), button(8320, 3960),
                       QStringLiteral("ID,Pass、サーバーの設定を行います。"), "Image16",
-                      picturePath("O.gif"), &MainForm::showSettings);
+                      dataPicture("O.gif"), &MainForm::showSettings);
 
     // The five box views: the view itself gives the press feedback on its picture.
     const struct {
@@ -221,7 +217,7 @@ QLabel* MainForm::addPicture(const char* name, const QString& file, QRect rect) 
     picture->setObjectName(QLatin1String(name));
     picture->setGeometry(rect);
     picture->setScaledContents(true);
-    setPicture(picture, file);
+    showPicture(picture, file);
     picture->raise();
     m_board.insert(picture->objectName(), picture);
     return picture;
@@ -389,19 +385,6 @@ QColor MainForm::statusBlue() {
 
 QColor MainForm::statusRed() {
     return QColor(255, 0, 0);
-}
-
-// ---------------------------------------------------------------------------------------
-// Pictures
-
-void MainForm::setPicture(QLabel* picture, const QString& relativeFile) {
-    picture->setPixmap(QPixmap(ProgramFolder::resolve(relativeFile)));
-}
-
-void MainForm::pressAnimation(QLabel* picture, const QString& restingFile) {
-    setPicture(picture, kPressedPicture);
-    Pause::wait(100);
-    setPicture(picture, restingFile);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -51,13 +51,6 @@ public:
     QTimer* receivedHeartTimer() const { return m_timer2; }
     QTimer* sentHeartTimer() const { return m_timer3; }
 
-    // Loads a picture from the program folder ("\Data\R.gif") into a picture control; a
-    // missing or unreadable file leaves the control empty.
-    static void setPicture(QLabel* picture, const QString& relativeFile);
-    // The press animation of a picture button: the pressed picture for 100 ms, then the
-    // picture's resting image.
-    static void pressAnimation(QLabel* picture, const QString& restingFile);
-
     // The clock's text for a moment: date and time in the system's formats.
     static QString clockText(const QDateTime& moment);
 

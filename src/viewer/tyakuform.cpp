@@ -1,7 +1,6 @@
 #include "viewer/tyakuform.h"
 
-#include "core/paths.h"
-#include "core/pause.h"
+#include "core/pictures.h"
 #include "core/prompter.h"
 #include "core/text.h"
 #include "core/twips.h"
@@ -12,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -85,14 +83,6 @@ const QString kCopyHint =
     QStringLiteral(" 本文への貼り付け（あるいは本ソフトでの貼り付け機能がある部分）、他のアプリ"
                    "ケーションへの貼り付けが可能です。") +
     QStringLiteral("\r\n\r\n") + QStringLiteral("コピーされる内容は右の欄に反映されます。");
-
-QString pictureFile(const char* name) {
-    return QStringLiteral("\\Data\\") + QLatin1String(name);
-}
-
-void setPicture(QLabel* picture, const QString& relativeFile) {
-    picture->setPixmap(QPixmap(ProgramFolder::resolve(relativeFile)));
-}
 
 double pixelsToTwips(int pixels) {
     return double(pixels) * kTwipsPerPixel;
@@ -229,7 +219,7 @@ TyakuForm::PictureButton TyakuForm::makePictureButton(const char* name, const QS
     button.picture->setObjectName(QLatin1String(name) + QStringLiteral("Picture"));
     button.picture->setGeometry(twipsRect(left, kBarTop, kBarWidth, kBarHeight));
     button.picture->setScaledContents(true);
-    setPicture(button.picture, restingFile);
+    showPicture(button.picture, restingFile);
 
     button.caption = new QLabel(caption, m_pictureStrip);
     button.caption->setObjectName(QLatin1String(name) + QStringLiteral("Label"));
@@ -258,16 +248,16 @@ void TyakuForm::buildPictureButtons() {
     m_pictureStrip->setGeometry(twipsRect(0, kStripTop, kDesignedWidth, kStripHeight));
 
     m_deleteOne =
-        makePictureButton("DeleteOne", pictureFile("Botan10.gif"), QStringLiteral("　　一件削除"),
+        makePictureButton("DeleteOne", dataPicture("Botan10.gif"), QStringLiteral("　　一件削除"),
                           0, &TyakuForm::deleteOne, false);
     m_register =
-        makePictureButton("Register", pictureFile("Botan12.gif"),
+        makePictureButton("Register", dataPicture("Botan12.gif"),
                           QStringLiteral("　アドレス帳登録"), 1, &TyakuForm::registerSender, false);
-    m_reply = makePictureButton("Reply", pictureFile("Botan13.gif"), kReplyCaption, 2,
+    m_reply = makePictureButton("Reply", dataPicture("Botan13.gif"), kReplyCaption, 2,
                                 &TyakuForm::reply, false);
-    m_deleteAll = makePictureButton("DeleteAll", pictureFile("Botan14.gif"),
+    m_deleteAll = makePictureButton("DeleteAll", dataPicture("Botan14.gif"),
                                     QStringLiteral("　　全件削除"), 3, &TyakuForm::deleteAll, true);
-    m_move = makePictureButton("Move", pictureFile("Botan11.gif"), kMoveCaption, 4,
+    m_move = makePictureButton("Move", dataPicture("Botan11.gif"), kMoveCaption, 4,
                                &TyakuForm::moveToStorage, true);
 
     m_hints.insert(m_deleteOne.picture, kDeleteOneHint);
@@ -612,11 +602,7 @@ void TyakuForm::pressAnimation(QLabel* picture) {
         if (button->picture == picture)
             restingFile = button->restingFile;
     }
-    QPointer<QLabel> guard(picture);
-    setPicture(picture, kPressedPicture);
-    Pause::wait(100);
-    if (guard)
-        setPicture(picture, restingFile);
+    pressPicture(picture, kPressedPicture, restingFile);
 }
 
 // ---------------------------------------------------------------------------------------
