@@ -4,6 +4,7 @@
 #include "core/mainform.h"
 #include "core/pause.h"
 #include "core/twips.h"
+#include "guitest.h"
 #include "scriptedprompter.h"
 #include "settings/profile.h"
 #include "temphome.h"
@@ -40,8 +41,7 @@ private slots:
         m_prompter = std::make_unique<test::ScriptedPrompter>();
     }
     void cleanup() {
-        Forms::closeAll();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        test::closeAllWindows();
         m_prompter.reset();
         m_home.reset();
     }

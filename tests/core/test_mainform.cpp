@@ -6,6 +6,7 @@
 #include "core/messageboxprompter.h"
 #include "core/pause.h"
 #include "core/twips.h"
+#include "guitest.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
 #include "settings/serversettings.h"
@@ -27,6 +28,10 @@
 #include <memory>
 
 using namespace kiku;
+using kiku::test::child;
+using kiku::test::closeAllWindows;
+using kiku::test::flushDeletes;
+using kiku::test::writeAccount;
 
 namespace {
 
@@ -45,15 +50,6 @@ QByteArray pictureBytes(const QColor& colour, int width = 60, int height = 60) {
 QRgb firstPixel(const QLabel* picture) {
     const QImage image = picture->pixmap().toImage();
     return image.isNull() ? 0 : image.pixel(0, 0);
-}
-
-void flushDeletes() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void writeAccount(const test::TempHome& home, const QByteArray& id, const QByteArray& password) {
-    home.writeFile("\\★MailData\\iniIdPass.ini",
-                   "[EXEINI]\r\nNAME=" + id + "\r\nNAME2=" + password + "\r\nNAME3=1\r\n");
 }
 
 // Receives the URLs the program asks the desktop to open.
@@ -81,12 +77,6 @@ private:
         writeAccount(home(), "user", "secret");
     }
     MainForm* start() const { return Forms::show<MainForm>(); }
-    template <class T = QLabel> static T* control(MainForm* form, const char* name) {
-        T* found = form->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
 
 private slots:
     void initTestCase() { Pause::setTimeScale(0); }
@@ -97,8 +87,7 @@ private slots:
     }
 
     void cleanup() {
-        Forms::closeAll();
-        flushDeletes();
+        closeAllWindows();
         QVERIFY(Forms::openWindows().isEmpty());
         m_home.reset();
     }
@@ -166,8 +155,8 @@ private slots:
         MainForm* form = start();
         QCOMPARE(form->receivedCountBox()->text(), QStringLiteral("57"));
         QCOMPARE(form->sentCountBox()->text(), QString());
-        QCOMPARE(control<QLineEdit>(form, "Text1"), form->receivedCountBox());
-        QCOMPARE(control<QLineEdit>(form, "Text2"), form->sentCountBox());
+        QCOMPARE(child<QLineEdit>(form, "Text1"), form->receivedCountBox());
+        QCOMPARE(child<QLineEdit>(form, "Text2"), form->sentCountBox());
     }
 
     void boardIsLaidOutAsDesigned() {

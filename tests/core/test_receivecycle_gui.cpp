@@ -4,6 +4,7 @@
 #include "core/mainform.h"
 #include "core/pause.h"
 #include "dovecotserver.h"
+#include "guitest.h"
 #include "scriptedprompter.h"
 #include "settings/bunbetuform.h"
 #include "settings/profile.h"
@@ -23,10 +24,6 @@
 using namespace kiku;
 
 namespace {
-
-void flushDeletes() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
 
 QByteArray message(const QByteArray& from, const QByteArray& subject) {
     return "From: " + from + "\r\nTo: alice@example.jp\r\nSubject: " + subject +
@@ -81,8 +78,7 @@ class TestReceiveGui : public QObject {
     MainForm* start() {
         m_home->writeFile("zadiru.ini",
                           QStringLiteral("POP3=127.0.0.1:%1\r\n").arg(m_server->port()).toLatin1());
-        m_home->writeFile("\\★MailData\\iniIdPass.ini",
-                          "[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\nNAME3=1\r\n");
+        test::writeAccount(*m_home, "alice", "secret");
         MainForm* form = Forms::show<MainForm>();
         // Keep the hearts out of the way; they have tests of their own.
         form->receivedHeartTimer()->stop();
@@ -108,8 +104,7 @@ private slots:
     }
 
     void cleanup() {
-        Forms::closeAll();
-        flushDeletes();
+        test::closeAllWindows();
         m_server.reset();
         m_prompter.reset();
         m_home.reset();
@@ -194,7 +189,7 @@ private slots:
         QCOMPARE(boxCount(Box::PartnerInbox), 1);
 
         partner->close();
-        flushDeletes();
+        test::flushDeletes();
         QVERIFY(!Forms::existing<BunbetuForm>());
         deliver(message("typed@example.jp", "after close"));
         receive(form);

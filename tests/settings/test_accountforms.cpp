@@ -4,6 +4,7 @@
 #include "core/forms.h"
 #include "core/mainform.h"
 #include "core/pause.h"
+#include "guitest.h"
 #include "scriptedprompter.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
@@ -21,44 +22,16 @@
 #include <memory>
 
 using namespace kiku;
+using kiku::test::child;
+using kiku::test::clickBox;
+using kiku::test::closeAllWindows;
+using kiku::test::flushDeletes;
+using kiku::test::isClosed;
+using kiku::test::retype;
+using kiku::test::writeAccount;
 
 namespace {
 const QString kAccountFile = QStringLiteral("\\★MailData\\iniIdPass.ini");
-
-void flushDeletes() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-// Replaces a box's text by typing, the way a user edits it.
-void retype(QLineEdit* box, const QString& text) {
-    box->setFocus();
-    box->selectAll();
-    QTest::keyClick(box, Qt::Key_Delete);
-    for (const QChar c : text) {
-        // keyClicks only knows ASCII keys; Japanese arrives as text, as from an input method.
-        if (c.unicode() < 0x80)
-            QTest::keyClick(box, char(c.unicode()));
-        else
-            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
-
-// Clicks a check box on its indicator, where a user aims.
-void clickBox(QCheckBox* box) {
-    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
-}
-
-template <class T> T* child(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QLatin1String(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
-
-bool isClosed(const QPointer<QWidget>& window) {
-    flushDeletes();
-    return window.isNull();
-}
 } // namespace
 
 class TestAccountForms : public QObject {
@@ -68,11 +41,6 @@ private:
     std::unique_ptr<test::TempHome> m_home;
     const test::TempHome& home() const { return *m_home; }
 
-    void writeAccount(const QByteArray& id, const QByteArray& password) const {
-        home().writeFile(kAccountFile,
-                         "[EXEINI]\r\nNAME=" + id + "\r\nNAME2=" + password + "\r\nNAME3=1\r\n");
-    }
-
 private slots:
     void initTestCase() { Pause::setTimeScale(0); }
     void init() {
@@ -80,13 +48,12 @@ private slots:
         ServerSettings::current() = {};
     }
     void cleanup() {
-        Forms::closeAll();
-        flushDeletes();
+        closeAllWindows();
         m_home.reset();
     }
 
     void accountWindowLoadsTheStoredAccount() {
-        writeAccount("taro", "hidden");
+        writeAccount(home(), "taro", "hidden");
         IdPassForm* form = Forms::show<IdPassForm>();
         QCOMPARE(form->windowTitle(), QStringLiteral("設定"));
         QCOMPARE(child<QLineEdit>(form, "IdText")->text(), QStringLiteral("taro"));
@@ -100,7 +67,7 @@ private slots:
     }
 
     void okWithoutSaveKeepsTheStoredAccount() {
-        writeAccount("old", "oldpass");
+        writeAccount(home(), "old", "oldpass");
         IdPassForm* form = Forms::show<IdPassForm>();
         QPointer<QWidget> window(form);
         retype(form->idBox(), "new");
@@ -134,7 +101,7 @@ private slots:
     }
 
     void enterConfirmsAndEscapeCancels() {
-        writeAccount("old", "oldpass");
+        writeAccount(home(), "old", "oldpass");
         const QByteArray before = home().readFile(kAccountFile);
 
         IdPassForm* form = Forms::show<IdPassForm>();
@@ -157,7 +124,7 @@ private slots:
     }
 
     void cancelWritesNothing() {
-        writeAccount("old", "oldpass");
+        writeAccount(home(), "old", "oldpass");
         const QByteArray before = home().readFile(kAccountFile);
         IdPassForm* form = Forms::show<IdPassForm>();
         QPointer<QWidget> window(form);
@@ -238,7 +205,7 @@ private slots:
         QCOMPARE(now.useApop, qint16(1));
 
         // The next start reads it back: no server window, and the box ticked when opened.
-        writeAccount("user", "pw");
+        writeAccount(home(), "user", "pw");
         ServerSettings::current() = {};
         Forms::show<MainForm>();
         QVERIFY(!Forms::existing<OptionForm>());

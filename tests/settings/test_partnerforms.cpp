@@ -4,6 +4,7 @@
 #include "core/mainform.h"
 #include "core/pause.h"
 #include "core/twips.h"
+#include "guitest.h"
 #include "scriptedprompter.h"
 #include "settings/bunbetuform.h"
 #include "settings/idpassform.h"
@@ -56,8 +57,7 @@ private slots:
         m_ended = 0;
     }
     void cleanup() {
-        Forms::closeAll();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        test::closeAllWindows();
         m_prompter.reset();
         m_home.reset();
     }
@@ -93,13 +93,13 @@ private slots:
 
     void partnerWindowFixedTextsAndPaste() {
         auto* form = Forms::show<BunbetuForm>();
-        const QString label2 = form->findChild<QLabel*>(QStringLiteral("Label2"))->text();
+        const QString label2 = test::child<QLabel>(form, "Label2")->text();
         QVERIFY(label2.startsWith(QStringLiteral("●メールアドレスと、氏名（名称を入力し、")));
         QVERIFY(label2.contains(QStringLiteral("表示されます。") + QString(31, QChar(0x3000)) +
                                 QStringLiteral("●完全一致検索方式ですから、")));
         QVERIFY(!label2.contains(QString(32, QChar(0x3000))));
         QVERIFY(label2.endsWith(QStringLiteral("＜＞付きで登録して下さい。")));
-        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("Label3"))->text(),
+        QCOMPARE(test::child<QLabel>(form, "Label3")->text(),
                  QStringLiteral("●空白のままだと通常のメーラーとして使用出来ます。"));
         QCOMPARE(form->registerButton()->text(), QStringLiteral("登録"));
         QCOMPARE(form->pasteButton()->text(), QStringLiteral("貼付"));

@@ -4,6 +4,7 @@
 #include "core/forms.h"
 #include "core/mainform.h"
 #include "core/pause.h"
+#include "guitest.h"
 #include "scriptedprompter.h"
 #include "settings/serversettings.h"
 #include "temphome.h"
@@ -23,10 +24,6 @@ using namespace kiku;
 Q_DECLARE_METATYPE(kiku::Box)
 
 namespace {
-
-void flushDeletes() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
 
 int leadingSpaces(const QString& text) {
     int n = 0;
@@ -48,8 +45,7 @@ private:
 
     MainForm* startMainWindow() const {
         home().writeFile("zadiru.ini", "SMTP=smtp.example\r\nPOP3=pop.example\r\n");
-        home().writeFile("\\★MailData\\iniIdPass.ini",
-                         "[EXEINI]\r\nNAME=user\r\nNAME2=secret\r\nNAME3=1\r\n");
+        test::writeAccount(home(), "user", "secret");
         return Forms::show<MainForm>();
     }
 
@@ -63,8 +59,7 @@ private slots:
     }
 
     void cleanup() {
-        Forms::closeAll();
-        flushDeletes();
+        test::closeAllWindows();
         m_prompter.reset();
         m_home.reset();
     }

@@ -5,6 +5,7 @@
 #include "core/forms.h"
 #include "core/pause.h"
 #include "core/twips.h"
+#include "guitest.h"
 #include "scriptedprompter.h"
 #include "temphome.h"
 #include "viewer/tyakuform.h"
@@ -35,10 +36,6 @@ const QString kSentinel = QStringLiteral("clipboard before the view");
 
 QString clipboardText() {
     return QGuiApplication::clipboard()->text();
-}
-
-void flushDeletes() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // A click on line `line` (1-based) of the list, or below the last line for 0.
@@ -123,8 +120,7 @@ private slots:
     }
 
     void cleanup() {
-        Forms::closeAll();
-        flushDeletes();
+        test::closeAllWindows();
         m_prompter.reset();
         m_home.reset();
     }
