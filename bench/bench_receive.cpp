@@ -7,6 +7,7 @@
 #include "core/receivecycle.h"
 #include "dovecotserver.h"
 #include "maillib/nmail.h"
+#include "plainreceivehost.h"
 #include "store/mailbox.h"
 
 #include <QCoreApplication>
@@ -29,25 +30,14 @@ QByteArray message(int i) {
     return smallMessage(i, i % 10 == 0 ? kPartner : QStringLiteral("sender%1@example.jp").arg(i));
 }
 
-class BenchHost : public ReceiveHost {
-public:
-    QString count;
-    QString accountUserId() override { return kUser; }
-    QString accountPassword() override { return kPassword; }
-    QString partnerAddress() override { return kPartner; }
-    QString receivedCount() override { return count; }
-    void setReceivedCount(const QString& text) override { count = text; }
-    void stage(const StagedMail&) override {}
-    void progress(int, int) override {}
-};
-
 int boxCount(Box box) {
     int n = 0;
     Mailbox(box).count(n);
     return n;
 }
 
-double receiveWithCycle(DovecotServer& server, ReceiveOutcome& outcome, BenchHost& host) {
+double receiveWithCycle(DovecotServer& server, ReceiveOutcome& outcome,
+                        test::PlainReceiveHost& host) {
     NMail mail;
     mail.NMailInitializeWinSock();
     mail.NMailSetOption(1, 8192);
@@ -78,7 +68,10 @@ int main(int argc, char** argv) {
     if (!loadMessages(server, kMessages, message))
         return 1;
     ReceiveOutcome outcome;
-    BenchHost host;
+    test::PlainReceiveHost host;
+    host.userId = kUser;
+    host.password = kPassword;
+    host.partner = kPartner;
     const double cycleSeconds = receiveWithCycle(server, outcome, host);
     const int leftAfterCycle = server.messageCount(kUser);
     const int partnerRecords = boxCount(Box::PartnerInbox);

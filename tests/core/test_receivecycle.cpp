@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "dovecotserver.h"
 #include "maillib/nmail.h"
+#include "plainreceivehost.h"
 #include "scriptedprompter.h"
 #include "settings/profile.h"
 #include "store/mailbox.h"
@@ -28,23 +29,13 @@ using namespace kiku;
 namespace {
 
 const QString kUser = QStringLiteral("alice");
-const QString kPassword = QStringLiteral("secret");
 
-// The windows of a run, as plain values.
-class ScriptedHost : public ReceiveHost {
+// The windows of a run, as plain values, keeping what was staged and the progress.
+class ScriptedHost : public test::PlainReceiveHost {
 public:
-    QString userId = kUser;
-    QString password = kPassword;
-    QString partner;
-    QString count;
     QList<StagedMail> staged;
     QStringList progressLog;
 
-    QString accountUserId() override { return userId; }
-    QString accountPassword() override { return password; }
-    QString partnerAddress() override { return partner; }
-    QString receivedCount() override { return count; }
-    void setReceivedCount(const QString& text) override { count = text; }
     void stage(const StagedMail& mail) override { staged.append(mail); }
     void progress(int number, int total) override {
         progressLog.append(QStringLiteral("%1/%2").arg(number).arg(total));
