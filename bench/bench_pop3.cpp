@@ -50,10 +50,8 @@ double receiveWithNMail(DovecotServer& server, int* received) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     DovecotServer server;
-    if (!server.start()) {
-        std::fprintf(stderr, "%s\n", qPrintable(server.error()));
+    if (!startDovecot(server))
         return 1;
-    }
     QTemporaryDir work;
 
     if (!loadMessages(server, kMessages, message))

@@ -55,10 +55,8 @@ double receiveWithCycle(DovecotServer& server, ReceiveOutcome& outcome,
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     DovecotServer server;
-    if (!server.start()) {
-        std::fprintf(stderr, "%s\n", qPrintable(server.error()));
+    if (!startDovecot(server))
         return 1;
-    }
     QTemporaryDir home;
     QTemporaryDir work;
     for (const char* folder : {"★MailData", "添付フォルダ"})

@@ -10,6 +10,13 @@
 
 namespace kiku::bench {
 
+bool startDovecot(test::DovecotServer& server) {
+    if (server.start())
+        return true;
+    std::fprintf(stderr, "%s\n", qPrintable(server.error()));
+    return false;
+}
+
 QByteArray smallMessage(int i, const QString& from) {
     return QStringLiteral("From: %2\r\n"
                           "To: alice@example.jp\r\n"

@@ -14,6 +14,9 @@ namespace kiku::bench {
 inline const QString kUser = QStringLiteral("alice");
 inline const QString kPassword = QStringLiteral("secret");
 
+// Starts the server; says on stderr why when it does not come up.
+bool startDovecot(test::DovecotServer& server);
+
 // A small ISO-2022-JP text message number `i` from `from`, with a body line that starts
 // with a dot so that dot-unstuffing is part of every run.
 QByteArray smallMessage(int i, const QString& from);
