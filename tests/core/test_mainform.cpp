@@ -28,10 +28,7 @@
 #include <memory>
 
 using namespace kiku;
-using kiku::test::child;
-using kiku::test::closeAllWindows;
-using kiku::test::flushDeletes;
-using kiku::test::writeAccount;
+using namespace kiku::test;
 
 namespace {
 

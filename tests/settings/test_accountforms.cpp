@@ -22,13 +22,7 @@
 #include <memory>
 
 using namespace kiku;
-using kiku::test::child;
-using kiku::test::clickBox;
-using kiku::test::closeAllWindows;
-using kiku::test::flushDeletes;
-using kiku::test::isClosed;
-using kiku::test::retype;
-using kiku::test::writeAccount;
+using namespace kiku::test;
 
 namespace {
 const QString kAccountFile = QStringLiteral("\\★MailData\\iniIdPass.ini");
