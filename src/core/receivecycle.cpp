@@ -206,10 +206,12 @@ bool ReceiveCycle::receiveMessage(int handle, int number, ReceiveOutcome& outcom
 
     // 9: the attachment pass.
     const qint16 attached = qint16(attachmentPass(subject, date, from, header, body));
+    // Shown once the session is closed: a notice left open while the session waits would let
+    // the server's idle limit end it, and the deletions of this run would be undone.
     if (attached == -5)
-        Prompter::current().notify(QStringLiteral("添付ファイルをオープンできません"));
+        m_afterClose.append(QStringLiteral("添付ファイルをオープンできません"));
     else if (attached == -6)
-        Prompter::current().notify(QStringLiteral("分割されたメールが全て揃っていません"));
+        m_afterClose.append(QStringLiteral("分割されたメールが全て揃っていません"));
 
     // 10, 11: the partner comparison; the sender is taken exactly as the library gave it.
     const bool fromPartner = trimSpaces(m_host.partnerAddress()) == from;
