@@ -1,6 +1,6 @@
-// Opening a box of 10,000 messages in the viewer, next to the same listing done record by
-// record (every 32 KB record read whole, the boxes, the pane and the clipboard filled for
-// each one, one list insertion each), which ends in the same state.
+// Opening a box of 1,000 and of 10,000 messages in the viewer, next to the same listing done record
+// by record (every 32 KB record read whole, the boxes, the pane and the clipboard filled for each
+// one, one list insertion each), which ends in the same state.
 #include "core/boxviews.h"
 #include "core/forms.h"
 #include "core/paths.h"
@@ -25,13 +25,11 @@ using namespace kiku;
 
 namespace {
 
-constexpr int kMessages = 10000;
-
-bool writeBox(const QString& file) {
+bool writeBox(const QString& file, int messages) {
     QFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    for (int i = 1; i <= kMessages; ++i) {
+    for (int i = 1; i <= messages; ++i) {
         MailRecord record;
         record.subject = QStringLiteral("お知らせ その%1").arg(i);
         record.from = QStringLiteral("sender%1@example.jp").arg(i % 97);
@@ -79,37 +77,39 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     QDir(home.path()).mkpath(QStringLiteral("★MailData"));
     ProgramFolder::set(home.path());
-    if (!writeBox(ProgramFolder::resolve(QStringLiteral("\\★MAilData\\vbmdata3.data")))) {
-        std::fprintf(stderr, "cannot write the box\n");
-        return 1;
+    bool allSame = true;
+    for (const int messages : {1000, 10000}) {
+        if (!writeBox(ProgramFolder::resolve(QStringLiteral("\\★MAilData\\vbmdata3.data")),
+                      messages)) {
+            std::fprintf(stderr, "cannot write the box\n");
+            return 1;
+        }
+        // Warm up the window and the file cache once.
+        TyakuForm* viewer = openBoxView(Box::OthersInbox, nullptr);
+        const int runs = 5;
+        double best = 1e18;
+        for (int i = 0; i < runs; ++i) {
+            QElapsedTimer clock;
+            clock.start();
+            openBoxView(Box::OthersInbox, nullptr);
+            best = std::min(best, double(clock.nsecsElapsed()) / 1e6);
+        }
+        const QString shownSubject = viewer->subjectText();
+        const int lines = viewer->listLineCount();
+        // Slow enough that one run tells.
+        const double peer = recordByRecord(viewer);
+        const bool same = viewer->subjectText() == shownSubject && viewer->listLineCount() == lines;
+        allSame = allSame && same;
+        std::printf("box of %d messages (%.1f MB)\n", messages,
+                    double(messages) * kMailRecordSize / 1e6);
+        std::printf(
+            "  box view (list fields + last record, one insertion): %8.1f ms (best of %d)\n", best,
+            runs);
+        std::printf("  record by record (whole records, per-record display): %8.1f ms (one run)\n",
+                    peer);
+        std::printf("  same end state: %s, %d lines\n", same ? "yes" : "NO", lines);
+        std::fflush(stdout);
     }
-
-    // Warm up the window and the file cache once.
-    TyakuForm* viewer = openBoxView(Box::OthersInbox, nullptr);
-
-    const int runs = 5;
-    double best = 1e18;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer clock;
-        clock.start();
-        openBoxView(Box::OthersInbox, nullptr);
-        best = std::min(best, double(clock.nsecsElapsed()) / 1e6);
-    }
-    const QString shownSubject = viewer->subjectText();
-    const int lines = viewer->listLineCount();
-
-    // Slow enough that one run tells.
-    const double peer = recordByRecord(viewer);
-    const bool same = viewer->subjectText() == shownSubject && viewer->listLineCount() == lines;
-
-    std::printf("box of %d messages (%.1f MB)\n", kMessages,
-                double(kMessages) * kMailRecordSize / 1e6);
-    std::printf("  box view (list fields + last record, one insertion): %8.1f ms (best of %d)\n",
-                best, runs);
-    std::printf("  record by record (whole records, per-record display): %8.1f ms (one run)\n",
-                peer);
-    std::printf("  same end state: %s, %d lines\n", same ? "yes" : "NO", lines);
-    std::fflush(stdout);
     Forms::closeAll();
-    return same ? 0 : 1;
+    return allSame ? 0 : 1;
 }
