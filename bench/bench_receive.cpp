@@ -2,8 +2,8 @@
 // status, size, text, attachment pass through the work file, sorting, partner count, record
 // appended and synced, deletion), next to mpop fetching the same 1,000 into a maildir from
 // the same server in the same run.
+#include "base/paths.h"
 #include "benchsupport.h"
-#include "core/paths.h"
 #include "core/receivecycle.h"
 #include "dovecotserver.h"
 #include "maillib/nmail.h"

@@ -3,7 +3,7 @@
 //
 //   bench_store [records...]       (default: 1000 10000)
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "store/fileops.h"
 #include "store/mailbox.h"
 

@@ -1,11 +1,11 @@
 // Opening a box of 1,000 and of 10,000 messages in the viewer, next to the same listing done record
 // by record (every 32 KB record read whole, the boxes, the pane and the clipboard filled for each
 // one, one list insertion each), which ends in the same state.
+#include "base/forms.h"
+#include "base/paths.h"
+#include "base/pause.h"
+#include "base/text.h"
 #include "core/boxviews.h"
-#include "core/forms.h"
-#include "core/paths.h"
-#include "core/pause.h"
-#include "core/text.h"
 #include "store/mailbox.h"
 #include "viewer/tyakuform.h"
 

@@ -1,7 +1,8 @@
-#include "core/forms.h"
+#include "base/filedialogs.h"
+#include "base/forms.h"
+#include "base/messageboxprompter.h"
+#include "base/paths.h"
 #include "core/mainform.h"
-#include "core/messageboxprompter.h"
-#include "core/paths.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
 
     kiku::MessageBoxPrompter prompter;
     kiku::Prompter::install(&prompter);
+    kiku::QtFileDialogs dialogs;
+    kiku::FileDialogs::install(&dialogs);
 
     const QString iconFile = kiku::ProgramFolder::resolve(QStringLiteral("\\Data\\KikuMail.png"));
     if (QFileInfo::exists(iconFile))
@@ -44,5 +47,6 @@ int main(int argc, char** argv) {
     kiku::Forms::closeAll();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     kiku::Prompter::install(nullptr);
+    kiku::FileDialogs::install(nullptr);
     return result;
 }

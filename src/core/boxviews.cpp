@@ -1,9 +1,9 @@
 #include "core/boxviews.h"
 
-#include "core/forms.h"
+#include "base/forms.h"
+#include "base/pause.h"
+#include "base/pictures.h"
 #include "core/mainform.h"
-#include "core/pause.h"
-#include "core/pictures.h"
 #include "viewer/tyakuform.h"
 
 #include <QLabel>

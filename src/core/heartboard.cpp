@@ -1,8 +1,8 @@
 #include "core/heartboard.h"
 
+#include "base/pause.h"
+#include "base/twips.h"
 #include "core/mainform.h"
-#include "core/pause.h"
-#include "core/twips.h"
 
 #include <QLabel>
 #include <QLineEdit>

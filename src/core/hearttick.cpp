@@ -1,9 +1,9 @@
 #include "core/hearttick.h"
 
+#include "base/paths.h"
+#include "base/prompter.h"
+#include "base/text.h"
 #include "core/hearts.h"
-#include "core/paths.h"
-#include "core/prompter.h"
-#include "core/text.h"
 #include "settings/profile.h"
 
 namespace kiku {

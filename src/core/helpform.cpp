@@ -1,6 +1,6 @@
 #include "core/helpform.h"
 
-#include "core/pictures.h"
+#include "base/pictures.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

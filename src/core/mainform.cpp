@@ -1,15 +1,16 @@
 #include "core/mainform.h"
 
+#include "base/forms.h"
+#include "base/mainboard.h"
+#include "base/paths.h"
+#include "base/pause.h"
+#include "base/pictures.h"
+#include "base/twips.h"
 #include "core/boxviews.h"
-#include "core/forms.h"
 #include "core/heartboard.h"
 #include "core/helpform.h"
-#include "core/paths.h"
-#include "core/pause.h"
-#include "core/pictures.h"
 #include "core/receivecycle.h"
 #include "core/receivehost.h"
-#include "core/twips.h"
 #include "settings/bunbetuform.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
@@ -54,10 +55,38 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent) {
     buildBoard();
     buildButtons();
     buildBoxes();
+    MainBoard::install(this);
     startUp();
 }
 
-MainForm::~MainForm() = default;
+MainForm::~MainForm() {
+    if (MainBoard::current() == this)
+        MainBoard::install(nullptr);
+}
+
+QPoint MainForm::boardPosition() const {
+    return pos();
+}
+
+QString MainForm::clockBoxText() const {
+    return m_text4->text();
+}
+
+QString MainForm::receivedCountText() const {
+    return m_text1->text();
+}
+
+void MainForm::setReceivedCountText(const QString& text) {
+    m_text1->setText(text);
+}
+
+QString MainForm::sentCountText() const {
+    return m_text2->text();
+}
+
+void MainForm::setSentCountText(const QString& text) {
+    m_text2->setText(text);
+}
 
 QLabel* MainForm::boardControl(const QString& name) const {
     return m_board.value(name);

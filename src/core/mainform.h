@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/mainboard.h"
 #include "maillib/nmail.h"
 
 #include <QHash>
@@ -27,11 +28,19 @@ inline const QString kAuthorHomePage = QStringLiteral("https://kikumail.example.
 // over pictures, the two partner counters, the red status line, the clock and the heart
 // pictures. Creating it is the program's start (counters, server settings, mail library,
 // the server and account windows when something is missing); closing it ends the program.
-class MainForm : public QWidget {
+class MainForm : public QWidget, public MainBoard {
     Q_OBJECT
 public:
     explicit MainForm(QWidget* parent = nullptr);
     ~MainForm() override;
+
+    // MainBoard: what the windows below the core see of this one.
+    QPoint boardPosition() const override;
+    QString clockBoxText() const override;
+    QString receivedCountText() const override;
+    void setReceivedCountText(const QString& text) override;
+    QString sentCountText() const override;
+    void setSentCountText(const QString& text) override;
 
     // The program's mail library, initialised at start and released when the window closes.
     NMail& mailLibrary() { return m_mail; }

@@ -1,9 +1,9 @@
 #include "core/receivecycle.h"
 
-#include "core/codec.h"
-#include "core/paths.h"
-#include "core/prompter.h"
-#include "core/text.h"
+#include "base/codec.h"
+#include "base/paths.h"
+#include "base/prompter.h"
+#include "base/text.h"
 #include "maillib/nmail.h"
 #include "settings/profile.h"
 #include "store/mailbox.h"

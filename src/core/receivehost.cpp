@@ -1,6 +1,6 @@
 #include "core/receivehost.h"
 
-#include "core/forms.h"
+#include "base/forms.h"
 #include "core/mainform.h"
 #include "settings/bunbetuform.h"
 #include "settings/idpassform.h"

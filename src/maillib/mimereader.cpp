@@ -1,6 +1,6 @@
 #include "maillib/mimereader.h"
 
-#include "core/codec.h"
+#include "base/codec.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>

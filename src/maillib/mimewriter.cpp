@@ -1,6 +1,6 @@
 #include "maillib/mimewriter.h"
 
-#include "core/codec.h"
+#include "base/codec.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "maillib/nmail.h"
 
-#include "core/codec.h"
+#include "base/codec.h"
 #include "maillib/attachmentwriter.h"
 #include "maillib/mimereader.h"
 #include "maillib/pop3client.h"

@@ -1,6 +1,6 @@
 #include "maillib/transport.h"
 
-#include "core/paths.h"
+#include "base/paths.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>

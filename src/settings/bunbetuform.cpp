@@ -1,7 +1,7 @@
 #include "settings/bunbetuform.h"
 
-#include "core/paths.h"
-#include "core/prompter.h"
+#include "base/paths.h"
+#include "base/prompter.h"
 #include "settings/profile.h"
 
 #include <QClipboard>

@@ -1,7 +1,7 @@
 #include "settings/idpassform.h"
 
-#include "core/paths.h"
-#include "core/prompter.h"
+#include "base/paths.h"
+#include "base/prompter.h"
 #include "settings/profile.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "settings/optionform.h"
 
-#include "core/paths.h"
-#include "core/prompter.h"
+#include "base/paths.h"
+#include "base/prompter.h"
 #include "settings/serversettings.h"
 
 #include <QCheckBox>

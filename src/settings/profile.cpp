@@ -1,7 +1,7 @@
 #include "settings/profile.h"
 
-#include "core/codec.h"
-#include "core/paths.h"
+#include "base/codec.h"
+#include "base/paths.h"
 
 #include <QFile>
 #include <QFileInfo>

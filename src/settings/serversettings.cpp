@@ -1,7 +1,7 @@
 #include "settings/serversettings.h"
 
-#include "core/codec.h"
-#include "core/text.h"
+#include "base/codec.h"
+#include "base/text.h"
 
 #include <QFile>
 #include <QSaveFile>

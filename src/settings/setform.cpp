@@ -1,10 +1,10 @@
 #include "settings/setform.h"
 
-#include "core/forms.h"
-#include "core/mainform.h"
-#include "core/paths.h"
-#include "core/prompter.h"
-#include "core/twips.h"
+#include "base/forms.h"
+#include "base/mainboard.h"
+#include "base/paths.h"
+#include "base/prompter.h"
+#include "base/twips.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
 #include "settings/profile.h"
@@ -91,8 +91,9 @@ void SetForm::setEndProgram(std::function<void()> end) {
 }
 
 void SetForm::placeBesideMainWindow() {
-    if (const MainForm* main = Forms::existing<MainForm>())
-        move(main->pos() + QPoint(twipsToPixels(kOffsetRight), twipsToPixels(kOffsetDown)));
+    if (const MainBoard* main = MainBoard::current())
+        move(main->boardPosition() +
+             QPoint(twipsToPixels(kOffsetRight), twipsToPixels(kOffsetDown)));
 }
 
 void SetForm::showAccount() {
@@ -106,14 +107,14 @@ void SetForm::showServers() {
 void SetForm::resetHearts() {
     if (!Prompter::current().askYesNo(resetQuestion()))
         return;
-    MainForm* main = Forms::existing<MainForm>();
+    MainBoard* main = MainBoard::current();
     bool written = WriteSetting(paths::kCounterFile, QStringLiteral("NAME"), QStringLiteral("0"));
     if (main)
-        main->receivedCountBox()->setText(QStringLiteral("0"));
+        main->setReceivedCountText(QStringLiteral("0"));
     written =
         WriteSetting(paths::kCounterFile, QStringLiteral("NAME2"), QStringLiteral("0")) && written;
     if (main)
-        main->sentCountBox()->setText(QStringLiteral("0"));
+        main->setSentCountText(QStringLiteral("0"));
     // Otherwise the next start would bring the old counts back without a word.
     if (!written)
         Prompter::current().notify(QStringLiteral("ハートのカウントを保存できませんでした。"));

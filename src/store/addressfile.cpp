@@ -1,6 +1,6 @@
 #include "store/addressfile.h"
 
-#include "core/codec.h"
+#include "base/codec.h"
 #include "store/fielddecode.h"
 #include "store/mailrecord.h"
 #include "store/recordfile.h"
@@ -17,11 +17,18 @@ constexpr FieldSpan kLive{92, 2};
 constexpr FieldSpan kAddress{94, 90};
 constexpr int kNameCharacters = 30;
 
-RecordFile addressFile() {
+RecordFile addressFile(AddressFile file = AddressFile::Book) {
     RecordFileSetup setup;
-    setup.fileName = QStringLiteral("vbmdata.data");
-    setup.companionName = QStringLiteral("VBMDATA.TMP");
-    setup.label = QStringLiteral("アドレス帳 vbmdata.data");
+    if (file == AddressFile::Book) {
+        setup.fileName = QStringLiteral("vbmdata.data");
+        setup.companionName = QStringLiteral("VBMDATA.TMP");
+        setup.label = QStringLiteral("アドレス帳 vbmdata.data");
+    } else {
+        // Never compacted; the companion name only has to differ from the book's.
+        setup.fileName = QStringLiteral("VBMASTER.INI");
+        setup.companionName = QStringLiteral("VBMASTER.TMP");
+        setup.label = QStringLiteral("アドレス帳 VBMASTER.INI");
+    }
     setup.itemNoun = QStringLiteral("データ");
     setup.recordSize = kAddressRecordSize;
     setup.liveOffset = kLive.offset;
@@ -50,15 +57,19 @@ AddressRecord decodeAddress(const char* bytes) {
     return r;
 }
 
-StoreResult ListAddresses(QList<AddressEntry>& entries) {
+StoreResult ListAddresses(QList<AddressEntry>& entries, AddressFile file) {
     entries.clear();
-    StoreResult r = addressFile().readAll([&](int number, const char* bytes) {
+    StoreResult r = addressFile(file).readAll([&](int number, const char* bytes) {
         entries.append({number, decodeAddress(bytes)});
         return true;
     });
     if (!r)
         entries.clear();
     return r;
+}
+
+StoreResult CreateAddressFile(AddressFile file) {
+    return addressFile(file).create();
 }
 
 StoreResult AddAddress(const QString& name, const QString& address, int* number) {

@@ -31,6 +31,10 @@ struct AddressEntry {
     AddressRecord record;
 };
 
+// The two files with the Address record layout: the address book vbmdata.data, and
+// VBMASTER.INI, which the compose window lists when it opens and nothing writes.
+enum class AddressFile { Book, Master };
+
 // The address file operations. Each opens vbmdata.data, works and closes it again; a
 // delete compacts through VBMDATA.TMP with the same rules as the mailboxes (a missing
 // file with a companion is restored first; a failure changes nothing). Error texts name
@@ -38,7 +42,9 @@ struct AddressEntry {
 // "アドレス帳 vbmdata.data に 4 番のデータはありません。".
 
 // Every record in file order (a missing file lists nothing).
-StoreResult ListAddresses(QList<AddressEntry>& entries);
+StoreResult ListAddresses(QList<AddressEntry>& entries, AddressFile file = AddressFile::Book);
+// Creates the file empty when it does not exist (the data folder must).
+StoreResult CreateAddressFile(AddressFile file = AddressFile::Book);
 // Registers an entry at (number of records) + 1: Name is `name` followed by ideographic
 // spaces "　" up to 30 characters, Address as typed; Live 1. `number` receives it.
 StoreResult AddAddress(const QString& name, const QString& address, int* number = nullptr);

@@ -1,6 +1,6 @@
 #include "store/fielddecode.h"
 
-#include "core/codec.h"
+#include "base/codec.h"
 
 #include <QStringList>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "store/mailrecord.h"
 
-#include "core/codec.h"
+#include "base/codec.h"
 #include "store/fielddecode.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "store/recordfile.h"
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "store/fileops.h"
 
 #include <QFile>
@@ -396,6 +396,19 @@ StoreResult RecordFile::append(const std::function<QByteArray(int)>& build, int*
     if (number)
         *number = n;
     return result;
+}
+
+StoreResult RecordFile::create() {
+    const Paths p = paths();
+    bool existed = false;
+    if (StoreResult r = recover(&existed); !r || existed)
+        return r;
+    const int fd = ops().open(p.file.constData(), O_RDWR | O_CREAT);
+    if (fd < 0)
+        return StoreResult::failure(failure(kWriteFailed, errno, p));
+    if (ops().close(fd) < 0 || ops().syncFolder(p.folder.constData()) < 0)
+        return StoreResult::failure(failure(kWriteFailed, errno, p));
+    return {};
 }
 
 StoreResult RecordFile::remove(int number) {

@@ -58,6 +58,9 @@ public:
     // Writes build(n) as record n = count + 1; `number` receives n. Refuses a record
     // beyond maxRecords. Creates the file when absent (never the folder).
     StoreResult append(const std::function<QByteArray(int)>& build, int* number = nullptr);
+    // Creates an empty file when there is none (never the folder); an existing file is
+    // left as it is.
+    StoreResult create();
     // Drops record `number` and every record whose Live is 0: one rewrite of the file.
     StoreResult remove(int number);
     // Drops every record, leaving an empty file (a missing file stays missing).

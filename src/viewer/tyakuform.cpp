@@ -1,9 +1,9 @@
 #include "viewer/tyakuform.h"
 
-#include "core/pictures.h"
-#include "core/prompter.h"
-#include "core/text.h"
-#include "core/twips.h"
+#include "base/pictures.h"
+#include "base/prompter.h"
+#include "base/text.h"
+#include "base/twips.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 // One tick of each heart timer, recorded step by step on a fake board.
+#include "base/paths.h"
 #include "core/hearttick.h"
-#include "core/paths.h"
 #include "scriptedprompter.h"
 #include "settings/profile.h"
 #include "temphome.h"

@@ -1,9 +1,9 @@
 // The heart timers of the real main window, with pauses shrunk to a pass of the event loop.
-#include "core/forms.h"
+#include "base/forms.h"
+#include "base/pause.h"
+#include "base/twips.h"
 #include "core/hearttick.h"
 #include "core/mainform.h"
-#include "core/pause.h"
-#include "core/twips.h"
 #include "guitest.h"
 #include "scriptedprompter.h"
 #include "settings/profile.h"

@@ -1,11 +1,11 @@
 // The main window board: start-up and shutdown, hover hints, picture buttons, the window
 // registry and the message-box prompter.
-#include "core/forms.h"
+#include "base/forms.h"
+#include "base/messageboxprompter.h"
+#include "base/pause.h"
+#include "base/twips.h"
 #include "core/helpform.h"
 #include "core/mainform.h"
-#include "core/messageboxprompter.h"
-#include "core/pause.h"
-#include "core/twips.h"
 #include "guitest.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"

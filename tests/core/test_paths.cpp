@@ -1,4 +1,4 @@
-#include "core/paths.h"
+#include "base/paths.h"
 #include "temphome.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "core/pause.h"
+#include "base/pause.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

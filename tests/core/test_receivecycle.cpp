@@ -1,7 +1,7 @@
 // The receive cycle against a real Dovecot, with the windows replaced by a scripted host.
-#include "core/paths.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "core/receivecycle.h"
-#include "core/text.h"
 #include "dovecotserver.h"
 #include "maillib/nmail.h"
 #include "plainreceivehost.h"

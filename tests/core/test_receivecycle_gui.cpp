@@ -1,8 +1,8 @@
 // The receive button of the main window against a real Dovecot: the windows as the run's
 // host, the status line while and after it runs, and the partner window's live address.
-#include "core/forms.h"
+#include "base/forms.h"
+#include "base/pause.h"
 #include "core/mainform.h"
-#include "core/pause.h"
 #include "dovecotserver.h"
 #include "guitest.h"
 #include "scriptedprompter.h"

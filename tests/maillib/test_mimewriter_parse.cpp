@@ -1,6 +1,6 @@
 #include "test_mimewriter_parse.h"
 
-#include "core/codec.h"
+#include "base/codec.h"
 
 #include <sstream>
 #include <vmime/vmime.hpp>

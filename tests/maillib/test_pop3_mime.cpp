@@ -1,5 +1,5 @@
 // Decoding of received mail and the attachment pass, through a real Dovecot.
-#include "core/codec.h"
+#include "base/codec.h"
 #include "dovecotserver.h"
 #include "maillib/nmail.h"
 #include "pop3_helpers.h"

@@ -1,7 +1,7 @@
 // Sending through NMailSmtpSendMail to a real aiosmtpd on 127.0.0.1.
 #include "maillib/nmail.h"
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "smtpserver.h"
 #include "temphome.h"
 #include "test_mimewriter_parse.h"

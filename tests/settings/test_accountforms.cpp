@@ -1,9 +1,9 @@
 // The account window (IdPassForm) and the server window (OptionForm), driven through their
 // controls as a user would.
-#include "core/codec.h"
-#include "core/forms.h"
+#include "base/codec.h"
+#include "base/forms.h"
+#include "base/pause.h"
 #include "core/mainform.h"
-#include "core/pause.h"
 #include "guitest.h"
 #include "scriptedprompter.h"
 #include "settings/idpassform.h"

@@ -1,9 +1,9 @@
 // The special-partner window and the settings window with its heart reset.
-#include "core/codec.h"
-#include "core/forms.h"
+#include "base/codec.h"
+#include "base/forms.h"
+#include "base/pause.h"
+#include "base/twips.h"
 #include "core/mainform.h"
-#include "core/pause.h"
-#include "core/twips.h"
 #include "guitest.h"
 #include "scriptedprompter.h"
 #include "settings/bunbetuform.h"

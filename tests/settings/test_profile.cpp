@@ -1,4 +1,4 @@
-#include "core/codec.h"
+#include "base/codec.h"
 #include "settings/profile.h"
 #include "temphome.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/paths.h"
+#include "base/paths.h"
 #include "store/fileops.h"
 #include "store/mailbox.h"
 

@@ -1,5 +1,5 @@
-#include "core/codec.h"
-#include "core/text.h"
+#include "base/codec.h"
+#include "base/text.h"
 #include "store/fielddecode.h"
 #include "store/mailrecord.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/forms.h"
+#include "base/forms.h"
 #include "temphome.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "temphome.h"
 
-#include "core/paths.h"
+#include "base/paths.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // The five box views: what each leaves in the viewer, the captions, and the main window's
 // box buttons with their feedback.
+#include "base/forms.h"
+#include "base/pause.h"
 #include "core/boxviews.h"
-#include "core/forms.h"
 #include "core/mainform.h"
-#include "core/pause.h"
 #include "guitest.h"
 #include "scriptedprompter.h"
 #include "settings/serversettings.h"

@@ -1,10 +1,10 @@
 // The viewer window's mail side: fill-list, show-message, the arrangement, hints, copy
 // staging and the picture buttons.
+#include "base/codec.h"
+#include "base/forms.h"
+#include "base/pause.h"
+#include "base/twips.h"
 #include "core/boxviews.h"
-#include "core/codec.h"
-#include "core/forms.h"
-#include "core/pause.h"
-#include "core/twips.h"
 #include "guitest.h"
 #include "scriptedprompter.h"
 #include "temphome.h"

@@ -1,7 +1,7 @@
-#include "core/pictures.h"
+#include "base/pictures.h"
 
-#include "core/paths.h"
-#include "core/pause.h"
+#include "base/paths.h"
+#include "base/pause.h"
 
 #include <QLabel>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "core/codec.h"
+#include "base/codec.h"
 
 #include <QList>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "core/forms.h"
+#include "base/forms.h"
 
 #include <QPointer>
 

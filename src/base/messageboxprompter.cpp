@@ -1,4 +1,4 @@
-#include "core/messageboxprompter.h"
+#include "base/messageboxprompter.h"
 
 #include <QApplication>
 #include <QMessageBox>

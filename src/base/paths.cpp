@@ -1,4 +1,4 @@
-#include "core/paths.h"
+#include "base/paths.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/prompter.h"
+#include "base/prompter.h"
 
 namespace kiku {
 

@@ -1,4 +1,4 @@
-#include "core/prompter.h"
+#include "base/prompter.h"
 
 namespace kiku {
 
