@@ -1,5 +1,9 @@
 #include "base/text.h"
 
+#include <QDateTime>
+#include <QLocale>
+#include <QRegularExpression>
+
 #include <cmath>
 #include <limits>
 
@@ -75,6 +79,15 @@ qint16 leadingInt16(const QString& text) {
 
 qint64 leadingCount(const QString& text) {
     return roundedWithin<qint64>(leadingNumber(text));
+}
+
+QString clockText(const QDateTime& moment) {
+    const QLocale locale = QLocale::system();
+    // The long time format carries seconds; its time-zone name is not wanted on a clock.
+    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+    timeFormat.remove(QRegularExpression(QStringLiteral("\\s*t+")));
+    return locale.toString(moment.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(moment.time(), timeFormat.trimmed());
 }
 
 } // namespace kiku

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QDateTime;
+
 namespace kiku {
 
 // The text before the first zero character, or the whole text when it holds none.
@@ -25,5 +27,9 @@ qint16 leadingInt16(const QString& text);
 // leadingNumber as a 64-bit count (counters that may grow past 32767); rounds like
 // leadingInt16 and never overflows.
 qint64 leadingCount(const QString& text);
+
+// The main window's clock text for a moment: date and time in the system's formats,
+// seconds included, without a time-zone name.
+QString clockText(const QDateTime& moment);
 
 } // namespace kiku

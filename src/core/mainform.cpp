@@ -5,7 +5,9 @@
 #include "base/paths.h"
 #include "base/pause.h"
 #include "base/pictures.h"
+#include "base/text.h"
 #include "base/twips.h"
+#include "compose/writeform.h"
 #include "core/boxviews.h"
 #include "core/heartboard.h"
 #include "core/helpform.h"
@@ -420,12 +422,7 @@ QColor MainForm::statusRed() {
 // Timers
 
 QString MainForm::clockText(const QDateTime& moment) {
-    const QLocale locale = QLocale::system();
-    // The long time format carries seconds; its time-zone name is not wanted on a clock.
-    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
-    timeFormat.remove(QRegularExpression(QStringLiteral("\\s*t+")));
-    return locale.toString(moment.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-           locale.toString(moment.time(), timeFormat.trimmed());
+    return kiku::clockText(moment);
 }
 
 void MainForm::tickClock() {
@@ -476,7 +473,7 @@ void MainForm::showReceiveResult(bool newMail) {
 }
 
 void MainForm::composeMail() {
-    // Shows the compose window (WriteForm) once it exists.
+    Forms::show<WriteForm>();
 }
 
 void MainForm::showOthersSentBox() {
