@@ -82,6 +82,7 @@ struct SendOutcome {
     int sent = 0;      // accepted by the server
     int failed = 0;    // refused or not delivered ("送信エラー" shown)
     int notStored = 0; // history record could not be written: reported, not sent
+    int noAddress = 0; // bulk: the address-book entry could not be read: reported, not sent
 };
 
 // One press of the compose window's send button: for each message decide whether it goes to
@@ -113,6 +114,11 @@ public:
     static QString finishedText();                      // "送信完了です。"
 
 private:
+    // Steps of one message after its recipient is known.
+    void sendOne(const ServerSettings& settings, const QString& recipient, const QString& userBody,
+                 SendOutcome& outcome);
+    void countPartnerSend();
+
     std::function<float()> m_random;
     SendLibrary& m_library;
     SendHost& m_host;

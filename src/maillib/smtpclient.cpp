@@ -84,7 +84,8 @@ bool SmtpClient::send(const ServerAddress& server, const QString& sender,
         if (!command("RCPT TO:<" + recipient.toLatin1() + '>', reply))
             return false;
         if (!reply.positive()) {
-            refused(QStringLiteral("RCPT TO <%1> を拒否されました").arg(recipient), reply);
+            refused(QStringLiteral("SMTPサーバーが宛先 <%1> を受け付けませんでした").arg(recipient),
+                    reply);
             quit();
             return false;
         }
@@ -185,7 +186,10 @@ bool SmtpClient::authenticate() {
             return false;
     }
     if (reply.code != 235) {
-        refused(QStringLiteral("SMTP認証に失敗しました (ユーザー %1)").arg(m_userId), reply);
+        refused(QStringLiteral("SMTPサーバーの認証に失敗しました（ユーザー "
+                               "%1）。ユーザーIDとパスワードを確かめてください")
+                    .arg(m_userId),
+                reply);
         quit();
         return false;
     }
@@ -215,7 +219,9 @@ bool SmtpClient::mailFrom(const QString& sender, qsizetype size) {
         return false;
     }
     if (!reply.positive()) {
-        refused(QStringLiteral("MAIL FROM <%1> を拒否されました").arg(sender), reply);
+        refused(QStringLiteral("SMTPサーバーが送信者のアドレス <%1> を受け付けませんでした")
+                    .arg(sender),
+                reply);
         quit();
         return false;
     }
@@ -227,7 +233,7 @@ bool SmtpClient::transfer(const QByteArray& data) {
     if (!command("DATA", reply))
         return false;
     if (reply.code != 354) {
-        refused(QStringLiteral("DATA を拒否されました"), reply);
+        refused(QStringLiteral("SMTPサーバーがメールの受け取り（DATA）を拒否しました"), reply);
         quit();
         return false;
     }

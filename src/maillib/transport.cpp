@@ -47,6 +47,24 @@ ServerAddress invalid(const QString& why) {
 // Compacting the read buffer only once this much has been consumed keeps reads linear.
 constexpr qsizetype kCompactAfter = 64 * 1024;
 
+// Why a connection could not be made, in words the user can act on; the system's own text
+// for anything unusual.
+QString connectFailureReason(const QAbstractSocket& socket, int timeoutMs) {
+    switch (socket.error()) {
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("%1秒以内に応答がありません")
+            .arg(QString::number(timeoutMs / 1000.0));
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("接続を拒否されました。サーバー名とポート番号を確かめてください");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("サーバー名が見つかりません。サーバー名を確かめてください");
+    case QAbstractSocket::NetworkError:
+        return QStringLiteral("ネットワークにつながっていません: %1").arg(socket.errorString());
+    default:
+        return socket.errorString();
+    }
+}
+
 } // namespace
 
 QString ServerAddress::display() const {
@@ -171,10 +189,7 @@ bool LineConnection::connectTo(const ServerAddress& address) {
         m_socket->connectToHost(address.host, address.port);
     }
     if (!m_socket->waitForConnected(m_timeoutMs)) {
-        const QString reason = m_socket->error() == QAbstractSocket::SocketTimeoutError
-                                   ? QStringLiteral("%1秒以内に応答がありません")
-                                         .arg(QString::number(m_timeoutMs / 1000.0))
-                                   : m_socket->errorString();
+        const QString reason = connectFailureReason(*m_socket, m_timeoutMs);
         const QString text = QStringLiteral("%1に接続できません: %2 (%3)")
                                  .arg(serverLabel(), address.display(), reason);
         m_socket.reset();

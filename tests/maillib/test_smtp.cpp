@@ -220,10 +220,13 @@ TEST_F(SmtpSend, LoginFailuresAreReportedWithTheServerReply) {
         QString user;
         QString password;
         const char* expectedReply;
+        QString expectedWhy;
     };
     const QList<Case> cases = {
-        {"wrong password", QStringLiteral("taro"), QStringLiteral("wrong"), "535"},
-        {"no account", QString(), QString(), "530"},
+        {"wrong password", QStringLiteral("taro"), QStringLiteral("wrong"), "535",
+         u("SMTPサーバーの認証に失敗しました（ユーザー taro）")},
+        {"no account", QString(), QString(), "530",
+         u("SMTPサーバーが認証を求めています（アカウントが設定されていません）")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -236,6 +239,7 @@ TEST_F(SmtpSend, LoginFailuresAreReportedWithTheServerReply) {
         EXPECT_LT(send(local(server), QStringLiteral("to@example.com")), 0);
         const QString text = failureText();
         EXPECT_TRUE(text.contains(QLatin1String(c.expectedReply))) << text.toStdString();
+        EXPECT_TRUE(text.contains(c.expectedWhy)) << text.toStdString();
         EXPECT_FALSE(text.contains(QStringLiteral("wrong"))) << "password in the error text";
         EXPECT_TRUE(server.receivedMessages().isEmpty());
     }
@@ -284,7 +288,7 @@ TEST_F(SmtpSend, RefusedRecipientStopsTheWholeMessage) {
     startServer(server, options);
     EXPECT_LT(send(local(server), QStringLiteral("ok@example.com, nobody@example.com")), 0);
     const QString text = failureText();
-    EXPECT_TRUE(text.contains(QStringLiteral("RCPT TO <nobody@example.com>")))
+    EXPECT_TRUE(text.contains(u("SMTPサーバーが宛先 <nobody@example.com> を受け付けませんでした")))
         << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("550 5.1.1"))) << text.toStdString();
     EXPECT_TRUE(server.receivedMessages().isEmpty());
@@ -341,7 +345,8 @@ TEST_F(SmtpSend, UnreachableOrSilentServersFailWithinTheTimeout) {
         QString expected;
     };
     const QList<Case> cases = {
-        {QStringLiteral("127.0.0.1:%1").arg(closedPort), u("接続できません")},
+        {QStringLiteral("127.0.0.1:%1").arg(closedPort),
+         u("SMTPサーバーに接続できません: 127.0.0.1:%1 (接続を拒否されました").arg(closedPort)},
         {QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()), u("応答がありません")},
         {local(slow), u("応答がありません")},
     };
