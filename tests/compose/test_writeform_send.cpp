@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -91,12 +92,16 @@ private slots:
     }
 
     void partnerSendWithAttachmentsAndFortune() {
+        // The server asks for the POP3 account, which the account window holds.
         test::SmtpServer server;
-        QVERIFY2(server.start(), qPrintable(server.error()));
+        test::SmtpServerOptions options;
+        options.user = QStringLiteral("user");
+        options.password = QStringLiteral("secret");
+        QVERIFY2(server.start(options), qPrintable(server.error()));
         MainForm* main = startMain("127.0.0.1:" + QByteArray::number(server.port()));
         WriteForm* form = compose(main);
         QVERIFY(form && form->isVisible());
-        QPointer<WriteForm> guard(form);
+        QPointer<QWidget> guard(form);
 
         m_home->writeFile("one.txt", "first attachment");
         m_home->writeFile("写真.png", QByteArray(3000, '\x7f'));
@@ -121,8 +126,9 @@ private slots:
 
         // The server got the message, the fortune after the body, both files attached.
         const QList<test::ReceivedMessage> got = server.receivedMessages();
-        QCOMPARE(got.size(), 1);
+        QVERIFY2(got.size() == 1, qPrintable(m_prompter->texts().join(QLatin1Char('\n'))));
         QCOMPARE(got[0].recipients, QStringList{QStringLiteral("p@example.jp")});
+        QCOMPARE(got[0].login, QStringLiteral("user"));
         const test::ParsedMail mail = test::parseMail(got[0].bytes);
         QCOMPARE(mail.subject, QStringLiteral("お元気ですか"));
         QVERIFY(mail.body.startsWith(QStringLiteral("本文の一行目\r\n二行目\r\n\r\n") +
@@ -150,7 +156,7 @@ private slots:
         MainForm* main = startMain("127.0.0.1:" + QByteArray::number(port));
         WriteForm* form = compose(main);
         QVERIFY(form);
-        QPointer<WriteForm> guard(form);
+        QPointer<QWidget> guard(form);
         form->toText()->setText(QStringLiteral("friend@example.jp"));
         form->subjectText()->setText(QStringLiteral("届かない"));
         pressSend(form);
