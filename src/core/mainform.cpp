@@ -14,6 +14,7 @@
 #include "core/receivecycle.h"
 #include "core/receivehost.h"
 #include "settings/bunbetuform.h"
+#include "settings/friendform.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
 #include "settings/profile.h"
@@ -497,7 +498,7 @@ void MainForm::showStorageBox() {
 }
 
 void MainForm::showAddressBook() {
-    // Shows the address book (FriendForm) once it exists.
+    Forms::show<FriendForm>();
 }
 
 void MainForm::showAttachments() {

@@ -4,9 +4,11 @@
 #include "base/messageboxprompter.h"
 #include "base/pause.h"
 #include "base/twips.h"
+#include "compose/writeform.h"
 #include "core/helpform.h"
 #include "core/mainform.h"
 #include "guitest.h"
+#include "settings/friendform.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
 #include "settings/serversettings.h"
@@ -322,6 +324,25 @@ private slots:
         QTest::mouseClick(form->boardControl(label), Qt::LeftButton);
         QCOMPARE(during, pressed.rgb());
         QCOMPARE(firstPixel(image), resting.rgb());
+    }
+
+    void composeAndAddressBookOpenModelessOnce() {
+        configure();
+        MainForm* form = start();
+        QTest::mouseClick(form->boardControl("Label6"), Qt::LeftButton);
+        WriteForm* compose = Forms::existing<WriteForm>();
+        QVERIFY(compose && compose->isVisible() && !compose->isModal());
+        QTest::mouseClick(form->boardControl("Label10"), Qt::LeftButton);
+        FriendForm* book = Forms::existing<FriendForm>();
+        QVERIFY(book && book->isVisible() && !book->isModal());
+
+        // Pressed again, each window is brought up as it stands, not opened a second time.
+        compose->subjectText()->setText(QStringLiteral("書きかけ"));
+        QTest::mouseClick(form->boardControl("Label6"), Qt::LeftButton);
+        QTest::mouseClick(form->boardControl("Label10"), Qt::LeftButton);
+        QCOMPARE(Forms::existing<WriteForm>(), compose);
+        QCOMPARE(compose->subjectText()->text(), QStringLiteral("書きかけ"));
+        QCOMPARE(Forms::existing<FriendForm>(), book);
     }
 
     void helpMinimiseAndHomePage() {
