@@ -883,6 +883,94 @@ def compose_clear():
     return sk
 
 
+# --- the editor's toolbar ----------------------------------------------------
+
+
+def tool(draw):
+    """A 20 x 20 toolbar key on the window colour."""
+    sk = Sketch(20, 20, BAR_MATTE)
+    draw(sk)
+    return sk
+
+
+def sheet(sk, fill=WHITE):
+    """A sheet of paper with a turned corner."""
+    sk.polygon([(4, 2), (13, 2), (16, 5), (16, 18), (4, 18)], fill=fill, outline=INK, width=1.1)
+    sk.polygon([(13, 2), (13, 5), (16, 5)], fill=SAKURA, outline=INK, width=0.9)
+
+
+def tool_new():
+    def draw(sk):
+        sheet(sk)
+        blossom(sk, 10, 11.5, 3.6, outline=False)
+    return tool(draw)
+
+
+def tool_open():
+    def draw(sk):
+        sk.polygon([(1.5, 5), (7, 5), (8.5, 7), (18, 7), (18, 17), (1.5, 17)], fill=LEMON,
+                   outline=INK, width=1.1)
+        sk.polygon([(3.5, 10), (19, 10), (17, 17), (1.5, 17)], fill=mix(LEMON, WHITE, 0.5),
+                   outline=INK, width=1.0)
+    return tool(draw)
+
+
+def tool_save():
+    def draw(sk):
+        sk.rrect((2, 2, 18, 18), 2.5, fill=SKY, outline=INK, width=1.1)
+        sk.rrect((5, 2.5, 15, 8), 1, fill=WHITE, outline=INK, width=0.8)
+        sk.rrect((5, 11, 15, 17.5), 1, fill=SAKURA, outline=INK, width=0.8)
+    return tool(draw)
+
+
+def tool_print():
+    def draw(sk):
+        sk.rrect((4.5, 2, 15.5, 8), 1, fill=WHITE, outline=INK, width=0.9)
+        sk.rrect((1.5, 7, 18.5, 14.5), 2.5, fill=LAVENDER, outline=INK, width=1.1)
+        sk.rrect((4.5, 12, 15.5, 18.5), 1, fill=WHITE, outline=INK, width=0.9)
+        sk.line([(6.5, 15), (13.5, 15)], INK_SOFT, 0.8)
+    return tool(draw)
+
+
+def tool_cut():
+    def draw(sk):
+        sk.line([(5, 2), (12.5, 13)], INK, 1.5)
+        sk.line([(15, 2), (7.5, 13)], INK, 1.5)
+        sk.circle(6, 15.5, 3, fill=SAKURA, outline=INK, width=1.1)
+        sk.circle(14, 15.5, 3, fill=SAKURA, outline=INK, width=1.1)
+    return tool(draw)
+
+
+def tool_copy():
+    def draw(sk):
+        sk.rrect((2, 2, 12, 13), 1, fill=WHITE, outline=INK, width=1.0)
+        sk.rrect((8, 7, 18, 18), 1, fill=MINT, outline=INK, width=1.0)
+    return tool(draw)
+
+
+def tool_paste():
+    def draw(sk):
+        clipboard(sk, 9, 10.5, 13, 16, width=0.9)
+        sk.rrect((10, 9, 18, 18.5), 1, fill=WHITE, outline=INK, width=0.9)
+    return tool(draw)
+
+
+def tool_letter(letter, underline=False):
+    def draw(sk):
+        sk.text((10, 10), letter, 15, INK, stroke=0.6 if letter == "B" else 0.0, stroke_fill=INK)
+        if underline:
+            sk.line([(4.5, 18), (15.5, 18)], HEART_DEEP, 1.4)
+    return tool(draw)
+
+
+def tool_italic():
+    def draw(sk):
+        sk.line([(12.5, 3.5), (7.5, 16.5)], INK, 2.0)
+        sk.line([(9.5, 3.5), (15.5, 3.5)], INK, 1.3)
+        sk.line([(4.5, 16.5), (10.5, 16.5)], INK, 1.3)
+    return tool(draw)
+
+
 # --- the help diagram -------------------------------------------------------
 
 
@@ -998,6 +1086,16 @@ GIFS = [
     ("Atesaki.gif", compose_paste_recipient, 48),
     ("Clire.gif", compose_clear, 48),
     ("Switch.gif", lambda: bar_pressed(100, COMPOSE_BAR), 48),
+    ("ToolNew.gif", tool_new, 32),
+    ("ToolOpen.gif", tool_open, 32),
+    ("ToolSave.gif", tool_save, 32),
+    ("ToolPrint.gif", tool_print, 32),
+    ("ToolCut.gif", tool_cut, 32),
+    ("ToolCopy.gif", tool_copy, 32),
+    ("ToolPaste.gif", tool_paste, 32),
+    ("ToolBold.gif", lambda: tool_letter("B"), 32),
+    ("ToolItalic.gif", tool_italic, 32),
+    ("ToolUnderline.gif", lambda: tool_letter("U", underline=True), 32),
 ]
 
 OPAQUE_GIFS = [

@@ -14,6 +14,7 @@ packages=(
   mpop msmtp
   openssl
   python3-pil
+  poppler-utils
   xvfb xauth
   fonts-noto-cjk
 )

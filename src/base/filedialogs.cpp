@@ -1,6 +1,8 @@
 #include "base/filedialogs.h"
 
 #include <QFileDialog>
+#include <QPrintDialog>
+#include <QPrinter>
 
 namespace kiku {
 
@@ -10,10 +12,19 @@ namespace {
 class CancellingDialogs : public FileDialogs {
 public:
     QString openFileName(QWidget*) override { return {}; }
+    std::optional<QString> openTextFileName(QWidget*, const QString&) override { return {}; }
+    std::optional<QString> saveTextFileName(QWidget*, const QString&) override { return {}; }
+    std::optional<PrintRequest> choosePrinter(QWidget*, bool) override { return {}; }
 };
 
 CancellingDialogs s_cancelling;
 FileDialogs* s_installed = &s_cancelling;
+
+std::optional<QString> chosen(const QString& name) {
+    if (name.isEmpty())
+        return {};
+    return name;
+}
 
 } // namespace
 
@@ -27,6 +38,28 @@ void FileDialogs::install(FileDialogs* dialogs) {
 
 QString QtFileDialogs::openFileName(QWidget* parent) {
     return QFileDialog::getOpenFileName(parent);
+}
+
+std::optional<QString> QtFileDialogs::openTextFileName(QWidget* parent, const QString& filter) {
+    return chosen(QFileDialog::getOpenFileName(parent, {}, {}, filter));
+}
+
+std::optional<QString> QtFileDialogs::saveTextFileName(QWidget* parent, const QString& filter) {
+    return chosen(QFileDialog::getSaveFileName(parent, {}, {}, filter));
+}
+
+std::optional<PrintRequest> QtFileDialogs::choosePrinter(QWidget* parent, bool selection) {
+    auto printer = std::make_shared<QPrinter>();
+    QPrintDialog dialog(printer.get(), parent);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, selection);
+    if (selection)
+        dialog.setPrintRange(QAbstractPrintDialog::Selection);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    // The copies are printed one job each, so the printer itself prints one.
+    const int copies = qMax(1, printer->copyCount());
+    printer->setCopyCount(1);
+    return PrintRequest{printer, copies, {}};
 }
 
 } // namespace kiku

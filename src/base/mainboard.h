@@ -14,6 +14,8 @@ public:
 
     // The main window's top-left corner on the screen.
     virtual QPoint boardPosition() const = 0;
+    // Moves the main window to `topLeft` and shows it (the windows' "戻る").
+    virtual void showAt(const QPoint& topLeft) = 0;
     // The clock box: the current date and time as the main window shows them.
     virtual QString clockBoxText() const = 0;
     // The working copies of the partner counters (received, sent).

@@ -21,4 +21,10 @@ void MessageBoxPrompter::notify(const QString& text, const QString& title) {
     box.exec();
 }
 
+bool MessageBoxPrompter::askOkCancel(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel,
+                    QApplication::activeWindow());
+    return box.exec() == QMessageBox::Ok;
+}
+
 } // namespace kiku

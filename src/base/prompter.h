@@ -15,6 +15,14 @@ public:
     // A notice with an OK button. An empty title means the program's default title.
     virtual void notify(const QString& text, const QString& title = {}) = 0;
 
+    // A warning with OK and Cancel under `title`. True for OK. Without an answer to give
+    // (the silent prompter), Cancel.
+    virtual bool askOkCancel(const QString& text, const QString& title) {
+        Q_UNUSED(text);
+        Q_UNUSED(title);
+        return false;
+    }
+
     // The prompter in use; the program installs the message-box one at start.
     static Prompter& current();
     // Installs a prompter (not owned); nullptr restores a silent one that answers No.

@@ -71,6 +71,13 @@ QPoint MainForm::boardPosition() const {
     return pos();
 }
 
+void MainForm::showAt(const QPoint& topLeft) {
+    move(topLeft);
+    showNormal();
+    raise();
+    activateWindow();
+}
+
 QString MainForm::clockBoxText() const {
     return m_text4->text();
 }

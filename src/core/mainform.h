@@ -36,6 +36,7 @@ public:
 
     // MainBoard: what the windows below the core see of this one.
     QPoint boardPosition() const override;
+    void showAt(const QPoint& topLeft) override;
     QString clockBoxText() const override;
     QString receivedCountText() const override;
     void setReceivedCountText(const QString& text) override;

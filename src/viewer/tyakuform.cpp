@@ -4,6 +4,7 @@
 #include "base/prompter.h"
 #include "base/text.h"
 #include "base/twips.h"
+#include "viewer/texteditor.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -159,6 +160,10 @@ TyakuForm::TyakuForm(QWidget* parent) : QMainWindow(parent) {
     m_paneLeftTwips = kPaneLoadLeft;
     m_rtfEd->move(twipsToPixels(kPaneLoadLeft), twipsToPixels(kPaneLoadTop));
     applyLayout(LayoutTrigger::Resize);
+
+    // The editor's menus, toolbar and find box; the pane starts with the current file.
+    m_editor = new TextEditor(this);
+    m_editor->loadCurrentFile();
 }
 
 TyakuForm::~TyakuForm() = default;
@@ -397,7 +402,7 @@ QString TyakuForm::dateText() const {
 }
 QString TyakuForm::bodyText() const {
     // Line breaks come back as CR LF, as stored bodies have them.
-    return m_rtfEd->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return paneText(m_rtfEd);
 }
 void TyakuForm::setSubjectText(const QString& text) {
     setBoxText(m_subjectBox, text);
@@ -409,8 +414,8 @@ void TyakuForm::setDateText(const QString& text) {
     setBoxText(m_dateBox, text);
 }
 void TyakuForm::setBodyText(const QString& text) {
-    // The pane takes CR and LF each as a line break, so CR LF would show as two.
-    m_rtfEd->setPlainText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    // One break for each CR LF (or lone CR); a lone LF stays inside its line.
+    setPaneText(m_rtfEd, text);
 }
 
 void TyakuForm::clearStaging() {

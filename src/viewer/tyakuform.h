@@ -19,6 +19,8 @@ class QTreeWidget;
 
 namespace kiku {
 
+class TextEditor;
+
 // The viewer window, mail side: the list of the box on show, the subject, address and date
 // boxes, the reading pane rtfEd, the count box, the hint box, the copy staging box and the
 // buttons of the message operations. Its three boxes and the reading pane are also the
@@ -116,6 +118,8 @@ public:
     QPushButton* copyButton() const { return m_copyButton; }
     QPushButton* quickSaveButton() const { return m_quickSaveButton; }
     QWidget* toolbarSlot() const { return m_toolbarSlot; }
+    // The plain-text editor on the reading pane: menus, toolbar and find box.
+    TextEditor* editor() const { return m_editor; }
     QWidget* pictureStrip() const { return m_pictureStrip; }
 
     // The press animation of a picture button: Botan15.gif for 100 ms, then its own picture.
@@ -176,6 +180,7 @@ private:
     QLineEdit* m_copyStagingBox = nullptr;
     QPushButton* m_copyButton = nullptr;
     QPushButton* m_quickSaveButton = nullptr;
+    TextEditor* m_editor = nullptr;
 
     PictureButton m_deleteOne;
     PictureButton m_register;

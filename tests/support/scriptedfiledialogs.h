@@ -2,7 +2,10 @@
 
 #include "base/filedialogs.h"
 
+#include <QPrinter>
 #include <QStringList>
+
+#include <functional>
 
 namespace kiku::test {
 
@@ -20,10 +23,44 @@ public:
         ++m_opened;
         return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
     }
+    // The editor's dialogs take their answers from the same script; an empty answer cancels.
+    std::optional<QString> openTextFileName(QWidget* parent, const QString& filter) override {
+        m_lastFilter = filter;
+        const QString name = openFileName(parent);
+        return name.isEmpty() ? std::nullopt : std::optional<QString>(name);
+    }
+    std::optional<QString> saveTextFileName(QWidget* parent, const QString& filter) override {
+        return openTextFileName(parent, filter);
+    }
+    QString lastFilter() const { return m_lastFilter; }
+
+    // The print dialog: with `pdfFolder` set, it "prints" `copies` copies to PDF files
+    // job1.pdf, job2.pdf, … in that folder; without, it is cancelled.
+    void answerPrint(const QString& pdfFolder, int copies) {
+        m_pdfFolder = pdfFolder;
+        m_copies = copies;
+    }
+    bool printSelectionOffered() const { return m_selectionOffered; }
+    std::optional<PrintRequest> choosePrinter(QWidget*, bool selection) override {
+        m_selectionOffered = selection;
+        if (m_pdfFolder.isEmpty())
+            return std::nullopt;
+        auto printer = std::make_shared<QPrinter>();
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        const QString folder = m_pdfFolder;
+        std::function<void(int)> beforeJob = [printer, folder](int copy) {
+            printer->setOutputFileName(folder + QStringLiteral("/job%1.pdf").arg(copy));
+        };
+        return PrintRequest{printer, m_copies, beforeJob};
+    }
 
 private:
     QStringList m_answers;
     int m_opened = 0;
+    QString m_lastFilter;
+    QString m_pdfFolder;
+    int m_copies = 1;
+    bool m_selectionOffered = false;
 };
 
 } // namespace kiku::test

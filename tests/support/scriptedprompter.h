@@ -31,6 +31,11 @@ public:
     void notify(const QString& text, const QString& title) override {
         m_shown.append({text, title, false});
     }
+    // OK/Cancel warnings take their answers from the same script (true = OK).
+    bool askOkCancel(const QString& text, const QString& title) override {
+        m_shown.append({text, title, true});
+        return m_answers.isEmpty() ? false : m_answers.takeFirst();
+    }
 
     const QList<Shown>& shown() const { return m_shown; }
     QStringList texts() const {
