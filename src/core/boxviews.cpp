@@ -36,16 +36,16 @@ QString unusableCaption(int spaces) {
 }
 
 const std::array<BoxView, 5>& boxViews() {
-    // Moving to the storage box is offered only in the others in-box, replying everywhere
-    // but in the two sent boxes. A picture whose state the view leaves alone keeps the
-    // state the viewer's load gives it (usable).
+    // Moving to the storage box is offered only in the others in-box (caption and picture
+    // alike: the move takes its message out of that box), replying everywhere but in the
+    // two sent boxes.
     static const std::array<BoxView, 5> views{{
         {Box::PartnerInbox,
          QStringLiteral("特定の相手からの着信履歴"),
          {BoxViewFeedback::HidePicture, "Image18", ""},
          unusableCaption(24),
          false,
-         true,
+         false,
          TyakuForm::kReplyCaption,
          true},
         {Box::OthersInbox,

@@ -84,6 +84,19 @@ bool isAscii(const char* bytes, qsizetype size) {
     return true;
 }
 
+// The length of the field without a lone lead byte at its end: the older program cut text
+// at a field's byte width and could leave the first half of a double-byte character there.
+qsizetype withoutHalfCharacter(const char* bytes, qsizetype size) {
+    qsizetype i = 0;
+    while (i < size) {
+        const qsizetype step = codec::isCp932LeadByte(uchar(bytes[i])) ? 2 : 1;
+        if (i + step > size)
+            return i;
+        i += step;
+    }
+    return size;
+}
+
 } // namespace
 
 QString decodeCp932Field(const char* bytes, qsizetype size) {
@@ -98,7 +111,7 @@ QString decodeCp932Field(const char* bytes, qsizetype size) {
         char16_t c;
         if (codec::isCp932LeadByte(b)) {
             if (i + 1 >= size)
-                return codec::fromCp932(QByteArray(bytes, size));
+                break; // half a character ends the field
             c = t.pair(b, uchar(bytes[i + 1]));
             i += 2;
         } else {
@@ -106,7 +119,7 @@ QString decodeCp932Field(const char* bytes, qsizetype size) {
             i += 1;
         }
         if (c == kUnknown)
-            return codec::fromCp932(QByteArray(bytes, size));
+            return codec::fromCp932(QByteArray(bytes, withoutHalfCharacter(bytes, size)));
         dst[written++] = QChar(c);
     }
     out.truncate(written);

@@ -1,12 +1,17 @@
 #include "viewer/tyakuform.h"
 
+#include "base/forms.h"
 #include "base/pictures.h"
 #include "base/prompter.h"
 #include "base/text.h"
 #include "base/twips.h"
+#include "compose/backform.h"
+#include "settings/friendform.h"
+#include "viewer/quicksave.h"
 #include "viewer/texteditor.h"
 
 #include <QClipboard>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTextEdit>
@@ -61,6 +67,19 @@ constexpr double kHintHeight = 2100;
 const QString kPressedPicture = QStringLiteral("\\Data\\Botan15.gif");
 
 const QString kNoData = QStringLiteral("選択するデータがありません。");
+const QString kNotSelected = QStringLiteral("データが選択されていません");
+const QString kDeleteOneQuestion =
+    QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
+const QString kDeleteAllQuestion = QStringLiteral("すべてのデータを削除して良いですか？");
+const QString kMoveQuestion =
+    QStringLiteral("選択された（行、青色）データを移します。よろしいですか");
+const QString kMoveOnlyOthers =
+    QStringLiteral("「その他」に格納されたメール以外はこの操作は出来ません。");
+const QString kOverwriteQuestion =
+    QStringLiteral("同名のファイルが既に存在します。上書きしますか？ ");
+const QString kNoQuickSaveFolder =
+    QStringLiteral("保存先のフォルダ ■TextQuickSave がありません。本ソフトのフォルダに"
+                   "「■TextQuickSave」フォルダを作ってからやり直して下さい。");
 
 const QString kDeleteOneHint = QStringLiteral(
     "受信したメールを１件ずつ削除します。リストでメールを選択（クリック）してから実行して下さい。");
@@ -87,15 +106,6 @@ const QString kCopyHint =
 
 double pixelsToTwips(int pixels) {
     return double(pixels) * kTwipsPerPixel;
-}
-
-// The reading pane's text goes through the system clipboard, which keeps plain text up to
-// its first zero character. The clipboard keeps the text afterwards.
-QString passThroughClipboard(const QString& text) {
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(cutAtZero(text));
-    return trimSpaces(cutAtZero(clipboard->text()));
 }
 
 // List lines keep the padding of the fixed-width fields in their text; drawn with it, every
@@ -484,7 +494,14 @@ void TyakuForm::showRecord(const MailRecord& record) {
     setSubjectText(trimSpaces(cutAtZero(record.subject)));
     setAddressText(trimSpaces(cutAtZero(record.from)));
     setDateText(trimSpaces(cutAtZero(record.date)));
-    setBodyText(passThroughClipboard(trimSpaces(record.body)));
+    // The body goes onto the clipboard as plain text, which ends at its first zero
+    // character; the pane shows the same text trimmed, taken from the record itself, since
+    // the clipboard may be unavailable or belong to another program by now.
+    const QString body = cutAtZero(trimSpaces(record.body));
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(body);
+    setBodyText(trimSpaces(body));
 }
 
 void TyakuForm::showMessage() {
@@ -589,7 +606,16 @@ bool TyakuForm::clickPictureButton(QObject* watched) {
         const bool onCaption = watched == button->caption;
         if (!onCaption && watched != button->picture)
             continue;
-        QPointer<TyakuForm> self(this);
+        // The animation's pause and the operation's questions let other events run: a
+        // second press meanwhile is ignored.
+        if (m_operating)
+            return true;
+        m_operating = true;
+        const QPointer<TyakuForm> self(this);
+        const auto done = qScopeGuard([self] {
+            if (self)
+                self->m_operating = false;
+        });
         pressAnimation(button->picture);
         if (!self) // closed while the picture was pressed
             return true;
@@ -611,23 +637,189 @@ void TyakuForm::pressAnimation(QLabel* picture) {
 }
 
 // ---------------------------------------------------------------------------------------
-// The message operations: each button has its own handler here, entered after the press
-// animation of its picture. They are filled in together with the message operations
-// (delete one, delete all, move to storage, reply, register the sender, copy a field,
-// quick save); until then a click has no effect beyond the animation.
+// The message operations
 
-void TyakuForm::deleteOne() {}
+bool TyakuForm::requireSelection() {
+    // The flag alone is not enough: another box may have been listed since, which leaves no
+    // line selected.
+    if (m_messageSelected && selectedLine() > 0 && currentBox())
+        return true;
+    Prompter::current().notify(kNotSelected);
+    return false;
+}
 
-void TyakuForm::deleteAll() {}
+void TyakuForm::showAgain(Box box) {
+    showRecord(recordBuffer(box));
+}
 
-void TyakuForm::moveToStorage() {}
+void TyakuForm::deleteOne() {
+    if (!requireSelection())
+        return;
+    const Box box = *currentBox();
+    const int number = selectedLine();
+    const QPointer<TyakuForm> self(this);
+    const bool yes = Prompter::current().askYesNo(kDeleteOneQuestion);
+    if (!self)
+        return;
+    m_rtfEd->setFocus();
+    m_messageSelected = false;
+    if (!yes) {
+        m_rtfEd->clear();
+        return;
+    }
+    clearStaging();
+    const StoreResult removed = Mailbox(box).remove(number);
+    if (!removed) {
+        Prompter::current().notify(removed.error);
+        if (self)
+            showAgain(box);
+        return;
+    }
+    if (!removed.notice.isEmpty())
+        Prompter::current().notify(removed.notice);
+    if (self)
+        fillList(box);
+}
 
-void TyakuForm::reply() {}
+void TyakuForm::deleteAll() {
+    const std::optional<Box> box = currentBox();
+    if (!box) // no box on show: nothing to delete
+        return;
+    const QPointer<TyakuForm> self(this);
+    const bool yes = Prompter::current().askYesNo(kDeleteAllQuestion);
+    if (!self || !yes)
+        return;
+    const StoreResult removed = Mailbox(*box).removeAll();
+    if (!removed) {
+        Prompter::current().notify(removed.error);
+        return;
+    }
+    if (!removed.notice.isEmpty())
+        Prompter::current().notify(removed.notice);
+    if (self)
+        fillList(*box);
+}
 
-void TyakuForm::registerSender() {}
+void TyakuForm::moveToStorage() {
+    // Moving takes messages out of the others in-box alone; any other box on show keeps
+    // its messages, whatever state the button was left in.
+    if (currentBox() != Box::OthersInbox) {
+        Prompter::current().notify(kMoveOnlyOthers);
+        return;
+    }
+    if (!requireSelection())
+        return;
+    const int number = selectedLine();
+    const QPointer<TyakuForm> self(this);
+    const bool yes = Prompter::current().askYesNo(kMoveQuestion);
+    if (!self || !yes)
+        return;
+    // The message as the window shows it.
+    MailRecord message;
+    message.subject = trimSpaces(subjectText());
+    message.from = trimSpaces(addressText());
+    message.date = trimSpaces(dateText());
+    message.body = trimSpaces(bodyText());
+    m_messageSelected = false;
+    clearStaging();
+    // Stored in the storage box first, then taken out of the in-box: a failure on the way
+    // never loses the message.
+    int storageNumber = 0;
+    const StoreResult moved = kiku::moveToStorage(number, message, &storageNumber);
+    if (!moved) {
+        Prompter::current().notify(moved.error);
+        if (!self)
+            return;
+        // Stored but still in the in-box: the list shows the in-box as it is.
+        if (storageNumber > 0)
+            fillList(Box::OthersInbox);
+        else
+            showAgain(Box::OthersInbox);
+        return;
+    }
+    if (!moved.notice.isEmpty())
+        Prompter::current().notify(moved.notice);
+    if (self)
+        fillList(Box::OthersInbox);
+}
 
-void TyakuForm::copyField() {}
+void TyakuForm::reply() {
+    if (!requireSelection())
+        return;
+    m_rtfEd->setFocus();
+    m_messageSelected = false;
+    const QString subject = QStringLiteral("Re:  ") + trimSpaces(subjectText());
+    const QString recipient = trimSpaces(addressText());
+    const QString body = trimSpaces(bodyText());
+    const QString replied = recordBuffer(*currentBox()).body;
+    BackForm* form = Forms::touch<BackForm>();
+    form->setReply(subject, recipient, body, replied);
+    Forms::show<BackForm>();
+}
 
-void TyakuForm::quickSave() {}
+void TyakuForm::registerSender() {
+    if (!requireSelection())
+        return;
+    m_rtfEd->setFocus();
+    m_messageSelected = false;
+    FriendForm* book = Forms::touch<FriendForm>();
+    book->addressBox()->setText(addressText()); // as shown, not trimmed
+    Forms::show<FriendForm>();
+}
+
+void TyakuForm::copyField() {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(m_copyStagingBox->text());
+}
+
+void TyakuForm::quickSave() {
+    if (m_operating)
+        return;
+    m_operating = true;
+    const QPointer<TyakuForm> self(this);
+    const auto done = qScopeGuard([self] {
+        if (self)
+            self->m_operating = false;
+    });
+    runQuickSave();
+}
+
+void TyakuForm::runQuickSave() {
+    if (!requireSelection())
+        return;
+    m_rtfEd->setFocus();
+    m_messageSelected = false;
+
+    const QString subject = subjectText();
+    const QString from = addressText();
+    const QString date = dateText();
+    const QString body = bodyText();
+    const QString folder = quicksave::folder();
+    if (folder.isEmpty()) {
+        Prompter::current().notify(kNoQuickSaveFolder);
+        return;
+    }
+    const QString path = folder + QLatin1Char('/') + quicksave::fileName(subject);
+
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const QFileInfo existing(path);
+    const bool exists = existing.exists() || existing.isSymLink();
+    QGuiApplication::restoreOverrideCursor();
+    if (exists) {
+        const QPointer<TyakuForm> self(this);
+        const bool yes = Prompter::current().askYesNo(kOverwriteQuestion);
+        if (!self || !yes)
+            return;
+    }
+
+    const QString text = quicksave::text(subject, from, date, body);
+    QString error;
+    if (!quicksave::write(path, text, &error)) {
+        Prompter::current().notify(error);
+        return;
+    }
+    setBodyText(text);
+}
 
 } // namespace kiku

@@ -84,7 +84,7 @@ public:
     // --- The list.
 
     // Lists every message of the box (line k = record k) and shows the last one in the
-    // boxes and the reading pane, its body passed through the clipboard; the count box gets
+    // boxes and the reading pane, its body also put on the clipboard; the count box gets
     // the number of lines. An empty box leaves everything empty and the clipboard as it
     // was. A box that cannot be read is reported and listed as empty. False on failure.
     bool fillList(Box box);
@@ -157,8 +157,9 @@ private:
     bool clickPictureButton(QObject* watched);
     void backgroundMoved(QObject* watched, QEvent* event);
 
-    // The message operations. Each button calls its own; they are filled in with the
-    // message operations and deliberately do nothing until then.
+    // The message operations, entered after the press animation of their picture (copy
+    // and quick save have none). Each that changes a box rebuilds the list afterwards; a
+    // store failure is reported and leaves the box and the list as they were.
     void deleteOne();
     void deleteAll();
     void moveToStorage();
@@ -166,6 +167,12 @@ private:
     void registerSender();
     void copyField();
     void quickSave();
+    // The operation's own steps after the press animation.
+    void runQuickSave();
+    // Whether a message is selected in the list of a box; otherwise says so and false.
+    bool requireSelection();
+    // After a failed store operation: the message that was on display shown again.
+    void showAgain(Box box);
 
     QWidget* m_client = nullptr;
     QWidget* m_toolbarSlot = nullptr;
@@ -194,6 +201,9 @@ private:
     double m_copyButtonLeftTwips = 1880; // designed on the status bar, 1880 from its left
     qint16 m_currentBoxCode = 0;
     bool m_messageSelected = false;
+    // An operation is running (its press animation or question lets events through): a
+    // second press waits for its end.
+    bool m_operating = false;
     std::array<MailRecord, 5> m_buffers; // by current-box code − 1
 };
 

@@ -116,8 +116,51 @@ TEST(MailRecord, CharactersOutsideShiftJisBecomeQuestionMarks) {
     EXPECT_EQ(bytes.mid(0, 4), QByteArray("a?b "));
 }
 
+TEST(FieldDecode, HalfCharacterAtTheEndOfAFieldReadsAsNothing) {
+    // Fields written by the older program: text cut at the byte width, so the field ends in
+    // the lead byte of a double-byte character. A byte that only looks like a lead byte
+    // because it is the trail byte of the character before is no half character.
+    QByteArray subject;
+    for (int i = 0; i < 49; ++i)
+        subject += "\x82\xa0"; // あ
+    subject += "a\x82";        // 100 bytes, the last one the first half of あ
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QString text;
+        QString beforeZero;
+    };
+    const Case cases[] = {
+        {"subject field of 100 bytes", subject, QString(49, QChar(0x3042)) + QStringLiteral("a"),
+         QString(49, QChar(0x3042)) + QStringLiteral("a")},
+        {"lone lead byte only", QByteArray("\x83"), QString(), QString()},
+        {"after ASCII", QByteArray("abc\x83"), QStringLiteral("abc"), QStringLiteral("abc")},
+        {"trail byte in the lead range", QByteArray("\x82\xa0\x82\x81"), QStringLiteral("あａ"),
+         QStringLiteral("あａ")},
+        {"half character before a zero byte", QByteArray("\x82\xa0\x82\x00xyz", 7),
+         QStringLiteral("あ\ufffd") + QChar(0) + QStringLiteral("xyz"), QStringLiteral("あ")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(decodeCp932Field(c.bytes.constData(), c.bytes.size()), c.text) << c.name;
+        EXPECT_EQ(decodeCp932FieldCutAtZero(c.bytes.constData(), c.bytes.size()), c.beforeZero)
+            << c.name;
+    }
+}
+
+TEST(FieldDecode, HalfCharacterSurvivesARewriteWithoutAQuestionMark) {
+    // Read and written back (what a move to the storage box does): the half character
+    // becomes padding, never "?".
+    QByteArray record = encodeMail(MailRecord{}, RecordLayout::Standard);
+    record.replace(0, 100, QByteArray(99, 'x') + "\x82");
+    const MailRecord read = decodeMail(record.constData(), RecordLayout::Standard);
+    EXPECT_EQ(read.subject, QString(99, QLatin1Char('x')));
+    const QByteArray again = encodeMail(read, RecordLayout::Standard);
+    EXPECT_EQ(again.mid(0, 100), QByteArray(99, 'x') + " ");
+}
+
 TEST(FieldDecode, AgreesWithTheCodecOnAnyBytes) {
     // Text, broken sequences, lone lead bytes at the end, zero bytes, high single bytes.
+    // Only a half character at the very end differs: it is left out before decoding.
     QList<QByteArray> samples = {
         QByteArray("plain ascii   "),
         QByteArray("\x83\x65\x83\x58\x83\x67"),
@@ -137,11 +180,15 @@ TEST(FieldDecode, AgreesWithTheCodecOnAnyBytes) {
             c = char(random.bounded(256));
         samples.append(b);
     }
+    const auto whole = [](const QByteArray& b) {
+        return b.left(codec::cp932CutPoint(b, b.size()));
+    };
     for (const QByteArray& b : samples) {
-        EXPECT_EQ(decodeCp932Field(b.constData(), b.size()), codec::fromCp932(b))
+        EXPECT_EQ(decodeCp932Field(b.constData(), b.size()), codec::fromCp932(whole(b)))
             << b.toHex(' ').toStdString();
+        const QByteArray beforeZero = b.left(b.indexOf('\0') < 0 ? b.size() : b.indexOf('\0'));
         EXPECT_EQ(decodeCp932FieldCutAtZero(b.constData(), b.size()),
-                  cutAtZero(codec::fromCp932(b)))
+                  codec::fromCp932(whole(beforeZero)))
             << b.toHex(' ').toStdString();
     }
 }

@@ -111,8 +111,8 @@ private slots:
             bool replyEnabled;
         };
         const Row rows[] = {
-            {"partner in-box", Box::PartnerInbox, "特定の相手からの着信履歴", 4, off24, false, true,
-             reply, true},
+            {"partner in-box", Box::PartnerInbox, "特定の相手からの着信履歴", 4, off24, false,
+             false, reply, true},
             {"others in-box", Box::OthersInbox, "着信履歴（その他）", 1, move, true, true, reply,
              true},
             {"storage box", Box::Storage, "保管箱", 2, off24, false, false, reply, true},

@@ -541,6 +541,8 @@ private slots:
                                                    << "MovePicture";
         QTest::newRow("move caption, partner in-box") << Box::PartnerInbox << "MoveLabel"
                                                       << "MovePicture";
+        QTest::newRow("move picture, partner in-box") << Box::PartnerInbox << "MovePicture"
+                                                      << "MovePicture";
         QTest::newRow("reply caption, others sent box") << Box::OthersSent << "ReplyLabel"
                                                         << "ReplyPicture";
     }
