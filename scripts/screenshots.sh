@@ -14,5 +14,7 @@ coproc DEMO { /usr/bin/python3 "$top/scripts/demo.py" "$folder" --servers-only; 
 demo=$DEMO_PID
 read -r ready _ <&"${DEMO[0]}"
 [ "$ready" = READY ] || { echo "the demo servers did not start" >&2; exit 1; }
+# Grown hearts for the picture of the main window (the folder is thrown away afterwards).
+printf '[EXEINI]\r\nNAME=250\r\nNAME2=240\r\n' > "$folder/★MailData/iniCuntUp.ini"
 export ASAN_OPTIONS=detect_leaks=0
 xvfb-run -a -s "-screen 0 1280x1024x24" "$top/build/test/tools/kikushots" "$folder" "$top/docs"

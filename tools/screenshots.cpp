@@ -6,10 +6,12 @@
 #include "base/messageboxprompter.h"
 #include "base/paths.h"
 #include "base/pause.h"
+#include "compose/backform.h"
 #include "compose/writeform.h"
 #include "core/boxviews.h"
 #include "core/mainform.h"
 #include "settings/bunbetuform.h"
+#include "store/mailbox.h"
 #include "settings/friendform.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
@@ -91,6 +93,15 @@ void takeAll() {
     viewer->editor()->editMenu()->popup(viewer->mapToGlobal(QPoint(90, 20)));
     save(viewer->editor()->editMenu(), "editor-edit-menu");
     viewer->editor()->editMenu()->hide();
+
+    // The reply to the message shown.
+    MailRecord shown;
+    Mailbox(Box::PartnerInbox).read(1, shown);
+    BackForm* reply = Forms::touch<BackForm>();
+    reply->setReply(QStringLiteral("Re:  ") + viewer->subjectText().trimmed(),
+                    viewer->addressText().trimmed(), viewer->bodyText().trimmed(), shown.body);
+    save(Forms::show<BackForm>(), "reply");
+    reply->close();
     viewer->hide();
 
     // Compose with the address panel open, and the address book.
