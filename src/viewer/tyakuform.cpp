@@ -554,13 +554,17 @@ bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
         // see the clicks of disabled controls too: a button the box does not offer ignores
         // them.
         if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
-            qobject_cast<QLabel*>(watched) && m_hints.contains(watched))
+            qobject_cast<QLabel*>(watched) && m_hints.contains(watched)) {
+            m_clicks.isClick(watched, event);
             return static_cast<QWidget*>(watched)->isEnabled();
+        }
         break;
     case QEvent::MouseButtonRelease: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton)
             break;
+        if (!m_clicks.isClick(watched, event)) // the end of a double-click: no second click
+            return true;
         auto* widget = qobject_cast<QWidget*>(watched);
         if (!widget || !widget->isEnabled() ||
             !widget->rect().contains(mouse->position().toPoint()))
@@ -584,10 +588,13 @@ bool TyakuForm::clickPictureButton(QObject* watched) {
         const bool onCaption = watched == button->caption;
         if (!onCaption && watched != button->picture)
             continue;
+        if (!beginPress(this)) // another press is still under way
+            return true;
         QPointer<TyakuForm> self(this);
         pressAnimation(button->picture);
         if (!self) // closed while the picture was pressed
             return true;
+        endPress(this);
         if (onCaption || button->pictureActs)
             (this->*button->operation)();
         return true;

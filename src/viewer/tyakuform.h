@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/pictures.h"
 #include "store/mailbox.h"
 #include "store/mailrecord.h"
 #include "viewer/viewerlayout.h"
@@ -151,6 +152,7 @@ private:
                                     void (TyakuForm::*operation)(), bool pictureActs);
     void showRecord(const MailRecord& record);
     bool clickPictureButton(QObject* watched);
+    ClickTracker m_clicks; // one double-click on a picture button is one click
     void backgroundMoved(QObject* watched, QEvent* event);
 
     // The message operations. Each button calls its own; they are filled in with the
