@@ -10,6 +10,7 @@ namespace {
 class CancellingDialogs : public FileDialogs {
 public:
     QString openFileName(QWidget*) override { return {}; }
+    QString folderName(QWidget*) override { return {}; }
 };
 
 CancellingDialogs s_cancelling;
@@ -27,6 +28,10 @@ void FileDialogs::install(FileDialogs* dialogs) {
 
 QString QtFileDialogs::openFileName(QWidget* parent) {
     return QFileDialog::getOpenFileName(parent);
+}
+
+QString QtFileDialogs::folderName(QWidget* parent) {
+    return QFileDialog::getExistingDirectory(parent);
 }
 
 } // namespace kiku

@@ -17,6 +17,9 @@ public:
     // text means cancelled.
     virtual QString openFileName(QWidget* parent) = 0;
 
+    // A folder chooser (where to save a copy). An empty text means cancelled.
+    virtual QString folderName(QWidget* parent) = 0;
+
     static FileDialogs& current();
     // Installs the dialogs (not owned); nullptr restores the cancelling ones.
     static void install(FileDialogs* dialogs);
@@ -26,6 +29,7 @@ public:
 class QtFileDialogs : public FileDialogs {
 public:
     QString openFileName(QWidget* parent) override;
+    QString folderName(QWidget* parent) override;
 };
 
 } // namespace kiku

@@ -3,6 +3,8 @@
 #include <QPoint>
 #include <QString>
 
+class QWidget;
+
 namespace kiku {
 
 // What the windows below the application core may ask of the main window: where it stands,
@@ -21,6 +23,8 @@ public:
     virtual void setReceivedCountText(const QString& text) = 0;
     virtual QString sentCountText() const = 0;
     virtual void setSentCountText(const QString& text) = 0;
+    // The main window itself, for the windows that switch back to it.
+    virtual QWidget* boardWindow() = 0;
 
     static MainBoard* current();
     // Installs the board (not owned); nullptr removes it.
