@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  qt6-pdf-dev qt6-image-formats-plugins
   libgl-dev
   libvmime-dev libssl-dev
   libgtest-dev googletest

@@ -15,6 +15,9 @@ public:
     std::optional<QString> openTextFileName(QWidget*, const QString&) override { return {}; }
     std::optional<QString> saveTextFileName(QWidget*, const QString&) override { return {}; }
     std::optional<PrintRequest> choosePrinter(QWidget*, bool) override { return {}; }
+}
+
+    QString folderName(QWidget*) override { return {}; }
 };
 
 CancellingDialogs s_cancelling;
@@ -60,6 +63,10 @@ std::optional<PrintRequest> QtFileDialogs::choosePrinter(QWidget* parent, bool s
     const int copies = qMax(1, printer->copyCount());
     printer->setCopyCount(1);
     return PrintRequest{printer, copies, {}};
+}
+
+QString QtFileDialogs::folderName(QWidget* parent) {
+    return QFileDialog::getExistingDirectory(parent);
 }
 
 } // namespace kiku

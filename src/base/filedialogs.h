@@ -38,6 +38,9 @@ public:
     // cancelled.
     virtual std::optional<PrintRequest> choosePrinter(QWidget* parent, bool selection) = 0;
 
+    // A folder chooser (where to save a copy). An empty text means cancelled.
+    virtual QString folderName(QWidget* parent) = 0;
+
     static FileDialogs& current();
     // Installs the dialogs (not owned); nullptr restores the cancelling ones.
     static void install(FileDialogs* dialogs);
@@ -50,6 +53,7 @@ public:
     std::optional<QString> openTextFileName(QWidget* parent, const QString& filter) override;
     std::optional<QString> saveTextFileName(QWidget* parent, const QString& filter) override;
     std::optional<PrintRequest> choosePrinter(QWidget* parent, bool selection) override;
+    QString folderName(QWidget* parent) override;
 };
 
 } // namespace kiku

@@ -3,6 +3,8 @@
 #include <QPoint>
 #include <QString>
 
+class QWidget;
+
 namespace kiku {
 
 // What the windows below the application core may ask of the main window: where it stands,
@@ -14,8 +16,6 @@ public:
 
     // The main window's top-left corner on the screen.
     virtual QPoint boardPosition() const = 0;
-    // Moves the main window to `topLeft` and shows it (the windows' "戻る").
-    virtual void showAt(const QPoint& topLeft) = 0;
     // The clock box: the current date and time as the main window shows them.
     virtual QString clockBoxText() const = 0;
     // The working copies of the partner counters (received, sent).
@@ -23,6 +23,8 @@ public:
     virtual void setReceivedCountText(const QString& text) = 0;
     virtual QString sentCountText() const = 0;
     virtual void setSentCountText(const QString& text) = 0;
+    // The main window itself, for the windows that switch back to it.
+    virtual QWidget* boardWindow() = 0;
 
     static MainBoard* current();
     // Installs the board (not owned); nullptr removes it.

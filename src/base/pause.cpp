@@ -21,7 +21,7 @@ void Pause::wait(int milliseconds) {
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&wake, &QTimer::timeout, &loop, [&loop] { loop.exit(0); });
     // "More than the requested time": keep waiting until the elapsed time passes it.
     do {
         const qint64 remaining = wanted - clock.elapsed();
@@ -30,7 +30,12 @@ void Pause::wait(int milliseconds) {
             break;
         }
         wake.start(int(remaining) + 1);
-        loop.exec();
+        const int result = loop.exec();
+        // Only our own timer ends this loop normally. Anything else is the application
+        // leaving all its event loops (QCoreApplication::exit): every further exec() would
+        // return at once, so waiting on would only spin. Return to the caller instead.
+        if (result != 0 || wake.isActive())
+            return;
     } while (clock.elapsed() <= wanted);
 }
 

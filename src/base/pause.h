@@ -4,7 +4,9 @@ namespace kiku {
 
 // The shared pause routine: waits the given number of milliseconds on a monotonic clock
 // while the event loop keeps running, so every window repaints, takes input and its timers
-// fire. It sleeps in the event loop rather than spinning, so it costs no CPU.
+// fire. It sleeps in the event loop rather than spinning, so it costs no CPU. When the
+// application is leaving its event loops (QCoreApplication::exit) a pause returns at once,
+// however much of its time is left.
 class Pause {
 public:
     static void wait(int milliseconds);

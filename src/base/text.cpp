@@ -90,4 +90,12 @@ QString clockText(const QDateTime& moment) {
            locale.toString(moment.time(), timeFormat.trimmed());
 }
 
+QString beforeLineBreak(const QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('\r') || text.at(i) == QLatin1Char('\n'))
+            return text.left(i);
+    }
+    return text;
+}
+
 } // namespace kiku

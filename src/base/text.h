@@ -28,6 +28,11 @@ qint16 leadingInt16(const QString& text);
 // leadingInt16 and never overflows.
 qint64 leadingCount(const QString& text);
 
+// The text before its first line break (CR or LF), or the whole text when it has none.
+// Whatever goes into a one-line value (a settings file, a one-line field) passes here, so a
+// pasted "a\r\nKEY=b" can never become a line of its own.
+QString beforeLineBreak(const QString& text);
+
 // The main window's clock text for a moment: date and time in the system's formats,
 // seconds included, without a time-zone name.
 QString clockText(const QDateTime& moment);

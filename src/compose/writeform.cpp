@@ -291,14 +291,21 @@ bool WriteForm::eventFilter(QObject* watched, QEvent* event) {
         }
         // A caption takes the press so that the release comes back to it.
         for (const PictureButton& button : std::as_const(m_buttons)) {
-            if (watched == button.caption)
-                return mouse->button() == Qt::LeftButton;
+            if (watched == button.caption) {
+                if (mouse->button() != Qt::LeftButton)
+                    return false;
+                m_clicks.isClick(watched, event);
+                return true;
+            }
         }
         break;
     }
     case QEvent::MouseButtonRelease: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         auto* widget = qobject_cast<QWidget*>(watched);
+        // The release that ends a double-click is not a second click.
+        if (mouse->button() == Qt::LeftButton && !m_clicks.isClick(watched, event))
+            return widget && isPictureCaption(watched);
         if (mouse->button() == Qt::LeftButton && widget &&
             widget->rect().contains(mouse->position().toPoint()) && clickPictureButton(watched))
             return true;
@@ -317,12 +324,20 @@ bool WriteForm::clickPictureButton(QObject* watched) {
         // A second press while a send runs (a failure box lets events through) is ignored.
         if (m_sending)
             return true;
-        QPointer<WriteForm> self(this);
         const auto action = button.action;
-        pressPicture(button.picture, button.pressedFile, button.restingFile);
-        if (self && !m_sending) // closed, or a send started, while the picture was pressed
+        // Closed, or another press or a send started, while the picture was pressed: no action.
+        if (pressPictureButton(this, button.picture, button.pressedFile, button.restingFile) &&
+            !m_sending)
             (this->*action)();
         return true;
+    }
+    return false;
+}
+
+bool WriteForm::isPictureCaption(const QObject* watched) const {
+    for (const PictureButton& button : m_buttons) {
+        if (watched == button.caption)
+            return true;
     }
     return false;
 }

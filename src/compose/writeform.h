@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/pictures.h"
+
 #include <QHash>
 #include <QList>
 #include <QWidget>
@@ -101,6 +103,7 @@ private:
     void showHint(const QString& hint);
     // Presses the button whose caption was clicked; false when `watched` is none.
     bool clickPictureButton(QObject* watched);
+    bool isPictureCaption(const QObject* watched) const;
 
     void fillNameList(AddressFile file);
     void pickName(const QPoint& at);
@@ -125,6 +128,7 @@ private:
     QList<PictureButton> m_buttons;
     QHash<QObject*, QString> m_hints;
     QList<int> m_recordNumbers;
+    ClickTracker m_clicks;    // one double-click on a caption is one click
     bool m_sending = false;   // a send is running: presses and closes wait for its end
     bool m_finishing = false; // the send's own close at its end
 };

@@ -15,18 +15,25 @@ namespace {
 
 const QString kPressedPicture = QStringLiteral("\\Data\\BotanHenka.gif");
 
-void giveFeedback(MainForm* board, const BoxViewFeedback& feedback) {
-    QPointer<QLabel> picture = board->boardControl(QLatin1String(feedback.picture));
+// The press feedback on the board. False when the view must not go on: another press of the
+// board was under way, or the board went away during the feedback's pause.
+bool giveFeedback(MainForm* board, const BoxViewFeedback& feedback) {
+    QLabel* picture = board->boardControl(QLatin1String(feedback.picture));
     if (!picture)
-        return;
-    if (feedback.kind == BoxViewFeedback::HidePicture) {
-        picture->hide();
-        Pause::wait(100);
-        if (picture)
-            picture->show();
-        return;
-    }
-    pressPicture(picture, kPressedPicture, QString::fromUtf8(feedback.restingFile));
+        return true;
+    if (feedback.kind == BoxViewFeedback::Flash)
+        return pressPictureButton(board, picture, kPressedPicture,
+                                  QString::fromUtf8(feedback.restingFile));
+    if (!beginPress(board))
+        return false;
+    const QPointer<MainForm> alive(board);
+    picture->hide();
+    Pause::wait(100);
+    if (!alive)
+        return false;
+    picture->show();
+    endPress(board);
+    return true;
 }
 
 } // namespace
@@ -98,9 +105,9 @@ TyakuForm* openBoxView(Box box, MainForm* board) {
     // 1: the move-to-storage caption (loading the viewer, hidden, when it is not loaded).
     Forms::touch<TyakuForm>()->moveCaptionLabel()->setText(view.moveCaption);
 
-    // 2: feedback on the main window.
-    if (board)
-        giveFeedback(board, view.feedback);
+    // 2: feedback on the main window; a board closed meanwhile opens no view.
+    if (board && !giveFeedback(board, view.feedback))
+        return nullptr;
 
     // 3: the viewer on screen. It may have been closed during the feedback pause, in which
     // case this loads it afresh, so the caption of step 1 is set once more.

@@ -46,7 +46,8 @@ const BoxView& boxView(Box box);
 // A box button's click: feedback on `board` (none when it is null), the viewer shown with
 // the view's caption, current-box code and buttons, and the list filled from the box file.
 // Each view sets all of the box-specific buttons, so what a view offers does not depend on
-// the view before it. Returns the viewer.
+// the view before it. Returns the viewer, or nullptr when the board went away during its
+// feedback (or another press of the board was under way): then no view opens.
 TyakuForm* openBoxView(Box box, MainForm* board);
 
 } // namespace kiku

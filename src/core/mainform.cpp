@@ -5,8 +5,10 @@
 #include "base/paths.h"
 #include "base/pause.h"
 #include "base/pictures.h"
+#include "base/prompter.h"
 #include "base/text.h"
 #include "base/twips.h"
+#include "compose/attachform.h"
 #include "compose/writeform.h"
 #include "core/boxviews.h"
 #include "core/heartboard.h"
@@ -24,6 +26,8 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -69,13 +73,6 @@ MainForm::~MainForm() {
 
 QPoint MainForm::boardPosition() const {
     return pos();
-}
-
-void MainForm::showAt(const QPoint& topLeft) {
-    move(topLeft);
-    showNormal();
-    raise();
-    activateWindow();
 }
 
 QString MainForm::clockBoxText() const {
@@ -159,8 +156,10 @@ void MainForm::addFlashingButton(const char* label, const QString& caption, QRec
     QLabel* image = addPicture(picture, restingFile, rect);
     QLabel* text = addCaption(label, caption, rect);
     addTarget(text, hint, false, [this, image, restingFile, command] {
-        pressPicture(image, kPressedPicture, restingFile);
-        (this->*command)();
+        // The pause of the animation lets anything happen: this window may be gone after it,
+        // or another press may be under way, and then the command does not run.
+        if (pressPictureButton(this, image, kPressedPicture, restingFile))
+            (this->*command)();
     });
 }
 
@@ -378,14 +377,20 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
-        if (it->command && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+        if (it->command && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            m_clicks.isClick(watched, event);
             return true; // the label takes the press, so the release comes back to it
+        }
         break;
     case QEvent::MouseButtonRelease: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         auto* widget = static_cast<QWidget*>(watched);
-        if (it->command && mouse->button() == Qt::LeftButton &&
-            widget->rect().contains(mouse->position().toPoint())) {
+        if (it->command && mouse->button() == Qt::LeftButton) {
+            // The release that ends a double-click is not a second click.
+            if (!m_clicks.isClick(watched, event))
+                return true;
+            if (!widget->rect().contains(mouse->position().toPoint()))
+                return QWidget::eventFilter(watched, event);
             // Copied: a command may run the event loop (the press animation) meanwhile.
             const std::function<void()> command = it->command;
             command();
@@ -453,10 +458,21 @@ void MainForm::tickSentHeart() {
 // Commands. The picture buttons have already shown their press animation.
 
 void MainForm::receiveMail() {
-    FormsReceiveHost host(*this);
-    NMailReceiveLibrary library(m_mail);
-    const ReceiveOutcome outcome = ReceiveCycle(library, host).run(ServerSettings::current());
+    if (m_receiving)
+        return;
+    m_receiving = true;
+    const QPointer<MainForm> alive(this);
+    ReceiveOutcome outcome;
+    {
+        FormsReceiveHost host(*this);
+        NMailReceiveLibrary library(m_mail);
+        outcome = ReceiveCycle(library, host).run(ServerSettings::current());
+    }
+    if (!alive) // a notice of the run let the window close
+        return;
     showReceiveResult(outcome.newMail);
+    if (alive)
+        m_receiving = false;
 }
 
 void MainForm::showReceiveResult(bool newMail) {
@@ -509,7 +525,7 @@ void MainForm::showAddressBook() {
 }
 
 void MainForm::showAttachments() {
-    // Shows the attachment browser (AttachForm) once it exists.
+    Forms::show<AttachForm>();
 }
 
 void MainForm::showPartnerSettings() {
@@ -529,7 +545,13 @@ void MainForm::minimise() {
 }
 
 void MainForm::openHomePage() {
-    QDesktopServices::openUrl(QUrl(kAuthorHomePage));
+    const QString page = ProgramFolder::resolve(kAuthorHomePage);
+    if (!QFileInfo::exists(page)) {
+        Prompter::current().notify(QStringLiteral("ホームページのファイルが見つかりません：") +
+                                   QDir::toNativeSeparators(page));
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(page));
 }
 
 } // namespace kiku

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/mainboard.h"
+#include "base/pictures.h"
 #include "maillib/nmail.h"
 
 #include <QHash>
@@ -20,9 +21,10 @@ namespace kiku {
 
 struct HeartTimer;
 
-// The author's home page, opened by the "HP" label. Placeholder until the author's own
-// address is filled in.
-inline const QString kAuthorHomePage = QStringLiteral("https://kikumail.example.jp/");
+// The author's home page, opened by the "HP" label in the user's browser: a small page that
+// ships in the program folder's Data folder (what the program is, its version, where its
+// data lives, how to reach the project).
+inline const QString kAuthorHomePage = QStringLiteral("\\Data\\KikuMail.html");
 
 // The main window: a fixed picture board whose commands are transparent caption labels laid
 // over pictures, the two partner counters, the red status line, the clock and the heart
@@ -36,12 +38,12 @@ public:
 
     // MainBoard: what the windows below the core see of this one.
     QPoint boardPosition() const override;
-    void showAt(const QPoint& topLeft) override;
     QString clockBoxText() const override;
     QString receivedCountText() const override;
     void setReceivedCountText(const QString& text) override;
     QString sentCountText() const override;
     void setSentCountText(const QString& text) override;
+    QWidget* boardWindow() override { return this; }
 
     // The program's mail library, initialised at start and released when the window closes.
     NMail& mailLibrary() { return m_mail; }
@@ -139,6 +141,11 @@ private:
     // The dialogs start-up opened; brought above the board once it is on screen.
     QList<QPointer<QWidget>> m_startUpDialogs;
     bool m_shownOnce = false;
+    // One double-click on a label is one click.
+    ClickTracker m_clicks;
+    // A receive runs until its status has been shown; another press of "R" meanwhile is
+    // ignored rather than started inside it.
+    bool m_receiving = false;
 };
 
 } // namespace kiku

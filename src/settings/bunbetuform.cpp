@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "base/prompter.h"
+#include "base/singleline.h"
 #include "settings/profile.h"
 
 #include <QClipboard>
@@ -21,6 +22,9 @@ BunbetuForm::BunbetuForm(QWidget* parent) : QDialog(parent) {
     m_text1->setObjectName(QStringLiteral("Text1"));
     m_text2 = new QLineEdit(this);
     m_text2->setObjectName(QStringLiteral("Text2"));
+    // Both values go into a settings file as one line each.
+    keepSingleLine(m_text1);
+    keepSingleLine(m_text2);
     m_command1 = new QPushButton(QStringLiteral("登録"), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
     m_command1->setAutoDefault(false);

@@ -337,12 +337,18 @@ bool FriendForm::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonDblClick:
         // The labels take the press so that the release comes back to them.
         if ((watched == m_label9 || watched == m_label8) &&
-            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            m_clicks.isClick(watched, event);
             return true;
+        }
         break;
     case QEvent::MouseButtonRelease: {
         if (watched != m_label9 && watched != m_label8)
             break;
+        // The release that ends a double-click is not a second click.
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+            !m_clicks.isClick(watched, event))
+            return true;
         // A click: released over the label it was pressed on.
         auto* mouse = static_cast<QMouseEvent*>(event);
         auto* label = static_cast<QLabel*>(watched);

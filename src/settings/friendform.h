@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/pictures.h"
 #include "store/storeresult.h"
 
 #include <QDialog>
@@ -71,6 +72,7 @@ private:
     QPushButton* m_command1 = nullptr;
     QLabel* m_label9 = nullptr;
     QLabel* m_label8 = nullptr;
+    ClickTracker m_clicks; // one double-click on a label is one click
     QLabel* m_label7 = nullptr;
     QListWidget* m_list1 = nullptr;
     QPlainTextEdit* m_text5 = nullptr;

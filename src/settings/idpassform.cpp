@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "base/prompter.h"
+#include "base/singleline.h"
 #include "settings/profile.h"
 
 #include <QCheckBox>
@@ -22,6 +23,9 @@ IdPassForm::IdPassForm(QWidget* parent) : QDialog(parent) {
     m_passText = new QLineEdit(this);
     m_passText->setObjectName(QStringLiteral("PassText"));
     m_passText->setEchoMode(QLineEdit::Password);
+    // Both values go into a settings file as one line each.
+    keepSingleLine(m_idText);
+    keepSingleLine(m_passText);
     m_check1 = new QCheckBox(QStringLiteral("IDパスワードを保存する"), this);
     m_check1->setObjectName(QStringLiteral("Check1"));
     m_okCommand = new QPushButton(QStringLiteral("OK"), this);

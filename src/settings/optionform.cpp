@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "base/prompter.h"
+#include "base/singleline.h"
 #include "settings/serversettings.h"
 
 #include <QCheckBox>
@@ -18,6 +19,8 @@ QLineEdit* addField(QGridLayout* grid, int row, const QString& caption, const ch
                     QWidget* parent) {
     auto* box = new QLineEdit(parent);
     box->setObjectName(QLatin1String(name));
+    // Each value is one line of zadiru.ini.
+    keepSingleLine(box);
     auto* label = new QLabel(caption, parent);
     label->setBuddy(box);
     grid->addWidget(label, row, 0);

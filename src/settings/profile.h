@@ -6,7 +6,8 @@ namespace kiku {
 
 // Private-profile (INI) files in Shift-JIS with CR LF lines, read and written the way the
 // program always has: one section, keys matched without regard to case, the empty text for
-// anything absent, files created on write, other lines kept as they stand.
+// anything absent, files created on write, every line a write does not change kept byte for
+// byte. A value is always one line: a line break in it ends the value.
 namespace profile {
 
 // The section every settings file of the program uses.

@@ -38,11 +38,12 @@ ServerSettings LoadServerSettings(const QString& filePath) {
 }
 
 bool SaveServerSettings(const ServerSettings& settings, const QString& filePath) {
-    const QString text = QLatin1String("SMTP=") + settings.smtpServer + QLatin1String("\r\n") +
-                         QLatin1String("POP3=") + settings.pop3Server + QLatin1String("\r\n") +
-                         QLatin1String("MAIL=") + settings.senderAddress + QLatin1String("\r\n") +
-                         QLatin1String("APOP=") + QString::number(settings.useApop) +
-                         QLatin1String("\r\n");
+    // Exactly four lines: a value never brings a line break of its own into the file.
+    const QString text =
+        QLatin1String("SMTP=") + beforeLineBreak(settings.smtpServer) + QLatin1String("\r\n") +
+        QLatin1String("POP3=") + beforeLineBreak(settings.pop3Server) + QLatin1String("\r\n") +
+        QLatin1String("MAIL=") + beforeLineBreak(settings.senderAddress) + QLatin1String("\r\n") +
+        QLatin1String("APOP=") + QString::number(settings.useApop) + QLatin1String("\r\n");
     QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly))
         return false;

@@ -26,9 +26,9 @@ public:
     static QString explanation();
     static QString resetQuestion();
 
-    // How the heart reset ends the program. By default the application leaves its event
-    // loops at once (nothing is saved at the end: every value was written when it changed);
-    // tests put a recorder here. An empty function restores the default.
+    // How the heart reset ends the program. By default the process ends on the spot, without
+    // the ordinary shutdown (nothing is saved at the end: every value was written when it
+    // changed); tests put a recorder here. An empty function restores the default.
     static void setEndProgram(std::function<void()> end);
 
 private:

@@ -6,6 +6,7 @@
 #include "base/pictures.h"
 #include "base/prompter.h"
 #include "base/text.h"
+#include "base/windowswitch.h"
 #include "viewer/editortext.h"
 #include "viewer/tyakuform.h"
 
@@ -445,8 +446,9 @@ void TextEditor::toggleUnderline() {
 
 void TextEditor::returnToMain() {
     if (MainBoard* board = MainBoard::current())
-        board->showAt(m_window->pos());
-    m_window->hide();
+        switchWindow(board->boardWindow(), m_window);
+    else
+        m_window->hide();
 }
 
 void TextEditor::setCaption(const QString& caption) {

@@ -576,13 +576,17 @@ bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
         // see the clicks of disabled controls too: a button the box does not offer ignores
         // them.
         if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
-            qobject_cast<QLabel*>(watched) && m_hints.contains(watched))
+            qobject_cast<QLabel*>(watched) && m_hints.contains(watched)) {
+            m_clicks.isClick(watched, event);
             return static_cast<QWidget*>(watched)->isEnabled();
+        }
         break;
     case QEvent::MouseButtonRelease: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() != Qt::LeftButton)
             break;
+        if (!m_clicks.isClick(watched, event)) // the end of a double-click: no second click
+            return true;
         auto* widget = qobject_cast<QWidget*>(watched);
         if (!widget || !widget->isEnabled() ||
             !widget->rect().contains(mouse->position().toPoint()))
@@ -607,8 +611,8 @@ bool TyakuForm::clickPictureButton(QObject* watched) {
         if (!onCaption && watched != button->picture)
             continue;
         // The animation's pause and the operation's questions let other events run: a
-        // second press meanwhile is ignored.
-        if (m_operating)
+        // second press meanwhile is ignored, in this window and by the shared press guard.
+        if (m_operating || !beginPress(this))
             return true;
         m_operating = true;
         const QPointer<TyakuForm> self(this);
@@ -619,6 +623,7 @@ bool TyakuForm::clickPictureButton(QObject* watched) {
         pressAnimation(button->picture);
         if (!self) // closed while the picture was pressed
             return true;
+        endPress(this);
         if (onCaption || button->pictureActs)
             (this->*button->operation)();
         return true;

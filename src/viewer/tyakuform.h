@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/pictures.h"
 #include "store/mailbox.h"
 #include "store/mailrecord.h"
 #include "viewer/viewerlayout.h"
@@ -155,6 +156,7 @@ private:
                                     void (TyakuForm::*operation)(), bool pictureActs);
     void showRecord(const MailRecord& record);
     bool clickPictureButton(QObject* watched);
+    ClickTracker m_clicks; // one double-click on a picture button is one click
     void backgroundMoved(QObject* watched, QEvent* event);
 
     // The message operations, entered after the press animation of their picture (copy

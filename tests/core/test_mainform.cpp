@@ -8,6 +8,8 @@
 #include "core/helpform.h"
 #include "core/mainform.h"
 #include "guitest.h"
+#include "recordingserver.h"
+#include "scriptedprompter.h"
 #include "settings/friendform.h"
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
@@ -15,6 +17,7 @@
 #include "temphome.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QBuffer>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -22,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -357,11 +361,20 @@ private slots:
         QTest::mouseClick(form->boardControl("Label20"), Qt::LeftButton);
         QCOMPARE(Forms::existing<HelpForm>(), help);
 
+        // "HP": the home page shipped in Data, in the user's browser; said plainly when the
+        // page is not there.
         UrlCatcher catcher;
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        test::ScriptedPrompter prompter;
         QTest::mouseClick(form->boardControl("Label5"), Qt::LeftButton);
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        QCOMPARE(catcher.opened, QList<QUrl>{QUrl(kAuthorHomePage)});
+        QVERIFY(catcher.opened.isEmpty());
+        QCOMPARE(prompter.shown().size(), 1);
+        home().writeFile("\\Data\\KikuMail.html", "<html></html>");
+        QTest::mouseClick(form->boardControl("Label5"), Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(catcher.opened,
+                 QList<QUrl>{QUrl::fromLocalFile(home().file("Data/KikuMail.html"))});
+        QCOMPARE(prompter.shown().size(), 1);
 
         QTest::mouseClick(form->boardControl("Label19"), Qt::LeftButton);
         QVERIFY(form->windowState().testFlag(Qt::WindowMinimized));
@@ -476,6 +489,129 @@ private slots:
         QCOMPARE(seenButtons, expectedButtons);
         QCOMPARE(seenIcon, question ? QMessageBox::Question : QMessageBox::NoIcon);
         QCOMPARE(answer, expectedAnswer);
+    }
+
+    // Every command label of the board: its hover text, and the window its command brings up.
+    void everyLabelHintAndCommand_data() {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<QString>("window");
+        const struct {
+            const char* label;
+            const char* hint;
+            const char* window; // the window the click shows; "" for none
+        } rows[] = {
+            {"Label7", "新着メールの受信を行います。", ""},
+            {"Label6", "メールの新規作成、送信を行います。", "WriteForm"},
+            {"Label8", "特定の相手以外へのメールの送信履歴。", "TyakuForm"},
+            {"Label9", "特定の相手以外のメールの着信履歴。", "TyakuForm"},
+            {"Label17", "特定の相手からのメールが保管されています。", "TyakuForm"},
+            {"Label16", "特定の相手への送信履歴が保管されています。", "TyakuForm"},
+            {"Label18", "■特定の相手以外のメールの保管箱■", "TyakuForm"},
+            {"Label10", "メールアドレスの登録を行います。", "FriendForm"},
+            {"Label12", "ファイルを「見る」、「実行」を行います。", "AttachForm"},
+            {"Label13", "特定の相手のアドレスを登録。", "BunbetuForm"},
+            {"Label14", "ID,Pass、サーバーの設定を行います。", "SetForm"},
+            {"Label20", "メールの送受信データの流れの説明です。", "HelpForm"},
+            {"Label19", "フォームを最小化します。", ""},
+            {"Label5", "作者のホームページです。", ""},
+        };
+        for (const auto& row : rows)
+            QTest::newRow(row.label) << row.label << QString::fromUtf8(row.hint) << row.window;
+    }
+    void everyLabelHintAndCommand() {
+        QFETCH(QString, label);
+        QFETCH(QString, hint);
+        QFETCH(QString, window);
+        configure();
+        test::ScriptedPrompter prompter;
+        MainForm* form = start();
+        form->receivedHeartTimer()->stop();
+        form->sentHeartTimer()->stop();
+        QLabel* target = form->boardControl(label);
+        QTest::mouseMove(target, target->rect().center());
+        QCOMPARE(form->statusLine()->text(), hint);
+
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        QTest::mouseClick(target, Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QStringList shown;
+        for (QWidget* open : Forms::openWindows()) {
+            if (open != form && open->isVisible())
+                shown << QString::fromLatin1(open->metaObject()->className()).section("::", -1);
+        }
+        QCOMPARE(shown, window.isEmpty() ? QStringList() : QStringList{window});
+    }
+
+    // Closing the board while a button flashes: the command does not run on the closed
+    // window (under the sanitizer a use after free would end the run) and opens nothing.
+    void closingDuringTheFlashRunsNoCommand_data() {
+        QTest::addColumn<QString>("label");
+        for (const char* label :
+             {"Label7", "Label6", "Label10", "Label12", "Label13", "Label14", "Label8", "Label17"})
+            QTest::newRow(label) << label;
+    }
+    void closingDuringTheFlashRunsNoCommand() {
+        QFETCH(QString, label);
+        RecordingServer pop3("-ERR not now\r\n");
+        home().writeFile("zadiru.ini",
+                         "POP3=127.0.0.1:" + QByteArray::number(pop3.port()) + "\r\n");
+        writeAccount(home(), "user", "secret");
+        MainForm* form = start();
+        QPointer<MainForm> board(form);
+        QTimer::singleShot(0, this, [&] {
+            form->close();
+            flushDeletes();
+        });
+        QTest::mouseClick(form->boardControl(label), Qt::LeftButton);
+        QVERIFY(!board);
+        flushDeletes();
+        QVERIFY(Forms::openWindows().isEmpty());
+        QCOMPARE(pop3.connections(), 0);
+    }
+
+    // One press, one command: the release that ends a double-click does not receive a second
+    // time, and a press while the first one's picture is still down is ignored.
+    void onePressOneCommand_data() {
+        QTest::addColumn<bool>("doubleClick");
+        QTest::newRow("double-click") << true;
+        QTest::newRow("second click during the flash") << false;
+    }
+    void onePressOneCommand() {
+        QFETCH(bool, doubleClick);
+        RecordingServer pop3("-ERR not now\r\n");
+        home().writeFile("zadiru.ini",
+                         "POP3=127.0.0.1:" + QByteArray::number(pop3.port()) + "\r\n");
+        writeAccount(home(), "user", "secret");
+        MainForm* form = start();
+        QLabel* receive = form->boardControl("Label7");
+        const QPoint at = receive->rect().center();
+        auto send = [&](QEvent::Type type) {
+            QMouseEvent event(type, at, receive->mapToGlobal(at), Qt::LeftButton,
+                              type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(receive, &event);
+        };
+        if (doubleClick) {
+            // As the window system reports it: press, release, double-click, release.
+            send(QEvent::MouseButtonPress);
+            send(QEvent::MouseButtonRelease);
+            send(QEvent::MouseButtonDblClick);
+            send(QEvent::MouseButtonRelease);
+        } else {
+            QTimer::singleShot(0, this, [&] {
+                send(QEvent::MouseButtonPress);
+                send(QEvent::MouseButtonRelease);
+            });
+            send(QEvent::MouseButtonPress);
+            send(QEvent::MouseButtonRelease);
+        }
+        QCOMPARE(pop3.connections(), 1);
+        // And the next click is a click again.
+        send(QEvent::MouseButtonPress);
+        send(QEvent::MouseButtonRelease);
+        QCOMPARE(pop3.connections(), 2);
     }
 };
 

@@ -10,9 +10,11 @@
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
 #include "settings/profile.h"
+#include "settings/serversettings.h"
 #include "settings/setform.h"
 #include "temphome.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
@@ -152,6 +154,80 @@ private slots:
                  yes ? QStringLiteral("0") : QStringLiteral("57"));
         QCOMPARE(main->sentCountBox()->text(), yes ? QStringLiteral("0") : QStringLiteral("60"));
         QCOMPARE(m_ended, yes ? 1 : 0);
+    }
+
+    // Text with line breaks pasted into any settings field (Ctrl+V into the middle of what is
+    // there, or the partner window's paste button) keeps only its first line, and the
+    // confirmed file gets no line of its own from it.
+    void pastedLineBreaksNeverReachTheFiles_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("expected");
+        const QString partner = QStringLiteral("\\★MailData\\iniIdPass2.ini");
+        const QString account = QStringLiteral("\\★MailData\\iniIdPass.ini");
+        QTest::newRow("partner address")
+            << "partner"
+            << "Text1" << partner << QByteArray("[EXEINI]\r\nNAME=ap@xb\r\nNAME2=\r\n");
+        QTest::newRow("partner name")
+            << "partner"
+            << "Text2" << partner << QByteArray("[EXEINI]\r\nNAME=\r\nNAME2=ap@xb\r\n");
+        QTest::newRow("account id")
+            << "account"
+            << "IdText" << account << QByteArray("[EXEINI]\r\nNAME=ap@xb\r\nNAME2=\r\nNAME3=1\r\n");
+        QTest::newRow("password") << "account"
+                                  << "PassText" << account
+                                  << QByteArray("[EXEINI]\r\nNAME=\r\nNAME2=ap@xb\r\nNAME3=1\r\n");
+        QTest::newRow("smtp") << "server"
+                              << "SmtpText"
+                              << "zadiru.ini"
+                              << QByteArray("SMTP=ap@xb\r\nPOP3=\r\nMAIL=\r\nAPOP=0\r\n");
+        QTest::newRow("pop3") << "server"
+                              << "Pop3Text"
+                              << "zadiru.ini"
+                              << QByteArray("SMTP=\r\nPOP3=ap@xb\r\nMAIL=\r\nAPOP=0\r\n");
+        QTest::newRow("own address")
+            << "server"
+            << "MailText"
+            << "zadiru.ini" << QByteArray("SMTP=\r\nPOP3=\r\nMAIL=ap@xb\r\nAPOP=0\r\n");
+    }
+    void pastedLineBreaksNeverReachTheFiles() {
+        QFETCH(QString, window);
+        QFETCH(QString, field);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, expected);
+        ServerSettings::current() = {};
+        QWidget* form = nullptr;
+        if (window == QLatin1String("partner"))
+            form = Forms::show<BunbetuForm>();
+        else if (window == QLatin1String("account"))
+            form = Forms::show<IdPassForm>();
+        else
+            form = Forms::show<OptionForm>();
+        auto* box = test::child<QLineEdit>(form, qPrintable(field));
+        box->setText(QStringLiteral("ab"));
+        box->setFocus();
+        box->setCursorPosition(1);
+        QGuiApplication::clipboard()->setText(QStringLiteral("p@x\r\nNAME2=x\r\n[Z]"));
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(box->text(), QStringLiteral("ap@xb"));
+
+        if (window == QLatin1String("partner")) {
+            test::child<QPushButton>(form, "Command1")->click();
+        } else if (window == QLatin1String("account")) {
+            test::clickBox(test::child<QCheckBox>(form, "Check1"));
+            test::child<QPushButton>(form, "OKCommand")->click();
+        } else {
+            test::child<QPushButton>(form, "OkCommand")->click();
+        }
+        QCOMPARE(m_home->readFile(file), expected);
+
+        // The partner window's own paste button.
+        if (window == QLatin1String("partner") && field == QLatin1String("Text1")) {
+            QGuiApplication::clipboard()->setText(QStringLiteral("q@y\nNAME2=x\n[Z]"));
+            Forms::existing<BunbetuForm>()->pasteButton()->click();
+            QCOMPARE(Forms::existing<BunbetuForm>()->address(), QStringLiteral("q@y"));
+        }
     }
 };
 

@@ -9,15 +9,18 @@
 
 namespace kiku::test {
 
-// File dialogs that answer from a script: each open dialog takes the next answer (an empty
-// text is a cancel; an empty script cancels too). Installs itself for its lifetime.
+// File dialogs that answer from a script: each open dialog takes the next answer, each
+// folder chooser the next folder answer (an empty text is a cancel; an empty script cancels
+// too). Installs itself for its lifetime.
 class ScriptedFileDialogs : public FileDialogs {
 public:
     ScriptedFileDialogs() { FileDialogs::install(this); }
     ~ScriptedFileDialogs() override { FileDialogs::install(nullptr); }
 
     void answer(const QStringList& answers) { m_answers += answers; }
+    void answerFolders(const QStringList& folders) { m_folders += folders; }
     int opened() const { return m_opened; }
+    int foldersAsked() const { return m_foldersAsked; }
 
     QString openFileName(QWidget*) override {
         ++m_opened;
@@ -53,6 +56,10 @@ public:
         };
         return PrintRequest{printer, m_copies, beforeJob};
     }
+    QString folderName(QWidget*) override {
+        ++m_foldersAsked;
+        return m_folders.isEmpty() ? QString() : m_folders.takeFirst();
+    }
 
 private:
     QStringList m_answers;
@@ -61,6 +68,8 @@ private:
     QString m_pdfFolder;
     int m_copies = 1;
     bool m_selectionOffered = false;
+    QStringList m_folders;
+    int m_foldersAsked = 0;
 };
 
 } // namespace kiku::test

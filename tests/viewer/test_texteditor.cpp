@@ -45,17 +45,17 @@ void select(TyakuForm* viewer, int start, int length) {
     pane(viewer)->setTextCursor(c);
 }
 
-// A main window stand-in that records where it was shown.
+// A main window stand-in: a plain window the editor switches back to.
 class BoardStandIn : public MainBoard {
 public:
-    QPoint boardPosition() const override { return {}; }
-    void showAt(const QPoint& topLeft) override { shownAt.append(topLeft); }
+    QPoint boardPosition() const override { return window.pos(); }
+    QWidget* boardWindow() override { return &window; }
     QString clockBoxText() const override { return {}; }
     QString receivedCountText() const override { return {}; }
     void setReceivedCountText(const QString&) override {}
     QString sentCountText() const override { return {}; }
     void setSentCountText(const QString&) override {}
-    QList<QPoint> shownAt;
+    QWidget window;
 };
 
 } // namespace
@@ -325,7 +325,8 @@ private slots:
         viewer->move(140, 90);
         setPaneText(pane(viewer), QStringLiteral("kept"));
         viewer->findChild<QAction*>(QStringLiteral("mend"))->trigger();
-        QCOMPARE(board.shownAt, QList<QPoint>{viewer->pos()});
+        QVERIFY(board.window.isVisible());
+        QCOMPARE(board.window.pos(), viewer->pos());
         QVERIFY(viewer->isHidden());
         QCOMPARE(Forms::existing<TyakuForm>(), viewer);
         QCOMPARE(paneText(pane(viewer)), QStringLiteral("kept"));
