@@ -15,8 +15,6 @@ public:
     std::optional<QString> openTextFileName(QWidget*, const QString&) override { return {}; }
     std::optional<QString> saveTextFileName(QWidget*, const QString&) override { return {}; }
     std::optional<PrintRequest> choosePrinter(QWidget*, bool) override { return {}; }
-}
-
     QString folderName(QWidget*) override { return {}; }
 };
 
