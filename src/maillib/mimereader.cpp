@@ -679,7 +679,7 @@ MimeMessage::MimeMessage(const QByteArray& raw, const MimeLimits& limits)
 QString MimeMessage::limitNote() const {
     if (withinLimits())
         return {};
-    return QStringLiteral("♪♪♪　このメールは構造が大きすぎるため（%1）、添付ファイルを展開せずに"
+    return QStringLiteral("♪♪♪　このメールは構造を展開できないため（%1）、添付ファイルを展開せずに"
                           "原文のまま保存しました。♪♪♪")
         .arg(m_shape.exceeded);
 }
@@ -754,9 +754,24 @@ vmime::message& MimeMessage::parsed() const {
     return *m_parsed;
 }
 
+// vmime throws on some malformed input (std::length_error from a broken encoded word, its
+// own exceptions elsewhere); such a message is kept as its text, like one beyond a limit.
+void MimeMessage::markUnreadable() const {
+    m_shape.exceeded = QStringLiteral("MIMEの形式を読み取れません");
+}
+
 QString MimeMessage::text() const {
-    if (!withinLimits())
-        return limitNote() + QStringLiteral("\r\n") + crlf(rawBodyText());
+    if (withinLimits()) {
+        try {
+            return partText();
+        } catch (const std::exception&) {
+            markUnreadable();
+        }
+    }
+    return limitNote() + QStringLiteral("\r\n") + crlf(rawBodyText());
+}
+
+QString MimeMessage::partText() const {
     if (!isMultipart()) {
         Leaf leaf = describe(parsed(), m_raw);
         leaf.self = &parsed();
@@ -776,9 +791,18 @@ QString MimeMessage::text() const {
 }
 
 QList<MailAttachment> MimeMessage::attachments() const {
-    QList<MailAttachment> files;
     if (!withinLimits())
-        return files;
+        return {};
+    try {
+        return files();
+    } catch (const std::exception&) {
+        markUnreadable();
+        return {};
+    }
+}
+
+QList<MailAttachment> MimeMessage::files() const {
+    QList<MailAttachment> files;
     if (!isMultipart()) {
         Leaf leaf = describe(parsed(), m_raw);
         leaf.self = &parsed();

@@ -78,8 +78,8 @@ public:
     QByteArray mediaType() const;
     bool isMultipart() const { return mediaType().startsWith("multipart/"); }
     bool isPartial() const { return mediaType() == "message/partial"; }
-    // False when the structure passes a limit: text() is then the body as sent, led by
-    // limitNote(), and attachments() is empty.
+    // False when the structure passes a limit, or turned out unreadable: text() is then the
+    // body as sent, led by limitNote(), and attachments() is empty.
     bool withinLimits() const { return m_shape.exceeded.isEmpty(); }
     QString limitNote() const;
 
@@ -96,12 +96,15 @@ public:
 private:
     void readHeader();
     vmime::message& parsed() const;
+    QString partText() const;
+    QList<MailAttachment> files() const;
+    void markUnreadable() const;
 
     QByteArray m_raw;
     qsizetype m_bodyStart = 0;
     QList<QPair<QByteArray, QByteArray>> m_fields; // name, unfolded value
     QString m_headerText;
-    MimeShape m_shape;
+    mutable MimeShape m_shape;
     mutable std::unique_ptr<vmime::message> m_parsed;
 };
 

@@ -252,10 +252,11 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
                                     "全ての部分が揃っていないため組み立てられません"));
         return -6;
     }
+    // Attachments first: a structure that turns out unreadable then shows in the text.
+    const QList<MailAttachment> files = message.attachments();
     const QString text = message.text();
     body = capacity > 0 ? cut(text, capacity) : text;
 
-    const QList<MailAttachment> files = message.attachments();
     if (files.isEmpty())
         return 0;
     // Every file is tried, so one that cannot be written costs only itself; the message then
