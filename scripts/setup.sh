@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
+  clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   qt6-pdf-dev qt6-image-formats-plugins
   libgl-dev

@@ -113,6 +113,9 @@ int NMailReceiveLibrary::NMailPop3Close(int handle) {
 int NMailReceiveLibrary::NMailGetMessage(int handle, QString& text, int& size) {
     return m_mail.NMailGetMessage(handle, text, size);
 }
+int NMailReceiveLibrary::keptOnServer() {
+    return m_mail.keptOnServer();
+}
 
 // ---------------------------------------------------------------------------------------
 // ReceiveCycle
@@ -154,8 +157,18 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
         }
         outcome.waiting = qMax(waiting, 0);
         for (int number = 1; number <= waiting; ++number) {
-            if (!receiveMessage(handle, number, outcome)) {
+            const Step step = receiveMessage(handle, number, outcome);
+            if (step == Step::StopStoring) {
                 outcome.stopped = true;
+                break;
+            }
+            if (step == Step::SessionLost) {
+                // Nothing more can arrive; going on would only count through the numbers.
+                outcome.sessionLost = true;
+                outcome.skipped += waiting - number + 1;
+                m_afterClose.prepend(
+                    lastLibraryText() + QLatin1Char('\n') +
+                    QStringLiteral("POP3サーバーとの接続が切れたため受信を中止しました。"));
                 break;
             }
         }
@@ -165,6 +178,13 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
     m_library.NMailPop3Close(handle);
     if (outcome.waiting > 0)
         QFile::remove(ProgramFolder::resolve(paths::kAttachmentWorkFile));
+    outcome.notDeleted = m_library.keptOnServer();
+    if (outcome.notDeleted > 0) {
+        m_afterClose.append(QStringLiteral("受信したメールをサーバーで削除できませんでした。%1 通"
+                                           "はサーバーに残りました。次回の受信で重複することが"
+                                           "あります。")
+                                .arg(outcome.notDeleted));
+    }
 
     if (outcome.skipped > 0) {
         m_afterClose.append(
@@ -177,15 +197,29 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
     return outcome;
 }
 
-bool ReceiveCycle::receiveMessage(int handle, int number, ReceiveOutcome& outcome) {
+QString ReceiveCycle::lastLibraryText() {
+    QString text;
+    int size = kBufferSize;
+    m_library.NMailGetMessage(0, text, size);
+    return cutAtZero(text);
+}
+
+// The library's fetch results: -2 means the session is gone.
+constexpr int kSessionLost = -2;
+
+ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, ReceiveOutcome& outcome) {
     m_host.progress(number, outcome.waiting);
 
     QString subject, date, from, header;
 
     // 7: status.
-    if (m_library.NMailPop3GetMailStatus(handle, number, subject, date, from, header, 0) < 0) {
+    const int status =
+        m_library.NMailPop3GetMailStatus(handle, number, subject, date, from, header, 0);
+    if (status == kSessionLost)
+        return Step::SessionLost;
+    if (status < 0) {
         ++outcome.skipped;
-        return true;
+        return Step::Next;
     }
     cutBuffers(subject, date, from, header);
 
@@ -193,13 +227,16 @@ bool ReceiveCycle::receiveMessage(int handle, int number, ReceiveOutcome& outcom
     const int size = m_library.NMailPop3GetMailSize(handle, number);
     if (size < 0) {
         ++outcome.skipped;
-        return true;
+        return Step::Next;
     }
     QString body;
-    if (m_library.NMailPop3GetMail(handle, number, subject, date, from, header, body,
-                                   bodyCapacity(size), 0, 0) < 0) {
+    const int fetched = m_library.NMailPop3GetMail(handle, number, subject, date, from, header,
+                                                   body, bodyCapacity(size), 0, 0);
+    if (fetched == kSessionLost)
+        return Step::SessionLost;
+    if (fetched < 0) {
         ++outcome.skipped;
-        return true;
+        return Step::Next;
     }
     cutBuffers(subject, date, from, header);
     const QString rawText = cutAtZero(body);
@@ -208,8 +245,12 @@ bool ReceiveCycle::receiveMessage(int handle, int number, ReceiveOutcome& outcom
     const qint16 attached = qint16(attachmentPass(subject, date, from, header, body));
     // Shown once the session is closed: a notice left open while the session waits would let
     // the server's idle limit end it, and the deletions of this run would be undone.
-    if (attached == -5)
-        m_afterClose.append(QStringLiteral("添付ファイルをオープンできません"));
+    const bool attachmentsLost = attached == -5;
+    if (attachmentsLost)
+        m_afterClose.append(QStringLiteral("添付ファイルをオープンできません") + QLatin1Char('\n') +
+                            lastLibraryText() + QLatin1Char('\n') +
+                            QStringLiteral("このメールはサーバーに残しました。次回の受信で重複"
+                                           "することがあります。"));
     else if (attached == -6)
         m_afterClose.append(QStringLiteral("分割されたメールが全て揃っていません"));
 
@@ -237,7 +278,7 @@ bool ReceiveCycle::receiveMessage(int handle, int number, ReceiveOutcome& outcom
             stored.error + QLatin1Char('\n') +
             QStringLiteral("受信を中止しました。このメールと、まだ受け取っていないメールはサー"
                            "バーに残してあります。"));
-        return false;
+        return Step::StopStoring;
     }
     if (!stored.notice.isEmpty())
         m_afterClose.append(stored.notice);
@@ -246,10 +287,15 @@ bool ReceiveCycle::receiveMessage(int handle, int number, ReceiveOutcome& outcom
     if (fromPartner)
         countPartnerMail();
 
-    // 14: only now may the server let go of it.
+    // 14: only now may the server let go of it, and not at all while an attachment of it
+    // exists nowhere else.
+    if (attachmentsLost) {
+        ++outcome.keptForAttachments;
+        return Step::Next;
+    }
     m_library.NMailPop3DeleteMail(handle, number);
     ++outcome.stored;
-    return true;
+    return Step::Next;
 }
 
 int ReceiveCycle::attachmentPass(QString& subject, QString& date, QString& from, QString& header,

@@ -32,6 +32,8 @@ public:
     virtual int NMailPop3DeleteMail(int handle, int number) = 0;
     virtual int NMailPop3Close(int handle) = 0;
     virtual int NMailGetMessage(int handle, QString& text, int& size) = 0;
+    // After NMailPop3Close: messages marked for deletion that are still on the server.
+    virtual int keptOnServer() = 0;
 };
 
 // The program's NMail behind ReceiveLibrary.
@@ -55,6 +57,7 @@ public:
     int NMailPop3DeleteMail(int handle, int number) override;
     int NMailPop3Close(int handle) override;
     int NMailGetMessage(int handle, QString& text, int& size) override;
+    int keptOnServer() override;
 
 private:
     NMail& m_mail;
@@ -91,11 +94,14 @@ public:
 
 // How a run ended.
 struct ReceiveOutcome {
-    bool newMail = false; // at least one message was fetched
-    int waiting = 0;      // messages the server announced
-    int stored = 0;       // stored and deleted on the server
-    int skipped = 0;      // could not be fetched; left on the server
-    bool stopped = false; // storing failed; that message and the later ones stay on the server
+    bool newMail = false;       // at least one message was fetched
+    int waiting = 0;            // messages the server announced
+    int stored = 0;             // stored and deleted on the server
+    int skipped = 0;            // could not be fetched; left on the server
+    int keptForAttachments = 0; // stored, but left on the server: attachments not all written
+    int notDeleted = 0;         // marked for deletion, but the server kept them
+    bool stopped = false;     // storing failed; that message and the later ones stay on the server
+    bool sessionLost = false; // the connection went; the later messages stay on the server
 };
 
 // One press of the receive button, up to the status line (which the main window shows):
@@ -107,7 +113,10 @@ struct ReceiveOutcome {
 // fails (or the box is full) the run stops with a message and that message and every later
 // one stay on the server; the session is still closed properly so earlier deletions take
 // effect. A message whose status, size or text cannot be fetched is left on the server and
-// the run goes on with the next one.
+// the run goes on with the next one; when the session itself is gone the run stops there.
+// A message whose attachments could not all be written is stored but stays on the server
+// (a duplicate record next time is better than a lost file). Deletions the server did not
+// carry out are reported once the session is closed.
 class ReceiveCycle {
 public:
     ReceiveCycle(ReceiveLibrary& library, ReceiveHost& host);
@@ -119,7 +128,9 @@ public:
 
 private:
     // Steps 7 to 14 for one message; false stops the run.
-    bool receiveMessage(int handle, int number, ReceiveOutcome& outcome);
+    enum class Step { Next, StopStoring, SessionLost };
+    Step receiveMessage(int handle, int number, ReceiveOutcome& outcome);
+    QString lastLibraryText();
     int attachmentPass(QString& subject, QString& date, QString& from, QString& header,
                        QString& body);
     void countPartnerMail();

@@ -1,18 +1,24 @@
 #include "maillib/attachmentwriter.h"
 
 #include "base/paths.h"
+#include "base/syserror.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
 
 namespace kiku {
 
 namespace {
 
-// Bytes a name may take on disk (Linux allows 255), leaving room for "(999)".
+// Bytes a name may take on disk (Linux allows 255), leaving room for a suffix.
 constexpr qsizetype kMaxNameBytes = 200;
-constexpr int kMaxSuffix = 9999;
+// "(1)" to "(9)" for the usual few copies; after that a random tag, so that finding a free
+// name never means probing thousands of taken ones and no name ever runs out.
+constexpr int kNumberedSuffixes = 9;
 
 QString realFolder(const QString& given) {
     if (given.isEmpty())
@@ -111,8 +117,15 @@ QString AttachmentWriter::write(const QString& proposedName, const QByteArray& d
     const QString safe = safeFileName(proposedName);
     const auto [base, ext] = splitExtension(safe);
     const QDir dir(m_folder);
-    for (int n = 0; n <= kMaxSuffix; ++n) {
-        const QString name = n == 0 ? safe : QStringLiteral("%1(%2)%3").arg(base).arg(n).arg(ext);
+    for (int attempt = 0;; ++attempt) {
+        QString name = safe;
+        if (attempt > 0 && attempt <= kNumberedSuffixes)
+            name = QStringLiteral("%1(%2)%3").arg(base).arg(attempt).arg(ext);
+        else if (attempt > kNumberedSuffixes)
+            name = QStringLiteral("%1(%2)%3")
+                       .arg(base)
+                       .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))
+                       .arg(ext);
         const QString path = dir.filePath(name);
         // The name has no separators left, but the result is checked all the same.
         if (QFileInfo(path).absolutePath() != dir.absolutePath()) {
@@ -124,15 +137,17 @@ QString AttachmentWriter::write(const QString& proposedName, const QByteArray& d
         QFile file(path);
         // NewOnly: even a file that appeared a moment ago is never overwritten.
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            const int error = errno;
             if (QFileInfo::exists(path))
                 continue;
             m_error = QStringLiteral("添付ファイルを書き込めません: %1 (%2)")
-                          .arg(path, file.errorString());
+                          .arg(path, systemErrorText(error));
             return {};
         }
+        errno = 0;
         if (file.write(data) != data.size() || !file.flush()) {
             m_error = QStringLiteral("添付ファイルを書き込めません: %1 (%2)")
-                          .arg(path, file.errorString());
+                          .arg(path, systemErrorText(errno));
             file.close();
             file.remove();
             return {};
@@ -140,8 +155,6 @@ QString AttachmentWriter::write(const QString& proposedName, const QByteArray& d
         file.close();
         return path;
     }
-    m_error = QStringLiteral("添付ファイルの名前が尽きました: %1").arg(safe);
-    return {};
 }
 
 } // namespace kiku

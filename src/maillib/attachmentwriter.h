@@ -16,8 +16,9 @@ public:
 
     // The folder as a real path, or empty when it does not exist.
     QString folder() const { return m_folder; }
-    // Writes the bytes under the sanitised name, adding "(1)", "(2)", ... before the
-    // extension when that name is taken. Returns the path written, or empty (errorText()).
+    // Writes the bytes under the sanitised name, adding "(1)" to "(9)" before the extension
+    // when that name is taken, and a random tag when those are taken too. Returns the path written,
+    // or empty (errorText()).
     QString write(const QString& proposedName, const QByteArray& data);
     QString errorText() const { return m_error; }
 

@@ -6,6 +6,9 @@
 #include <QStringDecoder>
 #include <vmime/vmime.hpp>
 
+#include <algorithm>
+#include <optional>
+
 namespace kiku {
 
 namespace mailtext {
@@ -318,7 +321,141 @@ struct Leaf {
     bool isFile() const { return disposition == "attachment" || !name.isEmpty() || type != "text"; }
 };
 
-Leaf describe(const vmime::bodyPart& part) {
+// The unfolded value of a header field in a raw header block, or null.
+QByteArray rawField(QByteArrayView header, QByteArrayView name) {
+    QByteArray value;
+    bool inField = false;
+    qsizetype pos = 0;
+    while (pos < header.size()) {
+        qsizetype end = header.indexOf('\n', pos);
+        if (end < 0)
+            end = header.size();
+        QByteArrayView line = header.sliced(pos, end - pos);
+        pos = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith(' ') || line.startsWith('\t')) {
+            if (inField)
+                value += line.toByteArray();
+            continue;
+        }
+        if (inField)
+            break;
+        if (line.size() > name.size() && line.at(name.size()) == ':' &&
+            qstrnicmp(line.data(), name.size(), name.data(), name.size()) == 0) {
+            inField = true;
+            value = line.sliced(name.size() + 1).toByteArray();
+        }
+    }
+    return inField ? value : QByteArray();
+}
+
+QByteArray percentDecoded(const QByteArray& text) {
+    return QByteArray::fromPercentEncoding(text);
+}
+
+// An RFC 2231 parameter split into numbered sections ("name*0", "name*1*", ...), joined in
+// the order of the numbers rather than the order they arrived in; null when the parameter
+// has no numbered sections.
+std::optional<QString> continuedParameter(const QByteArray& fieldValue, const QByteArray& name) {
+    struct Section {
+        int index;
+        bool encoded;
+        QByteArray value;
+    };
+    QList<Section> sections;
+    const QByteArray prefix = name.toLower() + '*';
+    qsizetype pos = fieldValue.indexOf(';');
+    while (pos >= 0 && pos < fieldValue.size()) {
+        // One "key=value" up to the next ';' outside quotes.
+        qsizetype at = pos + 1;
+        bool quoted = false;
+        QByteArray key, value;
+        bool inValue = false;
+        for (; at < fieldValue.size(); ++at) {
+            const char c = fieldValue.at(at);
+            if (quoted) {
+                if (c == '\\' && at + 1 < fieldValue.size())
+                    value += fieldValue.at(++at);
+                else if (c == '"')
+                    quoted = false;
+                else
+                    value += c;
+                continue;
+            }
+            if (c == ';')
+                break;
+            if (!inValue && c == '=') {
+                inValue = true;
+            } else if (inValue && c == '"') {
+                quoted = true;
+            } else if (inValue) {
+                if (c != ' ' && c != '\t')
+                    value += c;
+            } else {
+                key += c;
+            }
+        }
+        pos = at < fieldValue.size() ? at : -1;
+        key = key.trimmed().toLower();
+        if (!key.startsWith(prefix))
+            continue;
+        QByteArray number = key.mid(prefix.size());
+        const bool encoded = number.endsWith('*');
+        if (encoded)
+            number.chop(1);
+        bool ok = false;
+        const int index = number.toInt(&ok);
+        if (ok && index >= 0 && index < 10000 && !number.startsWith('+'))
+            sections.append({index, encoded, value});
+    }
+    if (sections.isEmpty())
+        return std::nullopt;
+    std::stable_sort(sections.begin(), sections.end(),
+                     [](const Section& a, const Section& b) { return a.index < b.index; });
+    QByteArray charset;
+    QByteArray bytes;
+    for (qsizetype i = 0; i < sections.size(); ++i) {
+        const Section& section = sections.at(i);
+        if (!section.encoded) {
+            bytes += section.value;
+            continue;
+        }
+        QByteArray value = section.value;
+        if (i == 0) { // charset'language'value
+            const qsizetype first = value.indexOf('\'');
+            const qsizetype second = first >= 0 ? value.indexOf('\'', first + 1) : -1;
+            if (second > first) {
+                charset = value.left(first);
+                value = value.mid(second + 1);
+            }
+        }
+        bytes += percentDecoded(value);
+    }
+    return mailtext::decode(bytes, charset);
+}
+
+// A file name as the part's own header spells it, when its sections need putting in order.
+std::optional<QString> orderedName(const vmime::bodyPart& part, const QByteArray& raw) {
+    const auto header = part.getHeader();
+    const size_t offset = header->getParsedOffset();
+    const size_t length = header->getParsedLength();
+    if (length == 0 || offset + length > size_t(raw.size()))
+        return std::nullopt;
+    const QByteArrayView block(raw.constData() + offset, qsizetype(length));
+    for (const auto& [field, name] :
+         {QPair<const char*, const char*>{"Content-Disposition", "filename"},
+          QPair<const char*, const char*>{"Content-Type", "name"}}) {
+        const QByteArray value = rawField(block, field);
+        if (value.isNull())
+            continue;
+        if (auto joined = continuedParameter(value, name))
+            return joined;
+    }
+    return std::nullopt;
+}
+
+Leaf describe(const vmime::bodyPart& part, const QByteArray& raw) {
     Leaf leaf;
     const vmime::header& header = *part.getHeader();
     if (header.hasField(vmime::fields::CONTENT_TYPE)) {
@@ -335,20 +472,26 @@ Leaf describe(const vmime::bodyPart& part) {
             header.findField<vmime::parameterizedHeaderField>(vmime::fields::CONTENT_DISPOSITION);
         leaf.disposition = toBytes(cd->getValue<vmime::contentDisposition>()->getName()).toLower();
     }
+    // vmime joins RFC 2231 sections in the order they arrived; a sender may list them in any.
+    if (const auto ordered = orderedName(part, raw)) {
+        leaf.name = *ordered;
+        return leaf;
+    }
     leaf.name = parameterOf(header, vmime::fields::CONTENT_DISPOSITION, "filename");
     if (leaf.name.isEmpty())
         leaf.name = parameterOf(header, vmime::fields::CONTENT_TYPE, "name");
     return leaf;
 }
 
-void collectLeaves(const std::shared_ptr<const vmime::bodyPart>& part, QList<Leaf>& leaves) {
+void collectLeaves(const std::shared_ptr<const vmime::bodyPart>& part, const QByteArray& raw,
+                   QList<Leaf>& leaves) {
     const auto body = part->getBody();
     if (body->getPartCount() > 0) {
         for (size_t i = 0; i < body->getPartCount(); ++i)
-            collectLeaves(body->getPartAt(i), leaves);
+            collectLeaves(body->getPartAt(i), raw, leaves);
         return;
     }
-    Leaf leaf = describe(*part);
+    Leaf leaf = describe(*part, raw);
     if (leaf.type == "multipart")
         return; // an empty container
     leaf.part = part;
@@ -391,8 +534,154 @@ QString defaultName(const Leaf& leaf) {
 
 } // namespace
 
-MimeMessage::MimeMessage(const QByteArray& raw) : m_raw(raw) {
+namespace {
+
+// The media type and boundary of one part, from its Content-Type value.
+struct PartType {
+    QByteArray media; // lower case, "" when absent
+    QByteArray boundary;
+};
+
+PartType readPartType(const QByteArray& contentType) {
+    PartType t;
+    const qsizetype semicolon = contentType.indexOf(';');
+    t.media = contentType.left(semicolon < 0 ? contentType.size() : semicolon).trimmed().toLower();
+    if (!t.media.startsWith("multipart/") || semicolon < 0)
+        return t;
+    const QByteArray params = contentType.mid(semicolon);
+    const qsizetype at = params.toLower().indexOf("boundary=");
+    if (at < 0)
+        return t;
+    QByteArray value = params.mid(at + 9);
+    if (value.startsWith('"')) {
+        const qsizetype close = value.indexOf('"', 1);
+        value = value.mid(1, close < 0 ? -1 : close - 1);
+    } else {
+        qsizetype end = 0;
+        while (end < value.size() && value.at(end) != ';' && value.at(end) != ' ' &&
+               value.at(end) != '\t')
+            ++end;
+        value.truncate(end);
+    }
+    t.boundary = value;
+    return t;
+}
+
+bool isHeaderName(QByteArrayView line, const char* name) {
+    const qsizetype n = qsizetype(qstrlen(name));
+    return line.size() > n && line.at(n) == ':' && qstrnicmp(line.data(), n, name, n) == 0;
+}
+
+} // namespace
+
+MimeShape measureMime(const QByteArray& raw, const MimeLimits& limits) {
+    MimeShape shape;
+    // One entry per open container: the boundary of a multipart, or empty for the header of
+    // an enclosed message/rfc822. Its size is the depth of the part being read.
+    QList<QByteArray> open;
+    bool inHeader = true;
+    bool inContentType = false;
+    QByteArray contentType;
+    qsizetype headerBytes = 0;
+    auto fail = [&](const QString& why) {
+        shape.exceeded = why;
+        return shape;
+    };
+
+    const qsizetype n = raw.size();
+    qsizetype pos = 0;
+    while (pos < n) {
+        qsizetype end = raw.indexOf('\n', pos);
+        if (end < 0)
+            end = n;
+        QByteArrayView line(raw.constData() + pos, end - pos);
+        pos = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+
+        // A boundary line of any open multipart closes whatever is nested inside it. The
+        // stack is at most maxDepth deep, so this stays linear in the message size.
+        if (line.startsWith("--")) {
+            const QByteArrayView rest = line.sliced(2);
+            qsizetype match = -1;
+            for (qsizetype k = open.size() - 1; k >= 0; --k) {
+                const QByteArray& b = open.at(k);
+                if (!b.isEmpty() && rest.startsWith(b)) {
+                    const QByteArrayView tail = rest.sliced(b.size());
+                    if (tail.startsWith("--") || tail.trimmed().isEmpty()) {
+                        match = k;
+                        break;
+                    }
+                }
+            }
+            if (match >= 0) {
+                const bool closing = rest.sliced(open.at(match).size()).startsWith("--");
+                open.resize(match + 1);
+                if (closing) {
+                    open.removeLast();
+                    inHeader = false;
+                } else {
+                    if (++shape.parts > limits.maxParts)
+                        return fail(
+                            QStringLiteral("パートが %1 個を超えています").arg(limits.maxParts));
+                    inHeader = true;
+                    inContentType = false;
+                    contentType.clear();
+                    headerBytes = 0;
+                }
+                continue;
+            }
+        }
+        if (!inHeader)
+            continue;
+
+        if (!line.isEmpty()) {
+            headerBytes += line.size() + 2;
+            shape.largestHeader = qMax(shape.largestHeader, headerBytes);
+            if (headerBytes > limits.maxHeaderBytes)
+                return fail(QStringLiteral("ヘッダーが %1 バイトを超えています")
+                                .arg(limits.maxHeaderBytes));
+            if (line.startsWith(' ') || line.startsWith('\t')) {
+                if (inContentType)
+                    contentType += line.toByteArray();
+            } else {
+                inContentType = isHeaderName(line, "content-type");
+                if (inContentType)
+                    contentType = line.sliced(13).toByteArray();
+            }
+            continue;
+        }
+
+        // The end of a header: the part is a container or a leaf.
+        inHeader = false;
+        const PartType type = readPartType(contentType);
+        if (type.media.startsWith("multipart/") && !type.boundary.isEmpty()) {
+            open.append(type.boundary);
+        } else if (type.media == "message/rfc822") {
+            open.append(QByteArray());
+            inHeader = true; // the enclosed message's own header follows
+            headerBytes = 0;
+        }
+        inContentType = false;
+        contentType.clear();
+        shape.depth = qMax(shape.depth, int(open.size()));
+        if (shape.depth > limits.maxDepth)
+            return fail(QStringLiteral("入れ子が %1 段を超えています").arg(limits.maxDepth));
+    }
+    return shape;
+}
+
+MimeMessage::MimeMessage(const QByteArray& raw, const MimeLimits& limits)
+    : m_raw(raw), m_shape(measureMime(raw, limits)) {
     readHeader();
+}
+
+QString MimeMessage::limitNote() const {
+    if (withinLimits())
+        return {};
+    return QStringLiteral("♪♪♪　このメールは構造を展開できないため（%1）、添付ファイルを展開せずに"
+                          "原文のまま保存しました。♪♪♪")
+        .arg(m_shape.exceeded);
 }
 
 MimeMessage::~MimeMessage() = default;
@@ -465,9 +754,26 @@ vmime::message& MimeMessage::parsed() const {
     return *m_parsed;
 }
 
+// vmime throws on some malformed input (std::length_error from a broken encoded word, its
+// own exceptions elsewhere); such a message is kept as its text, like one beyond a limit.
+void MimeMessage::markUnreadable() const {
+    m_shape.exceeded = QStringLiteral("MIMEの形式を読み取れません");
+}
+
 QString MimeMessage::text() const {
+    if (withinLimits()) {
+        try {
+            return partText();
+        } catch (const std::exception&) {
+            markUnreadable();
+        }
+    }
+    return limitNote() + QStringLiteral("\r\n") + crlf(rawBodyText());
+}
+
+QString MimeMessage::partText() const {
     if (!isMultipart()) {
-        Leaf leaf = describe(parsed());
+        Leaf leaf = describe(parsed(), m_raw);
         leaf.self = &parsed();
         if (leaf.type != "text")
             return {};
@@ -476,7 +782,7 @@ QString MimeMessage::text() const {
     // vmime hands out shared pointers to parts; the message itself is owned here.
     const std::shared_ptr<const vmime::bodyPart> root(&parsed(), [](const vmime::bodyPart*) {});
     QList<Leaf> leaves;
-    collectLeaves(root, leaves);
+    collectLeaves(root, m_raw, leaves);
     for (const char* wanted : {"plain", "html"})
         for (const Leaf& leaf : leaves)
             if (leaf.isTextBody() && leaf.subtype == wanted)
@@ -485,9 +791,20 @@ QString MimeMessage::text() const {
 }
 
 QList<MailAttachment> MimeMessage::attachments() const {
+    if (!withinLimits())
+        return {};
+    try {
+        return files();
+    } catch (const std::exception&) {
+        markUnreadable();
+        return {};
+    }
+}
+
+QList<MailAttachment> MimeMessage::files() const {
     QList<MailAttachment> files;
     if (!isMultipart()) {
-        Leaf leaf = describe(parsed());
+        Leaf leaf = describe(parsed(), m_raw);
         leaf.self = &parsed();
         if (leaf.type != "text" || leaf.disposition == "attachment")
             files.append({leaf.name.isEmpty() ? defaultName(leaf) : leaf.name, contents(parsed())});
@@ -495,7 +812,7 @@ QList<MailAttachment> MimeMessage::attachments() const {
     }
     const std::shared_ptr<const vmime::bodyPart> root(&parsed(), [](const vmime::bodyPart*) {});
     QList<Leaf> leaves;
-    collectLeaves(root, leaves);
+    collectLeaves(root, m_raw, leaves);
     for (const Leaf& leaf : leaves)
         if (!leaf.isTextBody() && leaf.isFile())
             files.append(

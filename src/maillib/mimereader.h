@@ -30,6 +30,26 @@ QString htmlToText(const QString& html);
 
 } // namespace mailtext
 
+// How far a received message's MIME structure may go before it is no longer taken apart.
+// vmime parses nested parts recursively, so the structure is measured first, in one linear
+// pass that never recurses, and a message beyond a limit is kept as plain text.
+struct MimeLimits {
+    int maxDepth = 32;                      // nested multiparts and message/rfc822 parts
+    int maxParts = 20000;                   // body parts in the whole message
+    qsizetype maxHeaderBytes = 1024 * 1024; // one part's header block
+};
+
+// What the linear pass found. `exceeded` empty when the message is within the limits.
+struct MimeShape {
+    int depth = 0;
+    int parts = 1;
+    qsizetype largestHeader = 0;
+    QString exceeded; // the limit passed, in words, for the note stored with the message
+};
+
+// Measures the structure of `raw` without recursion, stopping at the first limit passed.
+MimeShape measureMime(const QByteArray& raw, const MimeLimits& limits = MimeLimits());
+
 struct MailAttachment {
     QString fileName; // decoded, as the sender named it (may be empty or hostile)
     QByteArray data;  // transfer-decoded bytes
@@ -40,7 +60,7 @@ struct MailAttachment {
 // encodings and RFC 2231 parameters through vmime, parsed only when first needed.
 class MimeMessage {
 public:
-    explicit MimeMessage(const QByteArray& raw);
+    explicit MimeMessage(const QByteArray& raw, const MimeLimits& limits = MimeLimits());
     ~MimeMessage();
 
     const QByteArray& raw() const { return m_raw; }
@@ -58,6 +78,10 @@ public:
     QByteArray mediaType() const;
     bool isMultipart() const { return mediaType().startsWith("multipart/"); }
     bool isPartial() const { return mediaType() == "message/partial"; }
+    // False when the structure passes a limit, or turned out unreadable: text() is then the
+    // body as sent, led by limitNote(), and attachments() is empty.
+    bool withinLimits() const { return m_shape.exceeded.isEmpty(); }
+    QString limitNote() const;
 
     // The body as it stands, undecoded (only unlabelled bytes made into text).
     QString rawBodyText() const;
@@ -72,11 +96,15 @@ public:
 private:
     void readHeader();
     vmime::message& parsed() const;
+    QString partText() const;
+    QList<MailAttachment> files() const;
+    void markUnreadable() const;
 
     QByteArray m_raw;
     qsizetype m_bodyStart = 0;
     QList<QPair<QByteArray, QByteArray>> m_fields; // name, unfolded value
     QString m_headerText;
+    mutable MimeShape m_shape;
     mutable std::unique_ptr<vmime::message> m_parsed;
 };
 

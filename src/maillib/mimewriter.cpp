@@ -1,6 +1,7 @@
 #include "maillib/mimewriter.h"
 
 #include "base/codec.h"
+#include "base/syserror.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 #include <atomic>
+#include <cerrno>
 
 namespace kiku {
 
@@ -371,12 +373,58 @@ std::optional<MailAddress> parseMailAddress(const QString& text) {
 
 QStringList splitAttachmentList(const QString& text) {
     QStringList items;
-    for (const QString& item : text.split(QLatin1Char(','))) {
-        const QString path = item.trimmed();
+    const QChar quote = QLatin1Char('"');
+    qsizetype pos = 0;
+    while (pos <= text.size()) {
+        // Skip the white space before an item, to see whether it opens with a quote.
+        qsizetype start = pos;
+        while (start < text.size() && text.at(start).isSpace())
+            ++start;
+        QString path;
+        qsizetype end;
+        if (start < text.size() && text.at(start) == quote) {
+            // A quoted item runs to its closing quote; "" inside stands for one quote.
+            qsizetype i = start + 1;
+            for (; i < text.size(); ++i) {
+                if (text.at(i) != quote) {
+                    path += text.at(i);
+                } else if (i + 1 < text.size() && text.at(i + 1) == quote) {
+                    path += quote;
+                    ++i;
+                } else {
+                    break;
+                }
+            }
+            end = text.indexOf(QLatin1Char(','), qMin(i + 1, text.size()));
+            if (end < 0)
+                end = text.size();
+        } else {
+            end = text.indexOf(QLatin1Char(','), pos);
+            if (end < 0)
+                end = text.size();
+            path = text.mid(pos, end - pos).trimmed();
+        }
         if (!path.isEmpty())
             items += path;
+        pos = end + 1;
     }
     return items;
+}
+
+QString joinAttachmentList(const QStringList& paths) {
+    QStringList items;
+    for (const QString& path : paths) {
+        const bool plain = !path.contains(QLatin1Char(',')) && !path.startsWith(QLatin1Char('"')) &&
+                           path.trimmed() == path;
+        if (plain) {
+            items += path;
+        } else {
+            QString quoted = path;
+            quoted.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+            items += QLatin1Char('"') + quoted + QLatin1Char('"');
+        }
+    }
+    return items.join(QLatin1Char(','));
 }
 
 QByteArray contentTypeFor(const QString& fileName) {
@@ -561,19 +609,23 @@ std::optional<MimeWriter::Part> MimeWriter::attachmentPart(const QString& path) 
         return std::nullopt;
     }
     if (!info.isFile()) {
-        m_error = QStringLiteral("添付ファイルではありません（フォルダです）: %1").arg(path);
+        // A pipe or a device would block the send or never end: only plain files go.
+        const QString kind = fileKindText(path);
+        m_error = QStringLiteral("添付ファイルではありません（%1です）: %2")
+                      .arg(kind.isEmpty() ? QStringLiteral("特殊なファイル") : kind, path);
         return std::nullopt;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        m_error =
-            QStringLiteral("添付ファイルを読み込めません: %1（%2）").arg(path, file.errorString());
+        m_error = QStringLiteral("添付ファイルを読み込めません: %1（%2）")
+                      .arg(path, systemErrorText(errno));
         return std::nullopt;
     }
+    errno = 0;
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        m_error =
-            QStringLiteral("添付ファイルを読み込めません: %1（%2）").arg(path, file.errorString());
+        m_error = QStringLiteral("添付ファイルを読み込めません: %1（%2）")
+                      .arg(path, systemErrorText(errno));
         return std::nullopt;
     }
 

@@ -26,8 +26,13 @@ QStringList splitAddressList(const QString& text);
 // spaces, control or non-ASCII characters, angle brackets, quotes).
 std::optional<MailAddress> parseMailAddress(const QString& text);
 
-// The comma-separated attachment list: items trimmed, empty items ignored.
+// The comma-separated attachment list: items trimmed, empty items ignored. An item in
+// double quotes is taken as it stands, commas and spaces included, with "" for a quote
+// inside it, so that a path holding a comma can be attached.
 QStringList splitAttachmentList(const QString& text);
+// The list splitAttachmentList reads back: plain paths as they are, a path holding a comma
+// or a leading quote or white space quoted.
+QString joinAttachmentList(const QStringList& paths);
 
 // The content type guessed from the file name's extension; application/octet-stream
 // when it is not one we know.

@@ -1,12 +1,12 @@
 #include "maillib/nmail.h"
 
-#include "base/codec.h"
 #include "maillib/attachmentwriter.h"
 #include "maillib/mimereader.h"
 #include "maillib/pop3client.h"
 
 #include <QHash>
 #include <QSet>
+#include <QStringList>
 #include <limits>
 #include <map>
 
@@ -24,21 +24,27 @@ struct Pop3Session {
     int cachedNumber = 0;
     QByteArray cachedMessage;
     QSet<int> fetched; // numbers whose whole text arrived in this session
+    int waiting = 0;   // what STAT announced
 };
+
+// One LIST per session, even when it fails.
+void readSizes(Pop3Session& s, QString& error) {
+    if (s.sizesRead)
+        return;
+    s.sizesRead = true;
+    if (!s.client.list(s.sizes, s.waiting))
+        error = s.client.errorText();
+}
+
+// What the two in-boxes can hold between them (32767 records each): a server announcing
+// more is broken or hostile, and its count would keep the receive loop going for days.
+constexpr int kMaxWaitingMessages = 2 * 32767;
+
+// What status and fetch give when the session is gone: no later message can arrive either.
+constexpr int kSessionLost = -2;
 
 QString cut(const QString& text, int capacity) {
     return capacity > 0 ? text.left(capacity - 1) : QString();
-}
-
-// Letters that survive the caller's round trip through Unicode, a CP932 work file and line
-// reading: everything but white space.
-QString comparable(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : text)
-        if (!c.isSpace())
-            out += c;
-    return out;
 }
 
 } // namespace
@@ -50,6 +56,7 @@ struct NMail::ReceiveState {
     QByteArray lastMessage;
     QString lastHeader; // the header buffer as handed out
     int lastBodyCapacity = 0;
+    int lastSessionKept = 0; // deletions the server did not carry out in the last session
 
     Pop3Session* session(int handle) {
         const auto it = sessions.find(handle);
@@ -126,6 +133,15 @@ int NMail::NMailPop3Authenticate(int handle, const QString& userId, const QStrin
         setLastError(s->client.errorText());
         return -1;
     }
+    if (count > kMaxWaitingMessages) {
+        setLastError(QStringLiteral("POP3サーバーが %1 通のメールがあると答えました。受信箱に"
+                                    "保存できるのは %2 通までのため、受信しません。サーバーの"
+                                    "状態を確かめてください。")
+                         .arg(count)
+                         .arg(kMaxWaitingMessages));
+        return -1;
+    }
+    s->waiting = count;
     return count;
 }
 
@@ -133,8 +149,15 @@ int NMail::NMailPop3Authenticate(int handle, const QString& userId, const QStrin
 static bool fetchMessage(Pop3Session& s, int number, QString& error) {
     if (s.cachedNumber == number && number > 0)
         return true;
+    // The announced size bounds the reply, so LIST comes first.
+    QString listError;
+    readSizes(s, listError);
+    if (!s.client.isConnected()) {
+        error = listError;
+        return false;
+    }
     QByteArray message;
-    if (!s.client.retrieve(number, message)) {
+    if (!s.client.retrieve(number, message, s.sizes.value(number, -1))) {
         error = s.client.errorText();
         return false;
     }
@@ -158,7 +181,7 @@ int NMail::NMailPop3GetMailStatus(int handle, int number, QString& subject, QStr
     QString error;
     if (!fetchMessage(*s, number, error)) {
         setLastError(error);
-        return -1;
+        return s->client.isConnected() ? -1 : kSessionLost;
     }
     const MimeMessage message(s->cachedMessage);
     subject = cut(message.subject(), m_headerBufferSize);
@@ -174,11 +197,10 @@ int NMail::NMailPop3GetMailSize(int handle, int number) {
         setLastError(QStringLiteral("POP3サーバーに接続していません"));
         return -1;
     }
-    if (!s->sizesRead) {
-        s->sizesRead = true; // one LIST per session, even when it fails
-        if (!s->client.list(s->sizes))
-            setLastError(s->client.errorText());
-    }
+    QString error;
+    readSizes(*s, error);
+    if (!error.isEmpty())
+        setLastError(error);
     const qint64 size = s->sizes.value(number, -1);
     return size > std::numeric_limits<int>::max() - 1 ? -1 : int(size);
 }
@@ -210,12 +232,10 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
     // The text the caller passes went through Unicode and a CP932 work file, which may have
     // cost bytes: when it is the message fetched last, read the bytes that arrived.
     ReceiveState& r = *m_receive;
-    const QString passed = comparable(messageText);
-    const QString lastHeader = comparable(r.lastHeader);
-    const bool isLast =
-        !r.lastMessage.isEmpty() && !lastHeader.isEmpty() &&
-        (passed.startsWith(lastHeader) ||
-         passed.startsWith(comparable(codec::fromCp932(codec::toCp932(r.lastHeader)))));
+    // The pass follows the fetch of the same message, so the bytes that arrived are used
+    // whenever there are some: the text handed in may have been cut short on the way (a NUL
+    // in a header field ends the header buffer) and would lose the attachments.
+    const bool isLast = !r.lastMessage.isEmpty();
     const MimeMessage message(isLast ? r.lastMessage : messageText.toUtf8());
     const int capacity = isLast ? r.lastBodyCapacity : 0;
 
@@ -232,20 +252,33 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
                                     "全ての部分が揃っていないため組み立てられません"));
         return -6;
     }
+    // Attachments first: a structure that turns out unreadable then shows in the text.
+    const QList<MailAttachment> files = message.attachments();
     const QString text = message.text();
     body = capacity > 0 ? cut(text, capacity) : text;
 
-    const QList<MailAttachment> files = message.attachments();
     if (files.isEmpty())
         return 0;
+    // Every file is tried, so one that cannot be written costs only itself; the message then
+    // stays on the server, and the text names each one that failed.
     AttachmentWriter writer(destinationFolder);
+    QStringList failures;
     for (const MailAttachment& file : files) {
-        if (writer.write(file.fileName, file.data).isEmpty()) {
-            setLastError(writer.errorText());
-            return -5;
-        }
+        if (writer.write(file.fileName, file.data).isEmpty())
+            failures << writer.errorText();
     }
-    return 1;
+    if (failures.isEmpty())
+        return 1;
+    const qsizetype failed = failures.size();
+    if (failed > 3) {
+        failures.resize(3);
+        failures << QStringLiteral("ほか %1 個").arg(failed - 3);
+    }
+    setLastError(QStringLiteral("%1 個の添付ファイルのうち %2 個を保存できませんでした:\n%3")
+                     .arg(files.size())
+                     .arg(failed)
+                     .arg(failures.join(QLatin1Char('\n'))));
+    return -5;
 }
 
 int NMail::NMailAttachmentFileClose(int) {
@@ -278,6 +311,10 @@ int NMail::NMailPop3DeleteMail(int handle, int number) {
     return 0;
 }
 
+int NMail::keptOnServer() const {
+    return m_receive->lastSessionKept;
+}
+
 int NMail::NMailPop3Close(int handle) {
     const auto it = m_receive->sessions.find(handle);
     if (it == m_receive->sessions.end()) {
@@ -285,6 +322,7 @@ int NMail::NMailPop3Close(int handle) {
         return -1;
     }
     const bool ok = it->second->client.quit();
+    m_receive->lastSessionKept = it->second->client.deletionsUndone();
     if (!ok)
         setLastError(it->second->client.errorText());
     m_receive->sessions.erase(it);

@@ -35,6 +35,8 @@ public:
     // `apop` the login really uses APOP and fails when the server offers no timestamp.
     int NMailPop3Authenticate(int handle, const QString& userId, const QString& password,
                               bool apop);
+    // Status and fetch give -1 when this message could not be had, -2 when the session is
+    // gone (no later message can be had either).
     int NMailPop3GetMailStatus(int handle, int number, QString& subject, QString& date,
                                QString& from, QString& header, int flag = 0);
     // The server's octet count of the message; negative when unknown.
@@ -43,8 +45,9 @@ public:
                          QString& header, QString& body, int bodyCapacity, int flag = 0,
                          int flag2 = 0);
     // 1 when attachments were written into `destinationFolder`; -5 when a file could not be
-    // written; -6 for an incomplete message/partial set; any other value: nothing to extract.
-    // The body buffer is left holding the decoded text part.
+    // written (every file is tried; the text of the last failure names those that failed); -6 for
+    // an incomplete message/partial set; any other value: nothing to extract. The body buffer is
+    // left holding the decoded text part.
     int NMailAttachmentFileFirst(int handle, QString& subject, QString& date, QString& from,
                                  QString& header, QString& body, const QString& destinationFolder,
                                  const QString& workFile, const QString& messageText, int flag = 0);
@@ -52,6 +55,9 @@ public:
     // Marks the message for deletion; it goes when the session ends with NMailPop3Close.
     int NMailPop3DeleteMail(int handle, int number);
     int NMailPop3Close(int handle);
+    // How many messages marked for deletion in the session closed last are still on the
+    // server: refused DELEs, or all of them when the session ended without an accepted QUIT.
+    int keptOnServer() const;
 
     // Sends one message; negative on failure. `to` may hold several addresses separated by
     // commas; `attachments` is a comma-separated list of file paths.

@@ -23,7 +23,16 @@ QString serverText(const QByteArray& reply) {
 
 } // namespace
 
-Pop3Client::Pop3Client(int timeoutMs) : m_connection(Protocol::Pop3, timeoutMs) {}
+Pop3Client::Pop3Client(int timeoutMs, const Pop3Limits& limits)
+    : m_connection(Protocol::Pop3, timeoutMs), m_limits(limits),
+      m_timeoutMs(m_connection.timeout()) {}
+
+// The time a whole reply of about `expectedBytes` may take: the timeout, plus the time the
+// bytes need at the slowest rate still taken for a working line.
+QDeadlineTimer Pop3Client::replyDeadline(qint64 expectedBytes) const {
+    const qint64 rate = qMax<qint64>(m_limits.minimumBytesPerSecond, 1);
+    return QDeadlineTimer(m_timeoutMs + qMax<qint64>(expectedBytes, 0) * 1000 / rate);
+}
 
 bool Pop3Client::fail(const QString& text) {
     m_error = text;
@@ -48,7 +57,7 @@ bool Pop3Client::connectTo(const ServerAddress& address) {
     if (!m_connection.connectTo(address))
         return fail(m_connection.errorText());
     QByteArray greeting;
-    if (!m_connection.readLine(greeting))
+    if (!readStatusLine(greeting))
         return fail(m_connection.errorText());
     if (!isOk(greeting)) {
         m_connection.close();
@@ -90,10 +99,10 @@ bool Pop3Client::readCapabilities() {
     m_pipelining = false;
     m_stls = false;
     QByteArray reply;
-    if (!m_connection.writeLine("CAPA") || !m_connection.readLine(reply) || !isOk(reply))
+    if (!m_connection.writeLine("CAPA") || !readStatusLine(reply) || !isOk(reply))
         return false;
     QByteArray body;
-    if (!readMultiline(body))
+    if (!readMultiline(body, qMin<qint64>(m_limits.listingBytes, 64 * 1024), 0))
         return false;
     for (const QByteArray& line : body.split('\n')) {
         const QByteArray word = line.trimmed().toUpper();
@@ -152,14 +161,15 @@ bool Pop3Client::stat(int& count, qint64& octets) {
     return true;
 }
 
-bool Pop3Client::list(QHash<int, qint64>& sizes) {
+bool Pop3Client::list(QHash<int, qint64>& sizes, int expected) {
     QByteArray reply;
     if (!command("LIST", &reply))
         return false;
     if (!isOk(reply))
         return serverRefused(QStringLiteral("メールのサイズを取得できません"), reply);
     QByteArray body;
-    if (!readMultiline(body))
+    // "n size" lines: a couple of dozen bytes a message.
+    if (!readMultiline(body, m_limits.listingBytes, qint64(qMax(expected, 0)) * 24))
         return false;
     sizes.clear();
     for (const QByteArray& line : body.split('\n')) {
@@ -176,13 +186,24 @@ bool Pop3Client::list(QHash<int, qint64>& sizes) {
     return true;
 }
 
-bool Pop3Client::retrieve(int number, QByteArray& message) {
+bool Pop3Client::retrieve(int number, QByteArray& message, qint64 announced) {
     QByteArray reply;
     if (!command("RETR " + QByteArray::number(number), &reply))
         return false;
     if (!isOk(reply))
         return serverRefused(QStringLiteral("メール %1 を受信できません").arg(number), reply);
-    return readMultiline(message);
+    // Line ends and byte-stuffing make a message a little larger on the wire than LIST says;
+    // half as much again is more than any honest server needs.
+    qint64 maxBytes = m_limits.messageBytes;
+    if (announced >= 0)
+        maxBytes = qMin(maxBytes, announced + announced / 2 + 64 * 1024);
+    // Without a size the deadline allows a megabyte; such a message is left on the server by
+    // the receive run anyway.
+    if (!readMultiline(message, maxBytes, announced >= 0 ? announced : 1024 * 1024)) {
+        message.clear();
+        return false;
+    }
+    return true;
 }
 
 bool Pop3Client::deleteMessage(int number) {
@@ -191,24 +212,33 @@ bool Pop3Client::deleteMessage(int number) {
         QByteArray reply;
         if (!command(line, &reply))
             return false;
-        if (!isOk(reply))
+        ++m_deletionsSent;
+        if (!isOk(reply)) {
+            ++m_deletionsRefused;
             return serverRefused(QStringLiteral("メール %1 を削除できません").arg(number), reply);
+        }
         return true;
     }
     if (!m_connection.writeLine(line))
         return transportFailed();
     ++m_pendingReplies;
+    ++m_deletionsSent;
     return true;
 }
 
 bool Pop3Client::quit() {
+    // Without an accepted QUIT the server undoes every deletion of the session.
+    m_deletionsUndone = m_deletionsSent;
     QByteArray reply;
-    const bool sent = command("QUIT", &reply);
+    const bool sent = m_connection.isConnected() && command("QUIT", &reply);
     m_connection.close();
     if (!sent)
-        return false;
+        return m_error.isEmpty() ? fail(QStringLiteral("POP3サーバーとの接続が切れています: %1")
+                                            .arg(m_address.display()))
+                                 : false;
     if (!isOk(reply))
         return serverRefused(QStringLiteral("POP3サーバーが終了を受け付けませんでした"), reply);
+    m_deletionsUndone = m_deletionsRefused;
     if (!m_pendingError.isEmpty())
         return fail(m_pendingError);
     return true;
@@ -218,14 +248,24 @@ void Pop3Client::abort() {
     m_connection.close();
 }
 
+// A status line is short (512 bytes by the standard); one far longer is not an answer.
+constexpr qint64 kMaxStatusLineBytes = 64 * 1024;
+
+bool Pop3Client::readStatusLine(QByteArray& reply) {
+    qint64 budget = kMaxStatusLineBytes;
+    return m_connection.readLine(reply, replyDeadline(0), budget);
+}
+
 bool Pop3Client::collectPendingReplies() {
     while (m_pendingReplies > 0) {
         QByteArray reply;
-        if (!m_connection.readLine(reply))
+        if (!readStatusLine(reply))
             return transportFailed();
         --m_pendingReplies;
-        if (!isOk(reply))
+        if (!isOk(reply)) {
+            ++m_deletionsRefused;
             m_pendingError = QStringLiteral("メールを削除できません: %1").arg(serverText(reply));
+        }
     }
     return true;
 }
@@ -233,7 +273,7 @@ bool Pop3Client::collectPendingReplies() {
 bool Pop3Client::readReply(QByteArray& reply) {
     if (!collectPendingReplies())
         return false;
-    if (!m_connection.readLine(reply))
+    if (!readStatusLine(reply))
         return transportFailed();
     return true;
 }
@@ -245,11 +285,13 @@ bool Pop3Client::command(const QByteArray& line, QByteArray* reply) {
     return readReply(reply ? *reply : ignored);
 }
 
-bool Pop3Client::readMultiline(QByteArray& body) {
+bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expectedBytes) {
     body.clear();
+    const QDeadlineTimer deadline = replyDeadline(expectedBytes);
+    qint64 budget = maxBytes + 3; // the closing "." line
     QByteArray line;
     for (;;) {
-        if (!m_connection.readLine(line))
+        if (!m_connection.readLine(line, deadline, budget))
             return transportFailed();
         if (line.size() == 1 && line.at(0) == '.')
             return true;

@@ -8,22 +8,32 @@
 
 namespace kiku {
 
+// Bounds on what one reply may cost, so that a server that never finishes a reply, or
+// finishes it one line every few seconds, ends in a failure rather than exhausting
+// memory or holding the program.
+struct Pop3Limits {
+    qint64 listingBytes = 16 * 1024 * 1024;   // CAPA, LIST
+    qint64 messageBytes = 512 * 1024 * 1024;  // RETR, whatever size was announced
+    qint64 minimumBytesPerSecond = 16 * 1024; // a whole reply's deadline grows with its size
+};
+
 // One POP3 session: greeting, CAPA, STLS, USER/PASS or APOP, STAT, LIST, RETR, DELE, QUIT.
 // Blocking and bounded by the timeout, like the transport under it. Every failing call leaves
 // a human-readable reason, with the server's own -ERR text where there is one, in errorText().
 class Pop3Client {
 public:
-    explicit Pop3Client(int timeoutMs);
+    explicit Pop3Client(int timeoutMs, const Pop3Limits& limits = Pop3Limits());
 
     // Connects and reads the greeting; for pop3+starttls also upgrades with STLS.
     bool connectTo(const ServerAddress& address);
     // USER/PASS, or APOP when `apop` (never falling back to a plaintext password).
     bool login(const QString& user, const QString& password, bool apop);
     bool stat(int& count, qint64& octets);
-    // Octet counts of every message, from one LIST.
-    bool list(QHash<int, qint64>& sizes);
-    // The message exactly as stored: dot-unstuffed lines, each ended by CR LF.
-    bool retrieve(int number, QByteArray& message);
+    // Octet counts of every message, from one LIST; `expected` messages set its deadline.
+    bool list(QHash<int, qint64>& sizes, int expected = 0);
+    // The message exactly as stored: dot-unstuffed lines, each ended by CR LF. With the
+    // size LIST announced (`announced` >= 0) the reply may not grow far past it.
+    bool retrieve(int number, QByteArray& message, qint64 announced = -1);
     // Marks a message for deletion. With PIPELINING the reply is read later, before the
     // next reply or QUIT, so no round trip is spent waiting for it.
     bool deleteMessage(int number);
@@ -31,6 +41,10 @@ public:
     bool quit();
     // Drops the connection without QUIT: the server deletes nothing.
     void abort();
+    bool isConnected() const { return m_connection.isConnected(); }
+    // Messages marked for deletion in this session that the server did not delete: refused
+    // DELEs, and every marked one when the session ended without an accepted QUIT.
+    int deletionsUndone() const { return m_deletionsUndone; }
 
     bool pipelining() const { return m_pipelining; }
     bool isEncrypted() const { return m_connection.isEncrypted(); }
@@ -40,14 +54,21 @@ public:
 private:
     bool command(const QByteArray& line, QByteArray* reply = nullptr);
     bool readReply(QByteArray& reply);
+    bool readStatusLine(QByteArray& reply);
     bool collectPendingReplies();
-    bool readMultiline(QByteArray& body);
+    bool readMultiline(QByteArray& body, qint64 maxBytes, qint64 expectedBytes);
+    QDeadlineTimer replyDeadline(qint64 expectedBytes) const;
     bool readCapabilities();
     bool fail(const QString& text);
     bool transportFailed();
     bool serverRefused(const QString& what, const QByteArray& reply);
 
     LineConnection m_connection;
+    Pop3Limits m_limits;
+    int m_timeoutMs;
+    int m_deletionsSent = 0;
+    int m_deletionsRefused = 0;
+    int m_deletionsUndone = 0;
     ServerAddress m_address;
     QByteArray m_timestamp; // the <...> of the greeting, APOP's salt
     bool m_pipelining = false;

@@ -7,8 +7,10 @@ namespace kiku {
 
 namespace {
 
-// A server that keeps sending continuation lines is not answering.
+// A server that keeps sending continuation lines is not answering: a reply is held to this
+// many lines and bytes, and must be complete within the timeout.
 constexpr int kMaxReplyLines = 1000;
+constexpr qint64 kMaxReplyBytes = 256 * 1024;
 // The message goes out in pieces so a large attachment on a slow line gets a fresh
 // deadline for every piece instead of one deadline for the whole transfer.
 constexpr qsizetype kChunkSize = 64 * 1024;
@@ -74,7 +76,8 @@ bool SmtpClient::send(const ServerAddress& server, const QString& sender,
     if (!open(server))
         return false;
     const bool canLogIn = m_authMechanisms.contains("PLAIN") || m_authMechanisms.contains("LOGIN");
-    if (canLogIn && !m_userId.isEmpty() && !authenticate())
+    // The password never crosses a connection anyone on the path could read.
+    if (canLogIn && !m_userId.isEmpty() && m_connection.isEncrypted() && !authenticate())
         return false;
     const QByteArray data = dataBlock(message);
     if (!mailFrom(sender, data.size()))
@@ -97,6 +100,7 @@ bool SmtpClient::send(const ServerAddress& server, const QString& sender,
 }
 
 bool SmtpClient::open(const ServerAddress& server) {
+    m_address = server;
     if (!m_connection.connectTo(server))
         return fail(m_connection.errorText());
     SmtpReply greeting;
@@ -212,8 +216,15 @@ bool SmtpClient::mailFrom(const QString& sender, qsizetype size) {
             why = QStringLiteral("アカウントが設定されていません");
         else if (m_authMechanisms.isEmpty())
             why = QStringLiteral("サーバーが AUTH を提示していません");
-        else
+        else if (!m_authMechanisms.contains("PLAIN") && !m_authMechanisms.contains("LOGIN"))
             why = QStringLiteral("対応する認証方式がありません: AUTH %1").arg(offeredMechanisms());
+        if (!m_connection.isEncrypted() && !m_userId.isEmpty()) {
+            // Whatever the server offers, the password waits for an encrypted connection.
+            why +=
+                QStringLiteral("%1暗号化されていない接続ではパスワードを送りません。サーバー名を "
+                               "smtp+starttls://%2 または smtps://%2 にしてください")
+                    .arg(why.isEmpty() ? QString() : QStringLiteral("。"), m_address.host);
+        }
         refused(QStringLiteral("SMTPサーバーが認証を求めています（%1）").arg(why), reply);
         quit();
         return false;
@@ -267,10 +278,15 @@ bool SmtpClient::command(const QByteArray& line, SmtpReply& reply) {
 bool SmtpClient::readReply(SmtpReply& reply) {
     reply = SmtpReply();
     static const QRegularExpression shape(QStringLiteral("^[2-5][0-9][0-9]([ -]|$)"));
+    const QDeadlineTimer deadline(m_connection.timeout());
+    qint64 budget = kMaxReplyBytes;
     for (int n = 0; n < kMaxReplyLines; ++n) {
         QByteArray line;
-        if (!m_connection.readLine(line))
-            return fail(m_connection.errorText());
+        if (!m_connection.readLine(line, deadline, budget)) {
+            fail(m_connection.errorText());
+            m_connection.close();
+            return false;
+        }
         if (!shape.match(QString::fromLatin1(line.left(4))).hasMatch()) {
             reply.lines << line;
             fail(QStringLiteral("SMTPサーバーの応答が読めません: %1").arg(reply.text()));

@@ -22,8 +22,9 @@ struct SmtpReply {
 
 // Hands one message to an SMTP server: EHLO (HELO when refused), STARTTLS for
 // smtp+starttls://, AUTH PLAIN or LOGIN with the account when the server offers AUTH or
-// answers 530, MAIL FROM, RCPT TO for every recipient, DATA with dot-stuffing, QUIT.
-// Nothing is sent unless every recipient is accepted. Every wait is bounded by the timeout.
+// answers 530 (only once the connection is encrypted), MAIL FROM, RCPT TO for every recipient, DATA
+// with dot-stuffing, QUIT. Nothing is sent unless every recipient is accepted. Every wait is
+// bounded by the timeout.
 class SmtpClient {
 public:
     explicit SmtpClient(int timeoutMs);
@@ -58,6 +59,7 @@ private:
     bool fail(const QString& text);
 
     LineConnection m_connection;
+    ServerAddress m_address;
     QSet<QByteArray> m_extensions;     // upper-case EHLO keywords
     QSet<QByteArray> m_authMechanisms; // upper-case
     bool m_authenticated = false;

@@ -288,33 +288,52 @@ bool LineConnection::fillBuffer(qint64 remainingMs) {
 constexpr qsizetype kMaxLineBytes = 64 * 1024 * 1024;
 
 bool LineConnection::readLine(QByteArray& line) {
+    qint64 budget = kMaxLineBytes + 2;
+    return readLine(line, QDeadlineTimer(QDeadlineTimer::Forever), budget);
+}
+
+bool LineConnection::readLine(QByteArray& line, const QDeadlineTimer& replyDeadline,
+                              qint64& budget) {
     if (!m_socket)
         return fail(
             QStringLiteral("%1との接続が切れています: %2").arg(serverLabel(), m_address.display()));
-    QDeadlineTimer deadline(m_timeoutMs);
+    const QDeadlineTimer lineDeadline(m_timeoutMs);
+    const bool replyBound = replyDeadline.deadline() < lineDeadline.deadline();
+    const QDeadlineTimer deadline = replyBound ? replyDeadline : lineDeadline;
+    const qsizetype maxLine = qsizetype(qMin<qint64>(kMaxLineBytes, qMax<qint64>(budget, 0)));
     qsizetype searched = 0; // bytes after m_scan already known to hold no LF
     for (;;) {
         const qsizetype lf = m_buffer.indexOf('\n', m_scan + searched);
-        if (lf >= 0) {
+        if (lf >= 0 && lf - m_scan < maxLine) {
             qsizetype end = lf;
             if (end > m_scan && m_buffer.at(end - 1) == '\r')
                 --end;
             line = m_buffer.mid(m_scan, end - m_scan);
+            budget -= lf + 1 - m_scan;
             m_scan = lf + 1;
             return true;
         }
         searched = m_buffer.size() - m_scan;
-        if (searched > kMaxLineBytes) {
-            // A server that never ends its line would otherwise make the buffer grow without
-            // bound; the session cannot be trusted any more.
+        if (searched >= maxLine) {
+            // A server that never ends its line or its reply would otherwise make the buffer
+            // grow without bound; the session cannot be trusted any more.
             close();
+            if (maxLine < kMaxLineBytes)
+                return fail(QStringLiteral("%1の応答が大きすぎるため切断しました: %2")
+                                .arg(serverLabel(), m_address.display()));
             return fail(QStringLiteral("%1から異常に長い行が届いたため切断しました: %2")
                             .arg(serverLabel(), m_address.display()));
         }
         const qint64 remaining = deadline.remainingTime();
-        if (remaining <= 0 || !fillBuffer(qMax<qint64>(remaining, 1))) {
+        if (remaining == 0 ||
+            !fillBuffer(remaining < 0 ? m_timeoutMs : qMax<qint64>(remaining, 1))) {
             const bool timedOut =
                 deadline.hasExpired() || m_socket->error() == QAbstractSocket::SocketTimeoutError;
+            if (timedOut && replyBound) {
+                close();
+                return fail(QStringLiteral("%1の応答が時間内に終わらないため切断しました: %2")
+                                .arg(serverLabel(), m_address.display()));
+            }
             if (timedOut)
                 return fail(QStringLiteral("%1から応答がありません: %2 (%3秒待ちました)")
                                 .arg(serverLabel(), m_address.display(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QSslCertificate>
 #include <QString>
@@ -56,6 +57,10 @@ public:
     // Reads one line and hands it back without its line end (CR LF, or a bare LF). Any byte,
     // NUL included, may be part of the line.
     bool readLine(QByteArray& line);
+    // The same, within a whole reply's bounds: fails once `replyDeadline` has passed (so a
+    // server dripping one line every few seconds cannot hold on forever) or when the line
+    // would take the reply past `budget` bytes; a successful read takes its size off it.
+    bool readLine(QByteArray& line, const QDeadlineTimer& replyDeadline, qint64& budget);
     // True when a complete line has already arrived, so readLine() will not wait.
     bool hasBufferedLine() const;
 

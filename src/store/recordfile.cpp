@@ -1,6 +1,7 @@
 #include "store/recordfile.h"
 
 #include "base/paths.h"
+#include "base/syserror.h"
 #include "store/fileops.h"
 
 #include <QFile>
@@ -37,34 +38,6 @@ private:
     int m_fd;
 };
 
-QString errnoText(int error) {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return QStringLiteral("ファイルまたはフォルダが見つかりません");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("アクセスが拒否されました");
-    case EROFS:
-        return QStringLiteral("読み取り専用の場所です");
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("ディスクの空き容量が足りません");
-    case EIO:
-        return QStringLiteral("ディスクの読み書きに失敗しました");
-    case EBUSY:
-    case ETXTBSY:
-        return QStringLiteral("ファイルが使用中です");
-    case EMFILE:
-    case ENFILE:
-        return QStringLiteral("開いているファイルが多すぎます");
-    case EFBIG:
-        return QStringLiteral("ファイルが大きすぎます");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error));
-    }
-}
-
 QByteArray stripTrailingSlash(QByteArray path) {
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
@@ -100,7 +73,7 @@ QString RecordFile::reason(int error, const Paths& p) const {
         if (ops().exists(p.folder.constData(), &folderThere) == 0 && !folderThere)
             return QStringLiteral("データフォルダ %1 がありません").arg(kFolderName);
     }
-    return errnoText(error);
+    return systemErrorText(error);
 }
 
 // `pattern` holds %1 for the file's label; the reason follows a colon.

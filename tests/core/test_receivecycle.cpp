@@ -85,6 +85,8 @@ public:
         return m_real.NMailGetMessage(h, t, size);
     }
 
+    int keptOnServer() override { return m_real.keptOnServer(); }
+
     QList<int> deleted;
 
 private:

@@ -1,6 +1,7 @@
 #include "maillib/mimewriter.h"
 
 #include "base/codec.h"
+#include "base/syserror.h"
 #include "test_mimewriter_parse.h"
 
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using kiku::MailAddress;
 using kiku::MimeWriter;
@@ -276,9 +279,31 @@ TEST_F(MimeAttachments, UnreadableFileFailsWithItsPath) {
         QString list;
         QString named;
     };
+    const QString fifo = m_dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    struct Why {
+        QString list;
+        QString named;
+        QString reason; // in Japanese, never the system's English
+    };
+    const QList<Why> why = {
+        {m_dir.path(), m_dir.path(), u("フォルダです")},
+        // A pipe is no folder, and reading it would block the send for good.
+        {fifo, fifo, u("名前付きパイプです")},
+        {QStringLiteral("/proc/self/mem"), QStringLiteral("/proc/self/mem"),
+         u("ディスクの読み書きに失敗しました")},
+    };
+    for (const Why& c : why) {
+        SCOPED_TRACE(c.named.toStdString());
+        OutgoingMessage m = simpleMessage();
+        m.attachments = mime::splitAttachmentList(c.list);
+        MimeWriter writer;
+        EXPECT_FALSE(writer.write(m).has_value());
+        EXPECT_TRUE(writer.errorText().contains(c.named)) << writer.errorText().toStdString();
+        EXPECT_TRUE(writer.errorText().contains(c.reason)) << writer.errorText().toStdString();
+    }
     const QList<Case> cases = {
         {good + QStringLiteral(",") + m_dir.filePath(u("無い.txt")), m_dir.filePath(u("無い.txt"))},
-        {m_dir.path(), m_dir.path()},
     };
     for (const Case& c : cases) {
         OutgoingMessage m = simpleMessage();
@@ -289,10 +314,39 @@ TEST_F(MimeAttachments, UnreadableFileFailsWithItsPath) {
     }
 }
 
+TEST(SystemErrorText, NoReasonIsGivenInEnglish) {
+    for (int error = 0; error < 134; ++error) {
+        const QString text = kiku::systemErrorText(error);
+        SCOPED_TRACE(error);
+        EXPECT_FALSE(text.isEmpty());
+        EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2,}"))))
+            << text.toStdString();
+    }
+}
+
 TEST(MimeHelpers, AttachmentListTrimsAndDropsEmptyItems) {
     EXPECT_EQ(mime::splitAttachmentList(QStringLiteral(" /a/b.txt , ,/c d/e.png,")),
               (QStringList{QStringLiteral("/a/b.txt"), QStringLiteral("/c d/e.png")}));
     EXPECT_TRUE(mime::splitAttachmentList(QStringLiteral(" , ")).isEmpty());
+}
+
+TEST(MimeHelpers, QuotedAttachmentPathsKeepTheirCommas) {
+    const struct {
+        QString text;
+        QStringList paths;
+    } cases[] = {
+        {u("\"/tmp/見積, 改訂.pdf\",/a/b.txt"), {u("/tmp/見積, 改訂.pdf"), u("/a/b.txt")}},
+        {u(" \"/x/say \"\"hi\"\".txt\" , \"/y/,\""), {u("/x/say \"hi\".txt"), u("/y/,")}},
+        {u("/plain/a\"b.txt,/c.txt"), {u("/plain/a\"b.txt"), u("/c.txt")}},
+        {u("\" /lead and trail/ \""), {u(" /lead and trail/ ")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        EXPECT_EQ(mime::splitAttachmentList(c.text), c.paths);
+        // The list written back reads as the same paths, and a plain path stays plain.
+        EXPECT_EQ(mime::splitAttachmentList(mime::joinAttachmentList(c.paths)), c.paths);
+    }
+    EXPECT_EQ(mime::joinAttachmentList({u("/a/b.txt"), u("/c d/e.png")}), u("/a/b.txt,/c d/e.png"));
 }
 
 TEST(MimeHelpers, AddressListSplitsOnlyAtTopLevelCommas) {

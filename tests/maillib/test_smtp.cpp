@@ -197,6 +197,7 @@ TEST_F(SmtpSend, EveryRecipientIsInTheEnvelopeOnce) {
 }
 
 TEST_F(SmtpSend, LogsInWithPlainOrLoginWhenTheServerAsks) {
+    trustTestCa();
     for (const char* mechanism : {"PLAIN", "LOGIN"}) {
         SCOPED_TRACE(mechanism);
         SmtpServer server;
@@ -204,9 +205,12 @@ TEST_F(SmtpSend, LogsInWithPlainOrLoginWhenTheServerAsks) {
         options.user = QStringLiteral("taro");
         options.password = u("pässwörd 秘密");
         options.mechanisms = {QString::fromLatin1(mechanism)};
+        options.tls = SmtpServerOptions::Tls::StartTls;
+        options.certificatePath = s_ca->serverCertificatePath();
+        options.keyPath = s_ca->serverKeyPath();
         startServer(server, options);
         m_mail.setSmtpCredentials(QStringLiteral("taro"), u("pässwörd 秘密"));
-        ASSERT_GE(send(local(server), QStringLiteral("to@example.com")), 0)
+        ASSERT_GE(send(local(server, "smtp+starttls://"), QStringLiteral("to@example.com")), 0)
             << failureText().toStdString();
         const QList<ReceivedMessage> received = server.receivedMessages();
         ASSERT_EQ(received.size(), 1);
@@ -228,20 +232,46 @@ TEST_F(SmtpSend, LoginFailuresAreReportedWithTheServerReply) {
         {"no account", QString(), QString(), "530",
          u("SMTPサーバーが認証を求めています（アカウントが設定されていません）")},
     };
+    trustTestCa();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         SmtpServer server;
-        SmtpServerOptions options;
-        options.user = QStringLiteral("taro");
-        options.password = QStringLiteral("right");
-        startServer(server, options);
+        startTlsServer(server, SmtpServerOptions::Tls::StartTls, *s_ca);
         m_mail.setSmtpCredentials(c.user, c.password);
-        EXPECT_LT(send(local(server), QStringLiteral("to@example.com")), 0);
+        EXPECT_LT(send(local(server, "smtp+starttls://"), QStringLiteral("to@example.com")), 0);
         const QString text = failureText();
         EXPECT_TRUE(text.contains(QLatin1String(c.expectedReply))) << text.toStdString();
         EXPECT_TRUE(text.contains(c.expectedWhy)) << text.toStdString();
         EXPECT_FALSE(text.contains(QStringLiteral("wrong"))) << "password in the error text";
         EXPECT_TRUE(server.receivedMessages().isEmpty());
+    }
+}
+
+TEST_F(SmtpSend, PasswordNeverCrossesAPlainConnection) {
+    // A plain server offering AUTH: whether it insists on it or not, no AUTH goes out.
+    for (bool optional : {false, true}) {
+        SCOPED_TRACE(optional ? "AUTH optional" : "AUTH required");
+        SmtpServer server;
+        SmtpServerOptions options;
+        options.user = QStringLiteral("taro");
+        options.password = QStringLiteral("pw");
+        options.authOptional = optional;
+        startServer(server, options);
+        m_mail.setSmtpCredentials(QStringLiteral("taro"), QStringLiteral("pw"));
+        const int result = send(local(server), QStringLiteral("to@example.com"));
+        const QList<ReceivedMessage> received = server.receivedMessages();
+        if (optional) {
+            EXPECT_GE(result, 0) << failureText().toStdString();
+            ASSERT_EQ(received.size(), 1);
+            EXPECT_TRUE(received[0].login.isEmpty());
+        } else {
+            EXPECT_LT(result, 0);
+            EXPECT_TRUE(received.isEmpty());
+            const QString text = failureText();
+            EXPECT_TRUE(text.contains(QStringLiteral("smtp+starttls://127.0.0.1")) &&
+                        text.contains(QStringLiteral("smtps://127.0.0.1")))
+                << text.toStdString();
+        }
     }
 }
 
