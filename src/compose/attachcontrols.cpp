@@ -3,6 +3,7 @@
 #include "base/filedialogs.h"
 #include "base/prompter.h"
 #include "base/twips.h"
+#include "maillib/mimewriter.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -46,7 +47,7 @@ QRect AttachControls::listRectTwips(Window kind) {
 }
 
 bool AttachControls::fitsInList(const QString& path) {
-    return !path.isEmpty() && !path.contains(kSeparator) && !path.contains(QLatin1Char('\n')) &&
+    return !path.isEmpty() && !path.contains(QLatin1Char('\n')) &&
            !path.contains(QLatin1Char('\r')) && !path.contains(QChar(0));
 }
 
@@ -102,15 +103,15 @@ bool AttachControls::addDroppedFile(const QString& path) {
 }
 
 bool AttachControls::add(const QString& path, bool first) {
-    // The list is one line of comma-separated paths: a comma or a line break inside a name
-    // would split it into paths that do not exist, and the send would fail later.
+    // The list is one line of comma-separated paths: a name holding a comma goes in quotes
+    // (which the mail library reads back), but a line break cannot live in the line.
     if (!fitsInList(path)) {
         Prompter::current().notify(
-            QStringLiteral("ファイル名にカンマ（,）や改行を含むファイルは添付できません。\n%1")
-                .arg(path));
+            QStringLiteral("ファイル名に改行を含むファイルは添付できません。\n%1").arg(path));
         return false;
     }
-    m_attachText->setText(first ? path : text() + kSeparator + path);
+    const QString item = mime::joinAttachmentList({path});
+    m_attachText->setText(first ? item : text() + kSeparator + item);
     m_list2->addItem(path);
     return true;
 }

@@ -49,8 +49,8 @@ public:
 
     // The rectangle the list box covers, in twips.
     static QRect listRectTwips(Window kind);
-    // A path that can be carried by the comma-separated list: not empty, no comma and no
-    // line break.
+    // A path that can be carried by the comma-separated list: not empty and without a line
+    // break (a comma is quoted).
     static bool fitsInList(const QString& path);
 
 private:

@@ -9,6 +9,7 @@
 #include "core/boxviews.h"
 #include "core/mainform.h"
 #include "guitest.h"
+#include "loginsmtpserver.h"
 #include "maillib/nmail.h"
 #include "scriptedfiledialogs.h"
 #include "scriptedprompter.h"
@@ -95,8 +96,8 @@ class TestBackForm : public QObject {
 
     // The main window with counters, a partner and an SMTP server, and every box holding a
     // message, so that anything a reply stored or counted would show.
-    MainForm* startMain(quint16 smtpPort) {
-        m_home->writeFile("zadiru.ini", "SMTP=127.0.0.1:" + QByteArray::number(smtpPort) +
+    MainForm* startMain(const QString& smtpServer) {
+        m_home->writeFile("zadiru.ini", "SMTP=" + smtpServer.toUtf8() +
                                             "\r\nPOP3=127.0.0.1:1\r\nMAIL=me@example.jp\r\n");
         test::writeAccount(*m_home, "user", "secret");
         m_home->writeFile("\\★MailData\\iniIdPass2.ini",
@@ -235,12 +236,11 @@ private slots:
     }
 
     void successfulSendStoresAndCountsNothing() {
-        test::SmtpServer server;
-        test::SmtpServerOptions options;
-        options.user = QStringLiteral("user");
-        options.password = QStringLiteral("secret");
-        QVERIFY2(server.start(options), qPrintable(server.error()));
-        MainForm* main = startMain(server.port());
+        test::LoginSmtpServer login;
+        QVERIFY2(login.start(*m_home, QStringLiteral("user"), QStringLiteral("secret")),
+                 qPrintable(login.error()));
+        test::SmtpServer& server = login.server();
+        MainForm* main = startMain(login.address());
         const QString receivedShown = main->receivedCountBox()->text();
         const QString sentShown = main->sentCountBox()->text();
         const QMap<QString, QByteArray> before = everyStoredFile();
@@ -283,12 +283,11 @@ private slots:
     }
 
     void sendButtonSendsThroughTheProgramsLibrary() {
-        test::SmtpServer server;
-        test::SmtpServerOptions options;
-        options.user = QStringLiteral("user");
-        options.password = QStringLiteral("secret");
-        QVERIFY2(server.start(options), qPrintable(server.error()));
-        startMain(server.port());
+        test::LoginSmtpServer login;
+        QVERIFY2(login.start(*m_home, QStringLiteral("user"), QStringLiteral("secret")),
+                 qPrintable(login.error()));
+        test::SmtpServer& server = login.server();
+        startMain(login.address());
         BackForm* form = replyFromViewer();
         QVERIFY(form);
         QPointer<QWidget> guard(form);
@@ -303,7 +302,7 @@ private slots:
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const quint16 port = probe.serverPort();
         probe.close();
-        startMain(port);
+        startMain(QStringLiteral("127.0.0.1:%1").arg(port));
         const QMap<QString, QByteArray> before = everyStoredFile();
         BackForm* form = replyFromViewer();
         QVERIFY(form);
@@ -322,7 +321,7 @@ private slots:
     void stopClosesWithoutSending() {
         test::SmtpServer server;
         QVERIFY2(server.start(), qPrintable(server.error()));
-        startMain(server.port());
+        startMain(QStringLiteral("127.0.0.1:%1").arg(server.port()));
         BackForm* form = replyFromViewer();
         QVERIFY(form);
         QPointer<QWidget> guard(form);

@@ -5,6 +5,7 @@
 #include "base/codec.h"
 #include "base/paths.h"
 #include "base/text.h"
+#include "loginsmtpserver.h"
 #include "maillib/nmail.h"
 #include "scriptedprompter.h"
 #include "settings/profile.h"
@@ -187,17 +188,14 @@ QByteArray rawField(const QByteArray& bytes, int offset, int width) {
 class SendOperationTest : public testing::Test {
 protected:
     void SetUp() override {
-        // The account window's ID logs in when there is one; without one the server takes
-        // the mail all the same.
-        SmtpServerOptions options;
-        options.user = QStringLiteral("taro");
-        options.password = QStringLiteral("pw");
-        options.authOptional = true;
-        ASSERT_TRUE(m_server.start(options)) << m_server.error().toStdString();
+        // The account window's ID logs in (over STARTTLS) when there is one; without one the
+        // server takes the mail all the same.
+        ASSERT_TRUE(m_login.start(*m_home, QStringLiteral("taro"), QStringLiteral("pw"), true))
+            << m_login.error().toStdString();
         m_mail.NMailInitializeWinSock();
         m_mail.NMailSetOption(1, 8192);
         m_mail.setTimeout(5000);
-        m_settings.smtpServer = QStringLiteral("127.0.0.1:%1").arg(m_server.port());
+        m_settings.smtpServer = m_login.address();
         m_settings.senderAddress = kSender;
     }
 
@@ -221,7 +219,8 @@ protected:
 
     std::optional<test::TempHome> m_home{std::in_place};
     test::ScriptedPrompter m_prompter;
-    SmtpServer m_server;
+    test::LoginSmtpServer m_login;
+    SmtpServer& m_server = m_login.server();
     NMail m_mail;
     RecordingLibrary m_library{m_mail};
     ServerSettings m_settings;
@@ -313,6 +312,7 @@ TEST_F(SendOperationTest, ThePartnerIsTheTrimmedRecipientBoxExactlyAndIsCounted)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         m_home.emplace();
+        ASSERT_TRUE(m_login.trustIn(*m_home));
         m_prompter.clear();
         m_library.calls.clear();
         if (c.countBefore) {
@@ -492,6 +492,7 @@ TEST_F(SendOperationTest, AFailedSendIsReportedAfterTheRecordAndCountAreWritten)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         m_home.emplace();
+        ASSERT_TRUE(m_login.trustIn(*m_home));
         m_prompter.clear();
         m_library.calls.clear();
         m_library.messageRequests.clear();
@@ -534,6 +535,7 @@ TEST_F(SendOperationTest, TheLibraryResultIsReadAsASixteenBitNumber) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.result);
         m_home.emplace();
+        ASSERT_TRUE(m_login.trustIn(*m_home));
         m_prompter.clear();
         m_library.result = c.result;
         RecordingHost host;
@@ -578,6 +580,7 @@ TEST_F(SendOperationTest, BulkSendsOneMessagePerAddressBookEntryInListOrder) {
         // The same book in a fresh folder.
         const QByteArray book = m_home->readFile(QStringLiteral("\\★MailData\\vbmdata.data"));
         m_home.emplace();
+        ASSERT_TRUE(m_login.trustIn(*m_home));
         m_home->writeFile(QStringLiteral("\\★MailData\\vbmdata.data"), book);
         m_library.calls.clear();
         m_prompter.clear();
@@ -668,9 +671,10 @@ TEST_F(SendOperationTest, BulkWithAnEmptyListSendsAndWritesNothing) {
               QStringList({SendOperation::sendingText(), SendOperation::finishedText()}));
     EXPECT_EQ(host.finished, 1);
     EXPECT_EQ(host.body, written);
-    EXPECT_TRUE(QDir(ProgramFolder::resolve(paths::kDataFolder))
-                    .entryList(QDir::Files | QDir::NoDotAndDotDot)
-                    .isEmpty());
+    // No box, counter or address file was written (the folder holds only the trusted CA).
+    EXPECT_EQ(QDir(ProgramFolder::resolve(paths::kDataFolder))
+                  .entryList(QDir::Files | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("ca.pem")});
     EXPECT_TRUE(host.sentCounts.isEmpty());
     EXPECT_TRUE(m_prompter.shown().isEmpty());
 }

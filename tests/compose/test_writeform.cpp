@@ -9,6 +9,8 @@
 #include "compose/writeform.h"
 #include "core/mainform.h"
 #include "guitest.h"
+#include "loginsmtpserver.h"
+#include "maillib/mimewriter.h"
 #include "scriptedfiledialogs.h"
 #include "scriptedprompter.h"
 #include "settings/profile.h"
@@ -340,10 +342,15 @@ private slots:
         QCOMPARE(listLines(attach->list()),
                  (QStringList{QStringLiteral("/data/one.pdf"), QStringLiteral("/data/二.png")}));
 
-        // A path with a comma would split the list: refused with a word, nothing added.
-        m_dialogs->answer({QStringLiteral("/data/a,b.txt")});
+        // A path with a comma goes in quotes, so the list still reads back as three files;
+        // a line break cannot go into the line at all.
+        m_dialogs->answer({QStringLiteral("/data/a,b.txt"), QStringLiteral("/data/x\ny.txt")});
         attach->furtherButton()->click();
-        QCOMPARE(attach->text(), QStringLiteral("/data/one.pdf,/data/二.png"));
+        QCOMPARE(attach->text(), QStringLiteral("/data/one.pdf,/data/二.png,\"/data/a,b.txt\""));
+        QCOMPARE(mime::splitAttachmentList(attach->text()).value(2),
+                 QStringLiteral("/data/a,b.txt"));
+        attach->furtherButton()->click();
+        QCOMPARE(attach->list()->count(), 3);
         QCOMPARE(m_prompter->shown().size(), 1);
     }
 
@@ -393,12 +400,11 @@ private slots:
     }
     void partnerSendWithAttachmentsAndFortune() {
         // The server asks for the POP3 account, which the account window holds.
-        test::SmtpServer server;
-        test::SmtpServerOptions options;
-        options.user = QStringLiteral("user");
-        options.password = QStringLiteral("secret");
-        QVERIFY2(server.start(options), qPrintable(server.error()));
-        MainForm* main = startMain("127.0.0.1:" + QByteArray::number(server.port()));
+        test::LoginSmtpServer login;
+        QVERIFY2(login.start(*m_home, QStringLiteral("user"), QStringLiteral("secret")),
+                 qPrintable(login.error()));
+        test::SmtpServer& server = login.server();
+        MainForm* main = startMain(login.address().toUtf8());
         WriteForm* form = compose(main);
         QVERIFY(form && form->isVisible());
         QPointer<QWidget> guard(form);
