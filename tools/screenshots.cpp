@@ -6,6 +6,7 @@
 #include "base/messageboxprompter.h"
 #include "base/paths.h"
 #include "base/pause.h"
+#include "compose/attachform.h"
 #include "compose/backform.h"
 #include "compose/writeform.h"
 #include "core/boxviews.h"
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -118,6 +120,17 @@ void takeAll() {
     save(compose, "compose");
     compose->close();
     book->close();
+
+    // The attachment browser on the received picture.
+    AttachForm* attachments = Forms::show<AttachForm>();
+    attachments->setFolder(ProgramFolder::resolve(QStringLiteral("\\添付フォルダ")));
+    settle();
+    const QList<QListWidgetItem*> found =
+        attachments->fileList()->findItems(QStringLiteral("sakura.gif"), Qt::MatchExactly);
+    if (!found.isEmpty())
+        emit attachments->fileList()->itemClicked(found.first());
+    save(attachments, "attachments");
+    attachments->hide();
 
     save(Forms::show<SetForm>(), "settings");
     save(Forms::show<BunbetuForm>(), "partner");
