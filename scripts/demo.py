@@ -15,6 +15,7 @@ mailbox on the first start only. Everything the servers need lives in FOLDER/.de
 Every message the SMTP server accepts is delivered back into the demo mailbox."""
 
 import argparse
+import ctypes
 import os
 import pwd
 import shutil
@@ -156,6 +157,13 @@ service pop3-login {{
     return path
 
 
+def die_with_the_demo():
+    """Runs in the server's process before it starts: the kernel sends it SIGTERM when the
+    demo ends in any way, even killed outright, so no server outlives the demo."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 def wait_for_port(port, process, seconds=15):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
@@ -210,7 +218,8 @@ def start(folder):
     pop3_port, smtp_port = free_port(), free_port()
     conf = dovecot_conf(state, pop3_port, cert, key, owner)
     dovecot = subprocess.Popen(["/usr/sbin/dovecot", "-F", "-c", conf],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               preexec_fn=die_with_the_demo)
     if not wait_for_port(pop3_port, dovecot):
         dovecot.kill()
         log = os.path.join(state, "dovecot.log")
