@@ -81,6 +81,29 @@ qint64 leadingCount(const QString& text) {
     return roundedWithin<qint64>(leadingNumber(text));
 }
 
+bool unsafeInFileName(QChar c) {
+    const char16_t u = c.unicode();
+    if (u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F))
+        return true;
+    // Direction overrides and other invisible marks can disguise an extension.
+    if (c.category() == QChar::Other_Format)
+        return true;
+    switch (u) {
+    case '/':
+    case '\\':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
+        return true;
+    default:
+        return false;
+    }
+}
+
 QString clockText(const QDateTime& moment) {
     const QLocale locale = QLocale::system();
     // The long time format carries seconds; its time-zone name is not wanted on a clock.

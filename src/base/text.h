@@ -33,6 +33,11 @@ qint64 leadingCount(const QString& text);
 // pasted "a\r\nKEY=b" can never become a line of its own.
 QString beforeLineBreak(const QString& text);
 
+// A character no file name of ours may hold: separators, the characters Windows reserves
+// (a shared drive may meet the same folder), control characters, and invisible format
+// marks that can disguise an extension.
+bool unsafeInFileName(QChar c);
+
 // The main window's clock text for a moment: date and time in the system's formats,
 // seconds included, without a time-zone name.
 QString clockText(const QDateTime& moment);

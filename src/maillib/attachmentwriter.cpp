@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "base/syserror.h"
+#include "base/text.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,29 +35,6 @@ QString realFolder(const QString& given) {
         path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const QFileInfo info(path);
     return info.isDir() ? info.absoluteFilePath() : QString();
-}
-
-bool isForbidden(QChar c) {
-    const char16_t u = c.unicode();
-    if (u < 0x20 || u == 0x7F || (u >= 0x80 && u <= 0x9F))
-        return true;
-    // Direction overrides and other invisible marks can disguise an extension.
-    if (c.category() == QChar::Other_Format)
-        return true;
-    switch (u) {
-    case '/':
-    case '\\':
-    case ':':
-    case '*':
-    case '?':
-    case '"':
-    case '<':
-    case '>':
-    case '|':
-        return true;
-    default:
-        return false;
-    }
 }
 
 // Splits "name.ext" into "name" and ".ext" (no extension for ".bashrc" or "name.").
@@ -92,7 +70,7 @@ AttachmentWriter::AttachmentWriter(const QString& folder)
 QString AttachmentWriter::safeFileName(const QString& proposedName) {
     QString name;
     for (QChar c : proposedName)
-        name += isForbidden(c) ? QLatin1Char('_') : c;
+        name += unsafeInFileName(c) ? QLatin1Char('_') : c;
     while (name.contains(QStringLiteral("..")))
         name.replace(QStringLiteral(".."), QStringLiteral("_"));
     // Leading dots would hide the file; trailing dots and spaces vanish on Windows.

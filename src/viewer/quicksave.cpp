@@ -2,6 +2,7 @@
 
 #include "base/codec.h"
 #include "base/paths.h"
+#include "base/text.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,23 +18,6 @@ namespace {
 const QString kExtension = QStringLiteral(".txt");
 const QLatin1Char kReplacement('_');
 
-bool forbidden(QChar c) {
-    switch (c.unicode()) {
-    case '/':
-    case '\\':
-    case ':':
-    case '*':
-    case '?':
-    case '"':
-    case '<':
-    case '>':
-    case '|':
-        return true;
-    default:
-        return c.category() == QChar::Other_Control;
-    }
-}
-
 QString replaceForbidden(const QString& subject) {
     QString name;
     name.reserve(subject.size());
@@ -42,7 +26,7 @@ QString replaceForbidden(const QString& subject) {
         if (c.isHighSurrogate() && i + 1 < subject.size() && subject.at(i + 1).isLowSurrogate()) {
             name += c;
             name += subject.at(++i);
-        } else if (c.isSurrogate() || forbidden(c)) {
+        } else if (c.isSurrogate() || unsafeInFileName(c)) {
             name += kReplacement; // half of a pair cannot be written either
         } else {
             name += c;
