@@ -18,6 +18,7 @@
 #include "temphome.h"
 #include "test_mimewriter_parse.h"
 #include "viewer/tyakuform.h"
+#include "windowtestbed.h"
 
 #include <QClipboard>
 #include <QLabel>
@@ -87,12 +88,8 @@ private:
 
 } // namespace
 
-class TestBackForm : public QObject {
+class TestBackForm : public QObject, public test::WindowTestBed {
     Q_OBJECT
-
-    std::unique_ptr<test::TempHome> m_home;
-    std::unique_ptr<test::ScriptedPrompter> m_prompter;
-    std::unique_ptr<test::ScriptedFileDialogs> m_dialogs;
 
     // The main window with counters, a partner and an SMTP server, and every box holding a
     // message, so that anything a reply stored or counted would show.
@@ -135,17 +132,8 @@ class TestBackForm : public QObject {
 
 private slots:
     void initTestCase() { Pause::setTimeScale(0); }
-    void init() {
-        m_home = std::make_unique<test::TempHome>();
-        m_prompter = std::make_unique<test::ScriptedPrompter>();
-        m_dialogs = std::make_unique<test::ScriptedFileDialogs>();
-    }
-    void cleanup() {
-        test::closeAllWindows();
-        m_dialogs.reset();
-        m_prompter.reset();
-        m_home.reset();
-    }
+    void init() { startCase(); }
+    void cleanup() { endCase(); }
 
     void opensWithItsControls() {
         BackForm* form = Forms::show<BackForm>();

@@ -19,6 +19,7 @@
 #include "store/mailbox.h"
 #include "temphome.h"
 #include "test_mimewriter_parse.h"
+#include "windowtestbed.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -77,12 +78,8 @@ QList<MailRecord> stored(Box box) {
 
 } // namespace
 
-class TestWriteForm : public QObject {
+class TestWriteForm : public QObject, public test::WindowTestBed {
     Q_OBJECT
-
-    std::unique_ptr<test::TempHome> m_home;
-    std::unique_ptr<test::ScriptedPrompter> m_prompter;
-    std::unique_ptr<test::ScriptedFileDialogs> m_dialogs;
 
     void addEntries(const QList<QPair<QString, QString>>& entries) {
         for (const auto& [name, address] : entries)
@@ -117,17 +114,8 @@ class TestWriteForm : public QObject {
 
 private slots:
     void initTestCase() { Pause::setTimeScale(0); }
-    void init() {
-        m_home = std::make_unique<test::TempHome>();
-        m_prompter = std::make_unique<test::ScriptedPrompter>();
-        m_dialogs = std::make_unique<test::ScriptedFileDialogs>();
-    }
-    void cleanup() {
-        test::closeAllWindows();
-        m_dialogs.reset();
-        m_prompter.reset();
-        m_home.reset();
-    }
+    void init() { startCase(); }
+    void cleanup() { endCase(); }
 
     void opensCompactWithGreetingsAndTheMasterList() {
         QVERIFY(!QFileInfo::exists(m_home->file(kMaster)));

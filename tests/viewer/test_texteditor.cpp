@@ -9,6 +9,7 @@
 #include "temphome.h"
 #include "viewer/texteditor.h"
 #include "viewer/tyakuform.h"
+#include "windowtestbed.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -60,29 +61,20 @@ public:
 
 } // namespace
 
-class TestTextEditor : public QObject {
+class TestTextEditor : public QObject, public test::WindowTestBed {
     Q_OBJECT
-
-    std::unique_ptr<test::TempHome> m_home;
-    std::unique_ptr<test::ScriptedPrompter> m_prompter;
-    std::unique_ptr<test::ScriptedFileDialogs> m_dialogs;
 
     TyakuForm* open() { return Forms::show<TyakuForm>(); }
 
 private slots:
     void initTestCase() { Pause::setTimeScale(0); }
     void init() {
-        m_home = std::make_unique<test::TempHome>();
-        m_prompter = std::make_unique<test::ScriptedPrompter>();
-        m_dialogs = std::make_unique<test::ScriptedFileDialogs>();
+        startCase();
         EditorSession::current() = {};
     }
     void cleanup() {
-        test::closeAllWindows();
+        endCase();
         MainBoard::install(nullptr);
-        m_dialogs.reset();
-        m_prompter.reset();
-        m_home.reset();
     }
 
     void menusAndToolbarAreLaidOutAsDesigned() {
