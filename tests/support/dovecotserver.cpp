@@ -197,10 +197,11 @@ void DovecotServer::stop() {
 
 bool DovecotServer::addMessage(const QString& user, const QByteArray& raw) {
     // Written under tmp/ and renamed into new/, as every maildir delivery does, so the
-    // server never sees half a message.
+    // server never sees half a message. The delivery number is zero-padded so that the
+    // names sort in delivery order, which is the order the server numbers them in.
     const QString name = QStringLiteral("%1.M%2P%3.kikutest")
                              .arg(QDateTime::currentSecsSinceEpoch())
-                             .arg(++m_delivered)
+                             .arg(++m_delivered, 8, 10, QLatin1Char('0'))
                              .arg(QCoreApplication::applicationPid());
     const QString temporary = maildir(user) + QStringLiteral("/tmp/") + name;
     if (!writeFile(temporary, raw))
