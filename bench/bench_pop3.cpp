@@ -3,6 +3,7 @@
 #include "benchsupport.h"
 #include "dovecotserver.h"
 #include "maillib/nmail.h"
+#include "receivecorpus.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,7 +20,7 @@ constexpr int kMessages = 1000;
 
 // The sender's name is an ISO-2022-JP encoded word.
 QByteArray message(int i) {
-    return smallMessage(
+    return kiku::test::corpus::smallMessage(
         i, QStringLiteral("=?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <sender%1@example.jp>").arg(i));
 }
 

@@ -1,96 +1,242 @@
-// The whole receive cycle on 1,000 small messages from one local Dovecot (account saved,
-// status, size, text, attachment pass through the work file, sorting, partner count, record
-// appended and synced, deletion), next to mpop fetching the same 1,000 into a maildir from
-// the same server in the same run.
+// The whole receive cycle (account saved, every message fetched, attachments written,
+// sorted, partner mail counted, records stored and made durable, deleted on the server)
+// side by side with mpop fetching the same messages from the same local Dovecot into a
+// maildir, for three kinds of mail:
+//
+//   small   1,000 messages of about 1.3 KB
+//   text    1,000 messages of 50 KB ISO-2022-JP text
+//   attach    100 messages with a 1 MB attachment each
+//
+// Each repetition loads the messages, flushes the disk (sync), then runs one side; the
+// side that goes first alternates. Both start from empty folders every time. Printed: the
+// median and every time, the ratio of the medians, the receive cycle's peak memory beside
+// the largest message, and whether every repetition left the same bytes behind.
+//
+//   bench_receive [--reps N] [small] [text] [attach]     (default: 5 repetitions, all three)
 #include "base/paths.h"
 #include "benchsupport.h"
 #include "core/receivecycle.h"
 #include "dovecotserver.h"
 #include "maillib/nmail.h"
 #include "plainreceivehost.h"
+#include "receivecorpus.h"
 #include "store/mailbox.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <unistd.h>
+#include <vector>
 
 using namespace kiku;
 using namespace kiku::bench;
 using kiku::test::DovecotServer;
+namespace corpus = kiku::test::corpus;
 
 namespace {
 
-constexpr int kMessages = 1000;
-const QString kPartner = QStringLiteral("partner@example.jp");
+struct Scenario {
+    const char* key;
+    const char* title;
+    int count;
+    std::function<QByteArray(int)> message;
+};
 
 // Every tenth message comes from the partner.
-QByteArray message(int i) {
-    return smallMessage(i, i % 10 == 0 ? kPartner : QStringLiteral("sender%1@example.jp").arg(i));
+QString senderOf(int i) {
+    return i % 10 == 0 ? corpus::kPartner : QStringLiteral("sender%1@example.jp").arg(i);
 }
 
-int boxCount(Box box) {
-    int n = 0;
-    Mailbox(box).count(n);
-    return n;
+const std::vector<Scenario>& scenarios() {
+    static const std::vector<Scenario> all{
+        {"small", "1,000 small messages (about 1.3 KB)", 1000,
+         [](int i) { return corpus::smallMessage(i, senderOf(i)); }},
+        {"text", "1,000 messages of 50 KB ISO-2022-JP text", 1000,
+         [](int i) { return corpus::japaneseTextMessage(i, senderOf(i)); }},
+        {"attach", "100 messages with a 1 MB attachment", 100,
+         [](int i) { return corpus::attachmentMessage(i, senderOf(i)); }},
+    };
+    return all;
 }
 
-double receiveWithCycle(DovecotServer& server, ReceiveOutcome& outcome,
-                        test::PlainReceiveHost& host) {
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Peak resident memory since the last reset, in KiB (VmHWM).
+qint64 peakKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+qint64 residentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// Makes the peak start again from the current size.
+void resetPeak() {
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
+}
+
+// One digest of every file a run left in the program folder, names included.
+QByteArray digestOfFolder(const QString& folder) {
+    QStringList names;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << it.next();
+    names.sort();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString& name : names) {
+        QFile file(name);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        hash.addData(QDir(folder).relativeFilePath(name).toUtf8());
+        hash.addData(&file);
+    }
+    return hash.result().toHex().left(16);
+}
+
+// A program folder as a user has it, empty.
+void emptyHome(const QString& path) {
+    QDir(path).removeRecursively();
+    for (const char* folder : {"★MailData", "添付フォルダ"})
+        QDir(path).mkpath(QString::fromUtf8(folder));
+}
+
+struct CycleRun {
+    double seconds = 0;
+    int stored = 0;
+    qint64 peakGrowthKiB = 0;
+    QByteArray digest;
+};
+
+CycleRun runCycle(const DovecotServer& server, const QString& home) {
+    CycleRun run;
+    ProgramFolder::set(home);
+    test::PlainReceiveHost host;
+    host.userId = kUser;
+    host.password = kPassword;
+    host.partner = corpus::kPartner;
     NMail mail;
     mail.NMailInitializeWinSock();
     mail.NMailSetOption(1, 8192);
     NMailReceiveLibrary library(mail);
     ServerSettings settings;
     settings.pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
+    const qint64 before = residentKiB();
+    resetPeak();
     QElapsedTimer timer;
     timer.start();
-    outcome = ReceiveCycle(library, host).run(settings);
-    return timer.nsecsElapsed() / 1e9;
+    const ReceiveOutcome outcome = ReceiveCycle(library, host).run(settings);
+    run.seconds = timer.nsecsElapsed() / 1e9;
+    run.peakGrowthKiB = peakKiB() - before;
+    run.stored = outcome.stored;
+    run.digest = digestOfFolder(home);
+    return run;
+}
+
+bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
+    QTemporaryDir scratch;
+    const QString home = scratch.path() + QStringLiteral("/home");
+    std::vector<double> cycleTimes, mpopTimes;
+    qint64 peakGrowth = 0;
+    QList<QByteArray> digests;
+    bool whole = true;
+    qsizetype largest = 0;
+    for (int i = 0; i < s.count; ++i)
+        largest = qMax(largest, s.message(i).size());
+
+    for (int rep = 0; rep < reps; ++rep) {
+        const bool mpopFirst = rep % 2 == 1;
+        for (int side = 0; side < 2; ++side) {
+            const bool mpop = (side == 0) == mpopFirst;
+            if (!loadMessages(server, s.count, s.message))
+                return false;
+            if (mpop) {
+                const QString work = scratch.path() + QStringLiteral("/mpop");
+                QDir(work).removeRecursively();
+                QDir().mkpath(work);
+                ::sync();
+                int received = 0;
+                mpopTimes.push_back(receiveWithMpop(server, work, &received));
+                whole = whole && received == s.count && server.messageCount(kUser) == 0;
+            } else {
+                emptyHome(home);
+                ::sync();
+                const CycleRun run = runCycle(server, home);
+                cycleTimes.push_back(run.seconds);
+                peakGrowth = qMax(peakGrowth, run.peakGrowthKiB);
+                digests << run.digest;
+                whole = whole && run.stored == s.count && server.messageCount(kUser) == 0;
+            }
+        }
+    }
+    const auto list = [](const std::vector<double>& v) {
+        QString out;
+        for (double t : v)
+            out += QString::asprintf(" %.3f", t);
+        return out;
+    };
+    const double cycle = median(cycleTimes);
+    const double mpop = median(mpopTimes);
+    const bool sameBytes = digests.count(digests.value(0)) == digests.size();
+    std::printf("%s, %d repetitions, order alternated\n", s.title, reps);
+    std::printf("  receive cycle: median %.3f s (%.0f messages/s; runs:%s)\n", cycle,
+                s.count / cycle, qPrintable(list(cycleTimes)));
+    std::printf("  mpop         : median %.3f s (%.0f messages/s; runs:%s)\n", mpop, s.count / mpop,
+                qPrintable(list(mpopTimes)));
+    std::printf("  ratio        : %.2f x mpop's time\n", cycle / mpop);
+    std::printf("  peak memory  : +%.1f MB during the receive cycle, largest message %.2f MB\n",
+                peakGrowth / 1024.0, largest / 1048576.0);
+    std::printf("  outputs      : %s (digest %s)%s\n",
+                sameBytes ? "the same bytes in every run" : "DIFFER between runs",
+                digests.value(0).constData(), whole ? "" : "; MESSAGES MISSING");
+    std::fflush(stdout);
+    return whole && sameBytes;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    int reps = 5;
+    QStringList chosen;
+    const QStringList args = app.arguments().mid(1);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--reps") && i + 1 < args.size())
+            reps = qMax(1, args[++i].toInt());
+        else
+            chosen << args[i];
+    }
     DovecotServer server;
     if (!startDovecot(server))
         return 1;
-    QTemporaryDir home;
-    QTemporaryDir work;
-    for (const char* folder : {"★MailData", "添付フォルダ"})
-        QDir(home.path()).mkpath(QString::fromUtf8(folder));
-    ProgramFolder::set(home.path());
-
-    if (!loadMessages(server, kMessages, message))
-        return 1;
-    ReceiveOutcome outcome;
-    test::PlainReceiveHost host;
-    host.userId = kUser;
-    host.password = kPassword;
-    host.partner = kPartner;
-    const double cycleSeconds = receiveWithCycle(server, outcome, host);
-    const int leftAfterCycle = server.messageCount(kUser);
-    const int partnerRecords = boxCount(Box::PartnerInbox);
-    const int otherRecords = boxCount(Box::OthersInbox);
-
-    if (!loadMessages(server, kMessages, message))
-        return 1;
-    int mpopReceived = 0;
-    const double mpopSeconds = receiveWithMpop(server, work.path(), &mpopReceived);
-    const int leftAfterMpop = server.messageCount(kUser);
-
-    std::printf("Receive of %d small messages from local Dovecot (USER/PASS, delete each)\n",
-                kMessages);
-    std::printf("  receive cycle: %4d stored (%d partner, %d others, count %s), %4d left on "
-                "server, %.3f s, %8.1f messages/s\n",
-                outcome.stored, partnerRecords, otherRecords, qPrintable(host.count),
-                leftAfterCycle, cycleSeconds, outcome.stored / cycleSeconds);
-    std::printf("  mpop         : %4d received, %4d left on server, %.3f s, %8.1f messages/s\n",
-                mpopReceived, leftAfterMpop, mpopSeconds, mpopReceived / mpopSeconds);
-    std::printf("  ratio        : %.2f x mpop's time\n", cycleSeconds / mpopSeconds);
-    const bool whole = outcome.stored == kMessages && partnerRecords + otherRecords == kMessages &&
-                       mpopReceived == kMessages;
-    return whole ? 0 : 1;
+    bool ok = true;
+    for (const Scenario& s : scenarios()) {
+        if (chosen.isEmpty() || chosen.contains(QLatin1String(s.key)))
+            ok = runScenario(server, s, reps) && ok;
+    }
+    return ok ? 0 : 1;
 }

@@ -17,23 +17,6 @@ bool startDovecot(test::DovecotServer& server) {
     return false;
 }
 
-QByteArray smallMessage(int i, const QString& from) {
-    return QStringLiteral("From: %2\r\n"
-                          "To: alice@example.jp\r\n"
-                          "Subject: benchmark message %1\r\n"
-                          "Date: Mon, 1 Jan 2024 10:00:00 +0900\r\n"
-                          "Message-ID: <bench%1@example.jp>\r\n"
-                          "MIME-Version: 1.0\r\n"
-                          "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
-                          "\r\n"
-                          "line one of message %1\r\n"
-                          "line two\r\n"
-                          ".a line that starts with a dot\r\n")
-        .arg(i)
-        .arg(from)
-        .toLatin1();
-}
-
 bool loadMessages(test::DovecotServer& server, int count,
                   const std::function<QByteArray(int)>& message) {
     for (int i = 0; i < count; ++i)

@@ -17,10 +17,6 @@ inline const QString kPassword = QStringLiteral("secret");
 // Starts the server; says on stderr why when it does not come up.
 bool startDovecot(test::DovecotServer& server);
 
-// A small ISO-2022-JP text message number `i` from `from`, with a body line that starts
-// with a dot so that dot-unstuffing is part of every run.
-QByteArray smallMessage(int i, const QString& from);
-
 // Delivers message(0) .. message(count - 1) into kUser's maildir; true when exactly
 // `count` messages are there afterwards.
 bool loadMessages(test::DovecotServer& server, int count,

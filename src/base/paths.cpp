@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 
 namespace kiku {
 
@@ -12,19 +14,67 @@ QString& folder() {
     return s_folder;
 }
 
-// The entry of `dir` whose name equals `name` without regard to case; `name` itself when
-// an exact entry exists or none matches.
-QString matchComponent(const QString& dir, const QString& name) {
-    if (name == QLatin1String(".") || name == QLatin1String("..") ||
-        QFileInfo::exists(dir + QLatin1Char('/') + name))
-        return name;
-    const QStringList entries =
-        QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+// The entry of `entries` whose name equals `name` without regard to case; empty when none.
+QString caseMatch(const QStringList& entries, const QString& name) {
     for (const QString& entry : entries) {
         if (entry.compare(name, Qt::CaseInsensitive) == 0)
             return entry;
     }
-    return name;
+    return {};
+}
+
+QStringList entriesOf(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                               QDir::NoDotAndDotDot);
+}
+
+// Spellings found by listing a folder, keyed by the folder and the name asked for: the
+// program asks for "★MAilData" and "★MailData" alike and one of them differs from the folder
+// on disk, so without this every path under it would list the program folder. A remembered
+// spelling is used only while that entry still exists; otherwise the folder is listed again.
+class SpellingCache {
+public:
+    QString find(const QString& key) {
+        QMutexLocker lock(&m_mutex);
+        return m_spellings.value(key);
+    }
+    void remember(const QString& key, const QString& entry) {
+        QMutexLocker lock(&m_mutex);
+        if (m_spellings.size() >= 256) // names typed by the user must not make it grow forever
+            m_spellings.clear();
+        m_spellings.insert(key, entry);
+    }
+    void clear() {
+        QMutexLocker lock(&m_mutex);
+        m_spellings.clear();
+    }
+
+private:
+    QMutex m_mutex;
+    QHash<QString, QString> m_spellings;
+};
+
+SpellingCache& spellings() {
+    static SpellingCache s_cache;
+    return s_cache;
+}
+
+// The entry of `dir` whose name equals `name` without regard to case; `name` itself when
+// an exact entry exists or none matches.
+QString matchComponent(const QString& dir, const QString& name) {
+    const QString prefix = dir + QLatin1Char('/');
+    if (name == QLatin1String(".") || name == QLatin1String("..") ||
+        QFileInfo::exists(prefix + name))
+        return name;
+    const QString key = prefix + name;
+    const QString known = spellings().find(key);
+    if (!known.isEmpty() && QFileInfo::exists(prefix + known))
+        return known;
+    const QString entry = caseMatch(entriesOf(dir), name);
+    if (entry.isEmpty())
+        return name;
+    spellings().remember(key, entry);
+    return entry;
 }
 } // namespace
 
@@ -45,6 +95,7 @@ void ProgramFolder::initialise(const QString& home) {
 
 void ProgramFolder::set(const QString& path) {
     folder() = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    spellings().clear();
 }
 
 QString ProgramFolder::path() {
@@ -65,6 +116,27 @@ QString ProgramFolder::resolve(const QString& relative) {
     if (trailing)
         current += QLatin1Char('/');
     return current;
+}
+
+QStringList ProgramFolder::resolveIn(const QString& folder, const QStringList& names) {
+    QStringList resolved;
+    resolved.reserve(names.size());
+    bool listed = false;
+    QStringList entries;
+    for (const QString& name : names) {
+        QString entry = name;
+        if (!QFileInfo::exists(folder + QLatin1Char('/') + name)) {
+            if (!listed) {
+                entries = entriesOf(folder);
+                listed = true;
+            }
+            const QString match = caseMatch(entries, name);
+            if (!match.isEmpty())
+                entry = match;
+        }
+        resolved << folder + QLatin1Char('/') + entry;
+    }
+    return resolved;
 }
 
 QString ProgramFolder::homeFromArguments(const QStringList& arguments) {

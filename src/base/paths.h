@@ -21,6 +21,9 @@ public:
     // without regard to case, so "★MailData" and "★MAilData" reach the same folder. A
     // component that does not exist yet keeps the spelling given. A trailing separator is kept.
     static QString resolve(const QString& relative);
+    // The entries `names` of `folder` (a real path, as resolve() gives), each matched the way
+    // resolve() matches a component, with at most one listing of the folder for all of them.
+    static QStringList resolveIn(const QString& folder, const QStringList& names);
 
     // Reads `--home DIR` or `--home=DIR` from the command line; empty when absent.
     static QString homeFromArguments(const QStringList& arguments);

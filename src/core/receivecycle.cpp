@@ -9,7 +9,6 @@
 #include "store/mailbox.h"
 
 #include <QFile>
-#include <QRegularExpression>
 
 #include <climits>
 
@@ -33,38 +32,6 @@ void cutBuffers(QString& subject, QString& date, QString& from, QString& header)
 // at the largest capacity instead of wrapping round.
 int bodyCapacity(int size) {
     return size >= INT_MAX - 1 ? INT_MAX : size + 1;
-}
-
-// Splits text into lines the way a line-by-line read does: CR LF, a lone CR and a lone LF
-// all end a line, and a final line end does not open another line.
-QStringList readLines(const QString& text) {
-    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
-    QStringList lines = text.split(lineEnd);
-    if (!lines.isEmpty() && lines.constLast().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-// The work file: the header as one line, then the body, each followed by a line end, in the
-// program's Shift-JIS. Read back line by line and joined with CR LF after every line, that is
-// the whole-message text the attachment call is given. When the file cannot be written or
-// read the same text is built in memory, so the pass still runs.
-QString wholeMessageThroughWorkFile(const QString& workFile, const QString& header,
-                                    const QString& body) {
-    const QString written = header + kCrLf + body + kCrLf;
-    QString readBack = written;
-    QFile file(workFile);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        const QByteArray bytes = codec::toCp932(written);
-        const bool ok = file.write(bytes) == bytes.size();
-        file.close();
-        if (ok && file.open(QIODevice::ReadOnly))
-            readBack = codec::fromCp932(file.readAll());
-    }
-    QString whole;
-    for (const QString& line : readLines(readBack))
-        whole += line + kCrLf;
-    return whole;
 }
 
 } // namespace
@@ -110,6 +77,9 @@ int NMailReceiveLibrary::NMailPop3DeleteMail(int handle, int number) {
 int NMailReceiveLibrary::NMailPop3Close(int handle) {
     return m_mail.NMailPop3Close(handle);
 }
+int NMailReceiveLibrary::abandonPop3Session(int handle) {
+    return m_mail.abandonPop3Session(handle);
+}
 int NMailReceiveLibrary::NMailGetMessage(int handle, QString& text, int& size) {
     return m_mail.NMailGetMessage(handle, text, size);
 }
@@ -123,6 +93,8 @@ int NMailReceiveLibrary::keptOnServer() {
 ReceiveCycle::ReceiveCycle(ReceiveLibrary& library, ReceiveHost& host)
     : m_library(library), m_host(host) {}
 
+ReceiveCycle::~ReceiveCycle() = default;
+
 QString ReceiveCycle::attachmentNote() {
     return QStringLiteral("♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪");
 }
@@ -130,6 +102,10 @@ QString ReceiveCycle::attachmentNote() {
 ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
     ReceiveOutcome outcome;
     m_afterClose.clear();
+    m_appends = std::make_unique<MailboxAppends>();
+    m_countToSave.clear();
+    m_attachmentFolder = ProgramFolder::resolve(paths::kAttachmentFolder);
+    m_workFile = ProgramFolder::resolve(paths::kAttachmentWorkFile);
 
     // 1, 2: the account as the boxes hold it is saved on every run, before any network work.
     const QString userId = m_host.accountUserId();
@@ -174,11 +150,19 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
         }
     }
 
-    // 15: the deletions so far take effect here, even after a failed store.
-    m_library.NMailPop3Close(handle);
+    // 15: the deletions so far take effect with QUIT, even after a failed store; but only
+    // once every record of the run is durable. When that cannot be done the session is
+    // dropped without QUIT, and the server keeps every message of the run.
+    if (keepDurably()) {
+        m_library.NMailPop3Close(handle);
+    } else {
+        m_library.abandonPop3Session(handle);
+        outcome.notDurable = true;
+    }
+    m_appends.reset();
     if (outcome.waiting > 0)
-        QFile::remove(ProgramFolder::resolve(paths::kAttachmentWorkFile));
-    outcome.notDeleted = m_library.keptOnServer();
+        QFile::remove(m_workFile); // left by earlier versions, which wrote it per message
+    outcome.notDeleted = outcome.notDurable ? 0 : m_library.keptOnServer();
     if (outcome.notDeleted > 0) {
         m_afterClose.append(QStringLiteral("受信したメールをサーバーで削除できませんでした。%1 通"
                                            "はサーバーに残りました。次回の受信で重複することが"
@@ -271,8 +255,8 @@ ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, ReceiveO
     record.from = trimSpaces(from);
     record.body = trimSpaces(text);
     record.live = 1;
-    Mailbox box(fromPartner ? Box::PartnerInbox : Box::OthersInbox);
-    const StoreResult stored = box.append(record);
+    const StoreResult stored =
+        m_appends->append(fromPartner ? Box::PartnerInbox : Box::OthersInbox, record);
     if (!stored) {
         m_afterClose.append(
             stored.error + QLatin1Char('\n') +
@@ -300,23 +284,42 @@ ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, ReceiveO
 
 int ReceiveCycle::attachmentPass(QString& subject, QString& date, QString& from, QString& header,
                                  QString& body) {
-    const QString workFile = ProgramFolder::resolve(paths::kAttachmentWorkFile);
-    const QString messageText = wholeMessageThroughWorkFile(workFile, header, cutAtZero(body));
-    const int result = m_library.NMailAttachmentFileFirst(
-        0, subject, date, from, header, body, ProgramFolder::resolve(paths::kAttachmentFolder),
-        workFile, messageText, 0);
+    // The library works on the message as it arrived; the whole-message text is handed over
+    // only for a library that has not kept it. Nothing goes through the work file any more:
+    // it would cost a write and a read of every message for nothing.
+    const QString messageText = header + kCrLf + cutAtZero(body) + kCrLf;
+    const int result = m_library.NMailAttachmentFileFirst(0, subject, date, from, header, body,
+                                                          m_attachmentFolder, m_workFile,
+                                                          messageText, 0);
     m_library.NMailAttachmentFileClose(0);
     cutBuffers(subject, date, from, header);
-    // The work file is overwritten by the next message and removed when the run ends
-    // (after the session is closed): creating a new file for every message costs more than the rest
-    // of the attachment pass.
     return result;
 }
 
 void ReceiveCycle::countPartnerMail() {
-    const QString count = QString::number(leadingCount(m_host.receivedCount()) + 1);
-    WriteSetting(paths::kCounterFile, QStringLiteral("NAME"), count);
-    m_host.setReceivedCount(count);
+    // The window shows every new count at once; the file takes the last one, once, with the
+    // records (keepDurably).
+    m_countToSave = QString::number(leadingCount(m_host.receivedCount()) + 1);
+    m_host.setReceivedCount(m_countToSave);
+}
+
+bool ReceiveCycle::keepDurably() {
+    const StoreResult durable = m_appends->commit();
+    if (!durable) {
+        m_afterClose.prepend(durable.error + QLatin1Char('\n') +
+                             QStringLiteral("受信したメールを確実に保存できなかったため、今回の"
+                                            "メールはすべてサーバーに残しました。次回の受信で"
+                                            "重複することがあります。"));
+        return false;
+    }
+    if (!m_countToSave.isEmpty() &&
+        !WriteSetting(paths::kCounterFile, QStringLiteral("NAME"), m_countToSave)) {
+        // The mail itself is kept: holding it on the server would only count it twice.
+        m_afterClose.append(QStringLiteral("受信数 %1 をファイル iniCuntUp.ini に保存できません"
+                                           "でした。")
+                                .arg(m_countToSave));
+    }
+    return true;
 }
 
 } // namespace kiku

@@ -4,10 +4,12 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 namespace kiku {
 
 class NMail;
+class MailboxAppends;
 
 // The mail-library operations one receive run calls, under the library's own names. The
 // program hands its NMail over through NMailReceiveLibrary; tests may wrap that to make one
@@ -34,6 +36,8 @@ public:
     virtual int NMailGetMessage(int handle, QString& text, int& size) = 0;
     // After NMailPop3Close: messages marked for deletion that are still on the server.
     virtual int keptOnServer() = 0;
+    // Drops the session without QUIT: the server deletes nothing of it.
+    virtual int abandonPop3Session(int handle) = 0;
 };
 
 // The program's NMail behind ReceiveLibrary.
@@ -58,6 +62,7 @@ public:
     int NMailPop3Close(int handle) override;
     int NMailGetMessage(int handle, QString& text, int& size) override;
     int keptOnServer() override;
+    int abandonPop3Session(int handle) override;
 
 private:
     NMail& m_mail;
@@ -102,6 +107,7 @@ struct ReceiveOutcome {
     int notDeleted = 0;         // marked for deletion, but the server kept them
     bool stopped = false;     // storing failed; that message and the later ones stay on the server
     bool sessionLost = false; // the connection went; the later messages stay on the server
+    bool notDurable = false;  // the records could not be made durable: all stays on the server
 };
 
 // One press of the receive button, up to the status line (which the main window shows):
@@ -109,7 +115,10 @@ struct ReceiveOutcome {
 // sort it into the partner or others in-box, count the partner's mail and delete it on the
 // server. Runs on the calling thread without yielding to the event loop.
 //
-// A message is deleted on the server only after its record has been stored. When storing
+// A message is deleted on the server only after its record has been stored, and those
+// deletions take effect (QUIT) only after every record of the run has been made durable,
+// with one sync per box just before QUIT; the counter file is written once then too. When
+// that sync fails the session is dropped without QUIT and the server keeps every message. When storing
 // fails (or the box is full) the run stops with a message and that message and every later
 // one stay on the server; the session is still closed properly so earlier deletions take
 // effect. A message whose status, size or text cannot be fetched is left on the server and
@@ -120,6 +129,7 @@ struct ReceiveOutcome {
 class ReceiveCycle {
 public:
     ReceiveCycle(ReceiveLibrary& library, ReceiveHost& host);
+    ~ReceiveCycle();
 
     ReceiveOutcome run(const ServerSettings& settings);
 
@@ -134,10 +144,15 @@ private:
     int attachmentPass(QString& subject, QString& date, QString& from, QString& header,
                        QString& body);
     void countPartnerMail();
+    bool keepDurably();
 
     ReceiveLibrary& m_library;
     ReceiveHost& m_host;
     QStringList m_afterClose; // messages that wait until the session is closed
+    std::unique_ptr<MailboxAppends> m_appends; // the records of the run, durable at the end
+    QString m_countToSave;                     // the partner count the file takes at the end
+    QString m_attachmentFolder;
+    QString m_workFile;
 };
 
 } // namespace kiku

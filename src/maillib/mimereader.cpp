@@ -742,8 +742,16 @@ QByteArray MimeMessage::mediaType() const {
     return type.isEmpty() ? QByteArray("text/plain") : type;
 }
 
+QString MimeMessage::decodedOnce(std::optional<QString>& slot, const char* name) const {
+    if (!slot)
+        slot = mailtext::decodeHeader(field(name)).trimmed();
+    return *slot;
+}
+
 QString MimeMessage::rawBodyText() const {
-    return mailtext::sniff(m_raw.mid(m_bodyStart));
+    if (!m_rawBodyText)
+        m_rawBodyText = mailtext::sniff(m_raw.sliced(m_bodyStart));
+    return *m_rawBodyText;
 }
 
 vmime::message& MimeMessage::parsed() const {
@@ -758,17 +766,22 @@ vmime::message& MimeMessage::parsed() const {
 // own exceptions elsewhere); such a message is kept as its text, like one beyond a limit.
 void MimeMessage::markUnreadable() const {
     m_shape.exceeded = QStringLiteral("MIMEの形式を読み取れません");
+    m_text.reset(); // it now reads as the body as sent
 }
 
 QString MimeMessage::text() const {
+    if (m_text)
+        return *m_text;
     if (withinLimits()) {
         try {
-            return partText();
+            m_text = partText();
+            return *m_text;
         } catch (const std::exception&) {
             markUnreadable();
         }
     }
-    return limitNote() + QStringLiteral("\r\n") + crlf(rawBodyText());
+    m_text = limitNote() + QStringLiteral("\r\n") + crlf(rawBodyText());
+    return *m_text;
 }
 
 QString MimeMessage::partText() const {

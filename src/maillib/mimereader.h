@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QString>
 #include <memory>
+#include <optional>
 
 namespace vmime {
 class message;
@@ -68,9 +69,10 @@ public:
     QByteArray field(const QByteArray& name) const;
     bool hasField(const QByteArray& name) const;
 
-    QString subject() const { return mailtext::decodeHeader(field("Subject")).trimmed(); }
-    QString date() const { return mailtext::decodeHeader(field("Date")).trimmed(); }
-    QString from() const { return mailtext::decodeHeader(field("From")).trimmed(); }
+    // Decoded once, on first use.
+    QString subject() const { return decodedOnce(m_subject, "Subject"); }
+    QString date() const { return decodedOnce(m_date, "Date"); }
+    QString from() const { return decodedOnce(m_from, "From"); }
     // The header block: unfolded lines joined with CR LF.
     QString headerText() const { return m_headerText; }
 
@@ -83,17 +85,19 @@ public:
     bool withinLimits() const { return m_shape.exceeded.isEmpty(); }
     QString limitNote() const;
 
-    // The body as it stands, undecoded (only unlabelled bytes made into text).
+    // The body as it stands, undecoded (only unlabelled bytes made into text). Made once.
     QString rawBodyText() const;
     // What a reader wants to see: the transfer- and charset-decoded body of a single-part
     // text message, or of a multipart message's text part (text/plain preferred, else
-    // text/html made plain). Line ends are CR LF.
+    // text/html made plain). Line ends are CR LF. Made once, and again only when the
+    // structure turned out unreadable meanwhile.
     QString text() const;
     // Every part that is a file rather than the text: attachments, inline pictures,
     // forwarded messages; a single-part message whose body is not text counts too.
     QList<MailAttachment> attachments() const;
 
 private:
+    QString decodedOnce(std::optional<QString>& slot, const char* field) const;
     void readHeader();
     vmime::message& parsed() const;
     QString partText() const;
@@ -106,6 +110,8 @@ private:
     QString m_headerText;
     mutable MimeShape m_shape;
     mutable std::unique_ptr<vmime::message> m_parsed;
+    mutable std::optional<QString> m_subject, m_date, m_from;
+    mutable std::optional<QString> m_text, m_rawBodyText;
 };
 
 } // namespace kiku

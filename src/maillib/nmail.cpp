@@ -22,7 +22,8 @@ struct Pop3Session {
     bool sizesRead = false;
     QHash<int, qint64> sizes;
     int cachedNumber = 0;
-    QByteArray cachedMessage;
+    // The message fetched last, parsed once for status, fetch and the attachment pass.
+    std::shared_ptr<const MimeMessage> cachedMessage;
     QSet<int> fetched; // numbers whose whole text arrived in this session
     int waiting = 0;   // what STAT announced
 };
@@ -53,7 +54,7 @@ struct NMail::ReceiveState {
     std::map<int, std::unique_ptr<Pop3Session>> sessions;
     int nextHandle = 0;
     // The message of the last NMailPop3GetMail, for the attachment pass that follows it.
-    QByteArray lastMessage;
+    std::shared_ptr<const MimeMessage> lastMessage;
     QString lastHeader; // the header buffer as handed out
     int lastBodyCapacity = 0;
     int lastSessionKept = 0; // deletions the server did not carry out in the last session
@@ -162,7 +163,7 @@ static bool fetchMessage(Pop3Session& s, int number, QString& error) {
         return false;
     }
     s.cachedNumber = number;
-    s.cachedMessage = std::move(message);
+    s.cachedMessage = std::make_shared<const MimeMessage>(message);
     s.fetched.insert(number);
     return true;
 }
@@ -183,7 +184,7 @@ int NMail::NMailPop3GetMailStatus(int handle, int number, QString& subject, QStr
         setLastError(error);
         return s->client.isConnected() ? -1 : kSessionLost;
     }
-    const MimeMessage message(s->cachedMessage);
+    const MimeMessage& message = *s->cachedMessage;
     subject = cut(message.subject(), m_headerBufferSize);
     date = cut(message.date(), m_headerBufferSize);
     from = cut(message.from(), m_headerBufferSize);
@@ -211,15 +212,14 @@ int NMail::NMailPop3GetMail(int handle, int number, QString& subject, QString& d
     const int status = NMailPop3GetMailStatus(handle, number, subject, date, from, header);
     if (status < 0)
         return status;
-    const QByteArray& raw = m_receive->session(handle)->cachedMessage;
-    const MimeMessage message(raw);
+    const std::shared_ptr<const MimeMessage>& message = m_receive->session(handle)->cachedMessage;
     // A multipart body stays as sent: the caller looks for "attachment" in it, and the
     // attachment pass turns it into the text part.
-    const QString text = message.isMultipart() ? message.rawBodyText() : message.text();
+    const QString text = message->isMultipart() ? message->rawBodyText() : message->text();
     // No capacity means the caller could not learn the size: give the whole text rather
     // than lose it.
-    body = bodyCapacity > 0 ? cut(text, bodyCapacity) : text;
-    m_receive->lastMessage = raw;
+    body = bodyCapacity > 0 && bodyCapacity <= text.size() ? cut(text, bodyCapacity) : text;
+    m_receive->lastMessage = message;
     m_receive->lastHeader = header;
     m_receive->lastBodyCapacity = bodyCapacity;
     return 0;
@@ -235,8 +235,10 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
     // The pass follows the fetch of the same message, so the bytes that arrived are used
     // whenever there are some: the text handed in may have been cut short on the way (a NUL
     // in a header field ends the header buffer) and would lose the attachments.
-    const bool isLast = !r.lastMessage.isEmpty();
-    const MimeMessage message(isLast ? r.lastMessage : messageText.toUtf8());
+    const bool isLast = r.lastMessage != nullptr;
+    const std::shared_ptr<const MimeMessage> kept =
+        isLast ? r.lastMessage : std::make_shared<const MimeMessage>(messageText.toUtf8());
+    const MimeMessage& message = *kept;
     const int capacity = isLast ? r.lastBodyCapacity : 0;
 
     subject = cut(message.subject(), m_headerBufferSize);
@@ -255,7 +257,7 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
     // Attachments first: a structure that turns out unreadable then shows in the text.
     const QList<MailAttachment> files = message.attachments();
     const QString text = message.text();
-    body = capacity > 0 ? cut(text, capacity) : text;
+    body = capacity > 0 && capacity <= text.size() ? cut(text, capacity) : text;
 
     if (files.isEmpty())
         return 0;
@@ -282,7 +284,7 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
 }
 
 int NMail::NMailAttachmentFileClose(int) {
-    m_receive->lastMessage.clear();
+    m_receive->lastMessage.reset();
     m_receive->lastHeader.clear();
     m_receive->lastBodyCapacity = 0;
     return 0;
@@ -302,7 +304,7 @@ int NMail::NMailPop3DeleteMail(int handle, int number) {
     }
     if (s->cachedNumber == number) {
         s->cachedNumber = 0;
-        s->cachedMessage.clear();
+        s->cachedMessage.reset();
     }
     if (!s->client.deleteMessage(number)) {
         setLastError(s->client.errorText());
@@ -327,6 +329,18 @@ int NMail::NMailPop3Close(int handle) {
         setLastError(it->second->client.errorText());
     m_receive->sessions.erase(it);
     return ok ? 0 : -1;
+}
+
+int NMail::abandonPop3Session(int handle) {
+    const auto it = m_receive->sessions.find(handle);
+    if (it == m_receive->sessions.end()) {
+        setLastError(QStringLiteral("POP3サーバーに接続していません"));
+        return -1;
+    }
+    it->second->client.abort();
+    m_receive->lastSessionKept = it->second->client.deletionsUndone();
+    m_receive->sessions.erase(it);
+    return 0;
 }
 
 } // namespace kiku

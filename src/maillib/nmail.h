@@ -55,6 +55,9 @@ public:
     // Marks the message for deletion; it goes when the session ends with NMailPop3Close.
     int NMailPop3DeleteMail(int handle, int number);
     int NMailPop3Close(int handle);
+    // Drops the session without QUIT, so the server deletes nothing of it; keptOnServer()
+    // then counts every deletion of the session.
+    int abandonPop3Session(int handle);
     // How many messages marked for deletion in the session closed last are still on the
     // server: refused DELEs, or all of them when the session ended without an accepted QUIT.
     int keptOnServer() const;

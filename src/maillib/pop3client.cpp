@@ -246,6 +246,8 @@ bool Pop3Client::quit() {
 
 void Pop3Client::abort() {
     m_connection.close();
+    m_pendingReplies = 0;
+    m_deletionsUndone = m_deletionsSent;
 }
 
 // A status line is short (512 bytes by the standard); one far longer is not an answer.

@@ -64,6 +64,33 @@ StoreResult Mailbox::append(const MailRecord& record, int* number) {
         number);
 }
 
+MailboxAppends::MailboxAppends() = default;
+MailboxAppends::~MailboxAppends() = default;
+
+StoreResult MailboxAppends::append(Box box, const MailRecord& record, int* number) {
+    const BoxInfo& info = boxInfo(box);
+    std::unique_ptr<RecordAppender>& appender = m_boxes[size_t(info.code - 1)];
+    if (!appender)
+        appender = std::make_unique<RecordAppender>(setupFor(info));
+    return appender->append(
+        [&](int) {
+            MailRecord r = record;
+            r.live = 1;
+            return encodeMail(r, info.layout);
+        },
+        number);
+}
+
+StoreResult MailboxAppends::commit() {
+    for (const std::unique_ptr<RecordAppender>& appender : m_boxes) {
+        if (!appender)
+            continue;
+        if (StoreResult r = appender->sync(); !r)
+            return r;
+    }
+    return {};
+}
+
 StoreResult appendToStorage(const MailRecord& record, int* number) {
     RecordFile file(setupFor(boxInfo(Box::Storage)));
     return file.append(

@@ -8,6 +8,7 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace kiku {
@@ -106,6 +107,26 @@ public:
 private:
     Box m_box;
     RecordFile m_file;
+};
+
+// Appends of one receive run: each box is opened on its first message and kept open,
+// every record is written at once, and commit() makes all of them durable with one sync
+// per box. Until commit() has succeeded nothing appended here may be taken as kept: the
+// receive run deletes mail on the server only after it.
+class MailboxAppends {
+public:
+    MailboxAppends();
+    ~MailboxAppends();
+    MailboxAppends(const MailboxAppends&) = delete;
+    MailboxAppends& operator=(const MailboxAppends&) = delete;
+
+    // As Mailbox::append (Live = 1), without the sync.
+    StoreResult append(Box box, const MailRecord& record, int* number = nullptr);
+    // Syncs every box appended to; stops at the first that cannot be made durable.
+    StoreResult commit();
+
+private:
+    std::array<std::unique_ptr<RecordAppender>, 5> m_boxes;
 };
 
 // The storage-box append ("保管箱", vbmdata6.data): appends the message with Live set to

@@ -55,15 +55,20 @@ const QString kWriteFailed = QStringLiteral("%1 に書き込めません");
 } // namespace
 
 RecordFile::Paths RecordFile::paths() const {
-    const auto resolve = [](const QString& relative) {
-        return QFile::encodeName(ProgramFolder::resolve(relative));
-    };
+    // The folder once, then its five names with at most one listing between them.
+    QString folder = ProgramFolder::resolve(paths::kDataFolder);
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    const QString& name = m_setup.fileName;
+    const QStringList resolved = ProgramFolder::resolveIn(
+        folder, {name, m_setup.companionName, name + QStringLiteral(".new"),
+                 name + QStringLiteral(".partial")});
     Paths p;
-    p.folder = stripTrailingSlash(resolve(paths::kDataFolder));
-    p.file = resolve(paths::kDataFolder + m_setup.fileName);
-    p.companion = resolve(paths::kDataFolder + m_setup.companionName);
-    p.transient = resolve(paths::kDataFolder + m_setup.fileName + QStringLiteral(".new"));
-    p.side = resolve(paths::kDataFolder + m_setup.fileName + QStringLiteral(".partial"));
+    p.folder = stripTrailingSlash(QFile::encodeName(folder));
+    p.file = QFile::encodeName(resolved.at(0));
+    p.companion = QFile::encodeName(resolved.at(1));
+    p.transient = QFile::encodeName(resolved.at(2));
+    p.side = QFile::encodeName(resolved.at(3));
     return p;
 }
 
@@ -317,58 +322,131 @@ StoreResult RecordFile::moveTailAside(const Paths& p, int fd, qint64 size) {
     return r;
 }
 
-StoreResult RecordFile::append(const std::function<QByteArray(int)>& build, int* number) {
-    if (number)
-        *number = 0;
-    const Paths p = paths();
+StoreResult RecordFile::openForAppend(const Paths& p, AppendTarget& target) {
+    target = AppendTarget{};
     bool existed = false;
     if (StoreResult r = recover(&existed); !r)
         return r;
     const int fd = ops().open(p.file.constData(), O_RDWR | O_CREAT);
     if (fd < 0)
         return StoreResult::failure(failure(kWriteFailed, errno, p));
-    FdGuard guard(fd); // replaced by a checked close once something was written
-    if (!existed && ops().syncFolder(p.folder.constData()) < 0)
-        return StoreResult::failure(failure(kWriteFailed, errno, p));
+    FdGuard guard(fd);
+    target.created = !existed;
     qint64 size = 0;
     if (ops().fileSize(fd, &size) < 0)
         return StoreResult::failure(failure(kReadFailed, errno, p));
-
-    const qint64 recordSize = m_setup.recordSize;
-    const qint64 whole = size / recordSize;
     StoreResult result = moveTailAside(p, fd, size);
     if (!result)
         return result;
-    // A failure from here on still tells that the tail was moved aside.
-    const auto failed = [&result](const QString& text) {
-        StoreResult r = StoreResult::failure(text);
-        r.notice = result.notice;
-        return r;
-    };
-    if (whole >= m_setup.maxRecords)
-        return failed(
+    target.fd = guard.release();
+    target.records = size / m_setup.recordSize;
+    return result;
+}
+
+StoreResult RecordFile::writeNext(const Paths& p, AppendTarget& target,
+                                  const std::function<QByteArray(int)>& build, int* number) {
+    if (number)
+        *number = 0;
+    if (target.records >= m_setup.maxRecords)
+        return StoreResult::failure(
             QStringLiteral("%1 がいっぱいです（%2 件）。不要な%3を削除してからやり直してください。")
                 .arg(m_setup.label)
                 .arg(m_setup.maxRecords)
                 .arg(m_setup.itemNoun));
-    const int n = int(whole + 1);
+    const qint64 recordSize = m_setup.recordSize;
+    const int n = int(target.records + 1);
     const QByteArray bytes = build(n);
     Q_ASSERT(bytes.size() == recordSize);
-    const qint64 offset = whole * recordSize;
-    if (ops().pwrite(fd, bytes.constData(), recordSize, offset) != recordSize ||
-        ops().fsync(fd) < 0) {
+    const qint64 offset = target.records * recordSize;
+    if (ops().pwrite(target.fd, bytes.constData(), recordSize, offset) != recordSize) {
         const int e = errno;
         // Take back whatever reached the file; if even that fails, the half record is
         // a partial tail that the next write moves aside.
-        if (ops().ftruncate(fd, offset) == 0)
-            ops().fsync(fd);
-        return failed(failure(kWriteFailed, e, p));
+        if (ops().ftruncate(target.fd, offset) == 0)
+            ops().fsync(target.fd);
+        return StoreResult::failure(failure(kWriteFailed, e, p));
     }
-    if (ops().close(guard.release()) < 0)
-        return failed(failure(kWriteFailed, errno, p));
+    ++target.records;
+    target.unsynced = true;
     if (number)
         *number = n;
+    return {};
+}
+
+StoreResult RecordFile::syncAppended(const Paths& p, AppendTarget& target) {
+    if (target.unsynced && ops().fsync(target.fd) < 0)
+        return StoreResult::failure(failure(kWriteFailed, errno, p));
+    target.unsynced = false;
+    // A new file is durable only once its folder entry is.
+    if (target.created && ops().syncFolder(p.folder.constData()) < 0)
+        return StoreResult::failure(failure(kWriteFailed, errno, p));
+    target.created = false;
+    return {};
+}
+
+StoreResult RecordFile::append(const std::function<QByteArray(int)>& build, int* number) {
+    if (number)
+        *number = 0;
+    const Paths p = paths();
+    AppendTarget target;
+    StoreResult result = openForAppend(p, target);
+    if (!result)
+        return result;
+    FdGuard guard(target.fd); // replaced by a checked close once something was written
+    // A failure from here on still tells that a damaged tail was moved aside.
+    const auto failed = [&result](StoreResult r) {
+        r.notice = result.notice;
+        return r;
+    };
+    const qint64 offset = target.records * m_setup.recordSize;
+    if (StoreResult r = writeNext(p, target, build, number); !r)
+        return failed(r);
+    if (StoreResult r = syncAppended(p, target); !r) {
+        // Nothing reported as stored may stay behind half-durable.
+        if (ops().ftruncate(target.fd, offset) == 0)
+            ops().fsync(target.fd);
+        if (number)
+            *number = 0;
+        return failed(r);
+    }
+    if (ops().close(guard.release()) < 0) {
+        if (number)
+            *number = 0;
+        return failed(StoreResult::failure(failure(kWriteFailed, errno, p)));
+    }
     return result;
+}
+
+// ---------------------------------------------------------------------------------------
+// RecordAppender
+
+RecordAppender::~RecordAppender() {
+    // Whatever was written stays written; only its durability was not settled.
+    if (m_target.fd >= 0)
+        ops().close(m_target.fd);
+}
+
+StoreResult RecordAppender::append(const std::function<QByteArray(int)>& build, int* number) {
+    if (number)
+        *number = 0;
+    if (!m_opened) {
+        m_paths = m_file.paths();
+        StoreResult opened = m_file.openForAppend(m_paths, m_target);
+        if (!opened)
+            return opened;
+        m_opened = true;
+        m_pendingNotice = opened.notice;
+    }
+    StoreResult r = m_file.writeNext(m_paths, m_target, build, number);
+    // The notice of the open goes out with the first append that can carry it.
+    r.notice = std::exchange(m_pendingNotice, QString());
+    return r;
+}
+
+StoreResult RecordAppender::sync() {
+    if (!m_opened)
+        return {};
+    return m_file.syncAppended(m_paths, m_target);
 }
 
 StoreResult RecordFile::create() {

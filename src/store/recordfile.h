@@ -70,6 +70,7 @@ public:
     StoreResult recover(bool* exists = nullptr);
 
 private:
+    friend class RecordAppender;
     struct Paths {
         QByteArray folder;
         QByteArray file;
@@ -95,7 +96,48 @@ private:
     StoreResult moveTailAside(const Paths& p, int fd, qint64 size);
     StoreResult rebuild(const Paths& p, int fd, const QList<bool>& keep);
 
+    // The file opened for appending: recovered, created when absent, a partial tail moved
+    // aside. `records` is the number of whole records, where the next one goes.
+    struct AppendTarget {
+        int fd = -1;
+        qint64 records = 0;
+        bool created = false;  // the folder entry is not durable yet
+        bool unsynced = false; // records written since the last fsync
+    };
+    StoreResult openForAppend(const Paths& p, AppendTarget& target);
+    // Writes build(n) as record n = records + 1, without syncing.
+    StoreResult writeNext(const Paths& p, AppendTarget& target,
+                          const std::function<QByteArray(int)>& build, int* number);
+    // Makes everything written through `target` durable: the file, and its folder entry
+    // when the file was created.
+    StoreResult syncAppended(const Paths& p, AppendTarget& target);
+
     RecordFileSetup m_setup;
+};
+
+// Appends for a run of many records into one file, where one sync at the end is enough:
+// the file is opened (recovered, a partial tail moved aside) on the first append and kept
+// open, each append writes its record at once, and nothing is durable before sync().
+// Only for a caller that keeps the originals until sync() has succeeded, like a receive
+// run whose deletions on the server take effect only after it.
+class RecordAppender {
+public:
+    explicit RecordAppender(RecordFileSetup setup) : m_file(std::move(setup)) {}
+    ~RecordAppender();
+    RecordAppender(const RecordAppender&) = delete;
+    RecordAppender& operator=(const RecordAppender&) = delete;
+
+    // As RecordFile::append, but not yet durable.
+    StoreResult append(const std::function<QByteArray(int)>& build, int* number = nullptr);
+    // Makes every record appended so far durable.
+    StoreResult sync();
+
+private:
+    RecordFile m_file;
+    RecordFile::Paths m_paths;
+    RecordFile::AppendTarget m_target;
+    bool m_opened = false;
+    QString m_pendingNotice;
 };
 
 } // namespace kiku

@@ -86,6 +86,7 @@ public:
     }
 
     int keptOnServer() override { return m_real.keptOnServer(); }
+    int abandonPop3Session(int h) override { return m_real.abandonPop3Session(h); }
 
     QList<int> deleted;
 
