@@ -24,8 +24,9 @@ struct Pop3Session {
     int cachedNumber = 0;
     // The message fetched last, parsed once for status, fetch and the attachment pass.
     std::shared_ptr<const MimeMessage> cachedMessage;
-    QSet<int> fetched; // numbers whose whole text arrived in this session
-    int waiting = 0;   // what STAT announced
+    QSet<int> fetched;     // numbers whose whole text arrived in this session
+    int waiting = 0;       // what STAT announced
+    int prefetchedUpTo = 0; // the highest number whose RETR went out ahead of its turn
 };
 
 // One LIST per session, even when it fails.
@@ -35,6 +36,26 @@ void readSizes(Pop3Session& s, QString& error) {
     s.sizesRead = true;
     if (!s.client.list(s.sizes, s.waiting))
         error = s.client.errorText();
+}
+
+// How far RETR may run ahead of the message being stored, when the server pipelines:
+// enough small messages to hide the round trips, but never much more than one large one
+// waiting in the socket, so memory stays a small multiple of the largest message.
+constexpr int kPrefetchMessages = 16;
+constexpr qint64 kPrefetchBytes = 1024 * 1024;
+
+// Sends RETR for `number` and for the messages after it, as far as the window allows.
+void prefetchFrom(Pop3Session& s, int number) {
+    if (!s.client.pipelining())
+        return;
+    s.client.prefetch(number, s.sizes.value(number, -1));
+    for (int next = qMax(number + 1, s.prefetchedUpTo + 1); next <= s.waiting; ++next) {
+        if (s.client.prefetched() >= kPrefetchMessages ||
+            (s.client.prefetched() >= 2 && s.client.prefetchedBytes() >= kPrefetchBytes))
+            break;
+        s.client.prefetch(next, s.sizes.value(next, -1));
+        s.prefetchedUpTo = next;
+    }
 }
 
 // What the two in-boxes can hold between them (32767 records each): a server announcing
@@ -157,6 +178,7 @@ static bool fetchMessage(Pop3Session& s, int number, QString& error) {
         error = listError;
         return false;
     }
+    prefetchFrom(s, number);
     QByteArray message;
     if (!s.client.retrieve(number, message, s.sizes.value(number, -1))) {
         error = s.client.errorText();

@@ -2,6 +2,8 @@
 
 #include <QCryptographicHash>
 
+#include <algorithm>
+
 namespace kiku {
 
 namespace {
@@ -44,7 +46,8 @@ bool Pop3Client::transportFailed() {
     // drop the connection so that nothing more (no DELE, no QUIT) goes out on it.
     m_error = m_connection.errorText();
     m_connection.close();
-    m_pendingReplies = 0;
+    m_pending.clear();
+    m_arrived.clear();
     return false;
 }
 
@@ -187,9 +190,38 @@ bool Pop3Client::list(QHash<int, qint64>& sizes, int expected) {
 }
 
 bool Pop3Client::retrieve(int number, QByteArray& message, qint64 announced) {
-    QByteArray reply;
-    if (!command("RETR " + QByteArray::number(number), &reply))
+    message.clear();
+    // A reply that came in ahead of its turn.
+    if (const auto it = m_arrived.find(number); it != m_arrived.end()) {
+        Arrived arrived = std::move(*it);
+        m_arrived.erase(it);
+        if (!arrived.ok)
+            return fail(arrived.error);
+        message = std::move(arrived.message);
+        return true;
+    }
+    const auto sent = std::find_if(m_pending.begin(), m_pending.end(), [number](const Pending& p) {
+        return p.kind == Pending::Kind::Retr && p.number == number;
+    });
+    if (sent != m_pending.end()) {
+        // Read what is owed before it, then its own reply.
+        if (!collectPendingReplies(number))
+            return false;
+        const Pending own = m_pending.front();
+        m_pending.pop_front();
+        return readRetrReply(number, own.announced, message);
+    }
+    if (!m_connection.writeLine("RETR " + QByteArray::number(number)))
+        return transportFailed();
+    if (!collectPendingReplies())
         return false;
+    return readRetrReply(number, announced, message);
+}
+
+bool Pop3Client::readRetrReply(int number, qint64 announced, QByteArray& message) {
+    QByteArray reply;
+    if (!readStatusLine(reply))
+        return transportFailed();
     if (!isOk(reply))
         return serverRefused(QStringLiteral("メール %1 を受信できません").arg(number), reply);
     // Line ends and byte-stuffing make a message a little larger on the wire than LIST says;
@@ -204,6 +236,37 @@ bool Pop3Client::retrieve(int number, QByteArray& message, qint64 announced) {
         return false;
     }
     return true;
+}
+
+bool Pop3Client::prefetch(int number, qint64 announced) {
+    if (!m_pipelining || !m_connection.isConnected() || m_arrived.contains(number))
+        return true;
+    for (const Pending& p : m_pending) {
+        if (p.kind == Pending::Kind::Retr && p.number == number)
+            return true;
+    }
+    if (!m_connection.writeLine("RETR " + QByteArray::number(number)))
+        return transportFailed();
+    m_pending.push_back({Pending::Kind::Retr, number, announced});
+    return true;
+}
+
+int Pop3Client::prefetched() const {
+    int n = int(m_arrived.size());
+    for (const Pending& p : m_pending)
+        n += p.kind == Pending::Kind::Retr;
+    return n;
+}
+
+qint64 Pop3Client::prefetchedBytes() const {
+    qint64 bytes = 0;
+    for (const Arrived& a : m_arrived)
+        bytes += a.message.size();
+    for (const Pending& p : m_pending) {
+        if (p.kind == Pending::Kind::Retr)
+            bytes += qMax<qint64>(p.announced, 0);
+    }
+    return bytes;
 }
 
 bool Pop3Client::deleteMessage(int number) {
@@ -221,7 +284,7 @@ bool Pop3Client::deleteMessage(int number) {
     }
     if (!m_connection.writeLine(line))
         return transportFailed();
-    ++m_pendingReplies;
+    m_pending.push_back({Pending::Kind::Dele, number, -1});
     ++m_deletionsSent;
     return true;
 }
@@ -246,7 +309,8 @@ bool Pop3Client::quit() {
 
 void Pop3Client::abort() {
     m_connection.close();
-    m_pendingReplies = 0;
+    m_pending.clear();
+    m_arrived.clear();
     m_deletionsUndone = m_deletionsSent;
 }
 
@@ -258,16 +322,37 @@ bool Pop3Client::readStatusLine(QByteArray& reply) {
     return m_connection.readLine(reply, replyDeadline(0), budget);
 }
 
-bool Pop3Client::collectPendingReplies() {
-    while (m_pendingReplies > 0) {
-        QByteArray reply;
-        if (!readStatusLine(reply))
-            return transportFailed();
-        --m_pendingReplies;
-        if (!isOk(reply)) {
-            ++m_deletionsRefused;
-            m_pendingError = QStringLiteral("メールを削除できません: %1").arg(serverText(reply));
-        }
+// Reads the replies owed for pipelined commands, oldest first: all of them, or with
+// `stopAtRetr` up to the RETR of that message, which is left at the front.
+bool Pop3Client::collectPendingReplies(int stopAtRetr) {
+    while (!m_pending.empty()) {
+        const Pending pending = m_pending.front();
+        if (stopAtRetr > 0 && pending.kind == Pending::Kind::Retr && pending.number == stopAtRetr)
+            return true;
+        m_pending.pop_front();
+        if (!readPendingReply(pending))
+            return false;
+    }
+    return true;
+}
+
+bool Pop3Client::readPendingReply(const Pending& pending) {
+    if (pending.kind == Pending::Kind::Retr) {
+        // Asked for out of turn, or not at all (the run stopped): kept until retrieve().
+        Arrived arrived;
+        arrived.ok = readRetrReply(pending.number, pending.announced, arrived.message);
+        if (!m_connection.isConnected())
+            return false;
+        arrived.error = m_error;
+        m_arrived.insert(pending.number, std::move(arrived));
+        return true;
+    }
+    QByteArray reply;
+    if (!readStatusLine(reply))
+        return transportFailed();
+    if (!isOk(reply)) {
+        ++m_deletionsRefused;
+        m_pendingError = QStringLiteral("メールを削除できません: %1").arg(serverText(reply));
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <deque>
 
 namespace kiku {
 
@@ -34,6 +35,13 @@ public:
     // The message exactly as stored: dot-unstuffed lines, each ended by CR LF. With the
     // size LIST announced (`announced` >= 0) the reply may not grow far past it.
     bool retrieve(int number, QByteArray& message, qint64 announced = -1);
+    // With PIPELINING: sends RETR for a message that retrieve() will ask for soon, so that
+    // the server is already sending it while the one before is being stored. Does nothing
+    // without PIPELINING or when that RETR is already on its way.
+    bool prefetch(int number, qint64 announced = -1);
+    // RETRs sent ahead whose replies have not been read, and the sizes they announced.
+    int prefetched() const;
+    qint64 prefetchedBytes() const;
     // Marks a message for deletion. With PIPELINING the reply is read later, before the
     // next reply or QUIT, so no round trip is spent waiting for it.
     bool deleteMessage(int number);
@@ -55,7 +63,21 @@ private:
     bool command(const QByteArray& line, QByteArray* reply = nullptr);
     bool readReply(QByteArray& reply);
     bool readStatusLine(QByteArray& reply);
-    bool collectPendingReplies();
+    // The replies still owed for pipelined commands, in the order the commands went out.
+    struct Pending {
+        enum class Kind { Dele, Retr } kind;
+        int number = 0;
+        qint64 announced = -1;
+    };
+    // A pipelined RETR reply read before retrieve() asked for it.
+    struct Arrived {
+        bool ok = false;
+        QByteArray message;
+        QString error;
+    };
+    bool collectPendingReplies(int stopAtRetr = 0);
+    bool readPendingReply(const Pending& pending);
+    bool readRetrReply(int number, qint64 announced, QByteArray& message);
     bool readMultiline(QByteArray& body, qint64 maxBytes, qint64 expectedBytes);
     QDeadlineTimer replyDeadline(qint64 expectedBytes) const;
     bool readCapabilities();
@@ -73,7 +95,8 @@ private:
     QByteArray m_timestamp; // the <...> of the greeting, APOP's salt
     bool m_pipelining = false;
     bool m_stls = false;
-    int m_pendingReplies = 0; // pipelined DELE replies not read yet
+    std::deque<Pending> m_pending; // pipelined commands whose replies are not read yet
+    QHash<int, Arrived> m_arrived; // pipelined RETR replies read ahead of their turn
     QString m_pendingError;
     QString m_error;
 };
