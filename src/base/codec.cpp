@@ -103,7 +103,7 @@ QByteArray fromUcs4(const QList<uint>& ucs4, const char* charset, bool* known, i
     return out;
 }
 
-QString toUnicode(const QByteArray& bytes, const char* charset, bool* ok) {
+QString throughIconv(const QByteArray& bytes, const char* charset, bool* ok) {
     Converter cd("UTF-16LE", charset);
     if (ok)
         *ok = cd.valid();
@@ -143,9 +143,73 @@ QString toUnicode(const QByteArray& bytes, const char* charset, bool* ok) {
     return QString(reinterpret_cast<const QChar*>(out.data()), qsizetype(units));
 }
 
+// glibc's EUC-JP-MS and CP932 read the bytes 0x00 to 0x7F as the same code points, so text
+// that is all ASCII needs no conversion. In EUC-JP every byte of a double-byte character is
+// 0x80 or above, so long ASCII runs can be copied between converted pieces too; a CP932
+// trail byte may be ASCII, so CP932 takes the shortcut only for wholly ASCII text.
+constexpr const char* kEucJpMs = "EUC-JP-MS";
+constexpr qsizetype kShortestCopiedRun = 64;
+
+bool isAscii(const char* data, qsizetype size) {
+    for (qsizetype i = 0; i < size; ++i)
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
+            return false;
+    return true;
+}
+
+QString toUnicode(const QByteArray& bytes, const char* charset, bool* ok) {
+    const bool eucJp = std::strcmp(charset, kEucJpMs) == 0;
+    if (!eucJp && std::strcmp(charset, kCp932) != 0)
+        return throughIconv(bytes, charset, ok);
+    if (ok)
+        *ok = true;
+    if (isAscii(bytes.constData(), bytes.size()))
+        return QString::fromLatin1(bytes);
+    if (!eucJp)
+        return throughIconv(bytes, charset, ok);
+    QString out;
+    out.reserve(bytes.size());
+    const char* data = bytes.constData();
+    const qsizetype n = bytes.size();
+    qsizetype pending = 0; // start of the bytes not yet converted
+    qsizetype i = 0;
+    while (i < n) {
+        if (static_cast<unsigned char>(data[i]) >= 0x80) {
+            ++i;
+            continue;
+        }
+        qsizetype run = i;
+        while (run < n && static_cast<unsigned char>(data[run]) < 0x80)
+            ++run;
+        if (run - i >= kShortestCopiedRun || run == n) {
+            if (i > pending)
+                out += throughIconv(QByteArray::fromRawData(data + pending, i - pending),
+                                    charset, nullptr);
+            out += QLatin1StringView(data + i, run - i);
+            pending = run;
+        }
+        i = run;
+    }
+    if (n > pending)
+        out += throughIconv(QByteArray::fromRawData(data + pending, n - pending), charset, nullptr);
+    return out;
+}
+
 } // namespace
 
+QString decodeWithoutShortcuts(const QByteArray& bytes, const QByteArray& charset) {
+    return throughIconv(bytes, charset.constData(), nullptr);
+}
+
 QByteArray toCp932(const QString& text) {
+    // All ASCII: the same bytes, without the trip through UTF-32 and iconv.
+    const QChar* chars = text.constData();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n && chars[i].unicode() < 0x80)
+        ++i;
+    if (i == n)
+        return text.toLatin1();
     return encode(text, kCp932);
 }
 

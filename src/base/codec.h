@@ -19,6 +19,9 @@ QString fromCp932(const QByteArray& bytes);
 // in *ok when the charset is unknown; undecodable bytes become U+FFFD.
 QString decode(const QByteArray& bytes, const QByteArray& charset, bool* ok = nullptr);
 
+// decode() the slow way, every byte through iconv: what the shortcuts must match (tests).
+QString decodeWithoutShortcuts(const QByteArray& bytes, const QByteArray& charset);
+
 // Unicode to a charset. Returns false in *ok when the charset is unknown or some
 // character cannot be written in it (that character is then written as "?").
 QByteArray encode(const QString& text, const QByteArray& charset, bool* ok = nullptr);

@@ -2,11 +2,14 @@
 
 #include "base/codec.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <vmime/vmime.hpp>
 
 #include <algorithm>
+#include <functional>
+#include <array>
 #include <optional>
 
 namespace kiku {
@@ -24,8 +27,20 @@ QByteArray iso2022jpToEucJp(const QByteArray& in) {
     QByteArray out;
     out.reserve(in.size());
     const qsizetype n = in.size();
+    const char* data = in.constData();
     for (qsizetype i = 0; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(in.at(i));
+        if (set == Set::Ascii) {
+            // ASCII passes through untouched up to the next escape or shift: copied in one
+            // piece, as most of a message with files is.
+            qsizetype run = i;
+            while (run < n && data[run] != 0x1B && data[run] != 0x0E && data[run] != 0x0F)
+                ++run;
+            out.append(data + i, run - i);
+            if (run == n)
+                break;
+            i = run;
+        }
+        const auto c = static_cast<unsigned char>(data[i]);
         if (c == 0x1B) {
             const QByteArray seq = in.mid(i + 1, 3);
             if (seq.startsWith("(B") || seq.startsWith("(J") || seq.startsWith("(H")) {
@@ -498,7 +513,7 @@ void collectLeaves(const std::shared_ptr<const vmime::bodyPart>& part, const QBy
     leaves.append(leaf);
 }
 
-QByteArray contents(const vmime::bodyPart& part) {
+QByteArray vmimeContents(const vmime::bodyPart& part) {
     std::string out;
     vmime::utility::outputStreamStringAdapter stream(out);
     const auto handler = part.getBody()->getContents();
@@ -512,8 +527,8 @@ QByteArray contents(const vmime::bodyPart& part) {
     return toBytes(out);
 }
 
-QString leafText(const Leaf& leaf) {
-    const QString text = mailtext::decode(contents(leaf.bodyPart()), leaf.charset);
+QString leafText(const QByteArray& contents, const Leaf& leaf) {
+    const QString text = mailtext::decode(contents, leaf.charset);
     return crlf(leaf.subtype == "html" ? mailtext::htmlToText(text) : text);
 }
 
@@ -573,6 +588,269 @@ bool isHeaderName(QByteArrayView line, const char* name) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------
+// The skeleton vmime parses.
+//
+// vmime finds the parts of a message by scanning every byte of it, and decodes base64
+// slowly; for a message carrying megabytes of files that is most of a receive run. So the
+// large base64 bodies of file parts are cut out before vmime sees the message: each is
+// replaced by a placeholder line, vmime parses the rest, and the contents of such a part are
+// decoded here from the bytes that arrived. A body is cut only when that cannot change the
+// outcome: its lines hold nothing but base64 characters (so no boundary can hide in it), it
+// is not inside a forwarded message (whose text is kept whole), and the placeholder is one
+// a sender cannot forge (it carries a random token). When vmime's reading of such a part
+// turns out to differ from what the cut assumed, the whole message is parsed again as sent.
+struct MimeMessage::Skeleton {
+    QByteArray text;                               // what vmime parses
+    QByteArray token;                              // the placeholders' unforgeable prefix
+    QList<QPair<qsizetype, qsizetype>> cutRanges; // raw offset and length, in placeholder order
+    bool fallBack = false;                         // a cut proved unsafe: parse as sent
+};
+
+namespace {
+
+// Thrown when vmime read a cut part differently from the cut's assumptions.
+struct SkeletonMismatch {};
+
+// The value of each base64 character; -1 for any other byte.
+const std::array<qint8, 256>& base64Values() {
+    static const std::array<qint8, 256> table = [] {
+        std::array<qint8, 256> t;
+        t.fill(-1);
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i)
+            t[static_cast<unsigned char>(alphabet[i])] = qint8(i);
+        return t;
+    }();
+    return table;
+}
+
+// Whether `lines` is base64 that every decoder reads the same way: only the base64 alphabet
+// and CR LF line ends, padding only at the very end, a whole number of quads.
+bool isCleanBase64(QByteArrayView lines) {
+    const std::array<qint8, 256>& values = base64Values();
+    qsizetype chars = 0;
+    qsizetype padding = 0;
+    const qsizetype n = lines.size();
+    const char* data = lines.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if (values[c] >= 0 && padding == 0) {
+            ++chars;
+        } else if (c == '=') {
+            ++padding;
+            ++chars;
+        } else if (c == '\r' && i + 1 < n && data[i + 1] == '\n') {
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    return padding <= 2 && chars % 4 == 0;
+}
+
+// Decodes base64 that isCleanBase64() accepted.
+QByteArray decodeCleanBase64(QByteArrayView lines) {
+    const std::array<qint8, 256>& values = base64Values();
+    QByteArray out(lines.size() / 4 * 3 + 3, Qt::Uninitialized);
+    char* dst = out.data();
+    quint32 group = 0;
+    int have = 0;
+    for (const char ch : lines) {
+        const qint8 v = values[static_cast<unsigned char>(ch)];
+        if (v < 0)
+            continue; // line ends and the closing padding
+        group = (group << 6) | quint32(v);
+        if (++have == 4) {
+            *dst++ = char(group >> 16);
+            *dst++ = char(group >> 8);
+            *dst++ = char(group);
+            group = 0;
+            have = 0;
+        }
+    }
+    if (have == 3) { // one "=": two bytes
+        *dst++ = char(group >> 10);
+        *dst++ = char(group >> 2);
+    } else if (have == 2) { // "==": one byte
+        *dst++ = char(group >> 4);
+    }
+    out.truncate(dst - out.data());
+    return out;
+}
+
+QByteArray headerValueOf(QByteArrayView line, qsizetype nameLength) {
+    return line.sliced(nameLength + 1).trimmed().toByteArray();
+}
+
+} // namespace
+
+// Builds the skeleton of `raw`; the same walk over boundaries as measureMime.
+void MimeMessage::buildSkeleton() const {
+    m_skeleton = std::make_unique<Skeleton>();
+    Skeleton& sk = *m_skeleton;
+    const QByteArray& raw = m_raw;
+    QList<QByteArray> open; // as in measureMime: boundaries, empty for message/rfc822
+    bool inHeader = true;
+    QByteArray contentType;
+    QByteArray encoding;
+    enum class Field { Other, ContentType, Encoding } field = Field::Other;
+    qsizetype copied = 0; // raw bytes up to here are in the skeleton
+
+    const qsizetype n = raw.size();
+    qsizetype pos = 0;
+    while (pos < n) {
+        qsizetype end = raw.indexOf('\n', pos);
+        if (end < 0)
+            end = n;
+        QByteArrayView line(raw.constData() + pos, end - pos);
+        pos = end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+
+        if (line.startsWith("--")) {
+            const QByteArrayView rest = line.sliced(2);
+            bool boundary = false;
+            for (qsizetype k = open.size() - 1; k >= 0 && !boundary; --k) {
+                const QByteArray& b = open.at(k);
+                if (b.isEmpty() || !rest.startsWith(b))
+                    continue;
+                const QByteArrayView tail = rest.sliced(b.size());
+                if (!tail.startsWith("--") && !tail.trimmed().isEmpty())
+                    continue;
+                boundary = true;
+                open.resize(k + 1);
+                if (tail.startsWith("--")) {
+                    open.removeLast();
+                    inHeader = false;
+                } else {
+                    inHeader = true;
+                    contentType.clear();
+                    encoding.clear();
+                    field = Field::Other;
+                }
+            }
+            if (boundary)
+                continue;
+        }
+        if (!inHeader)
+            continue;
+        if (!line.isEmpty()) {
+            if (line.startsWith(' ') || line.startsWith('\t')) {
+                if (field == Field::ContentType)
+                    contentType += line.toByteArray();
+                else if (field == Field::Encoding)
+                    encoding += line.trimmed().toByteArray();
+            } else if (isHeaderName(line, "content-type")) {
+                field = Field::ContentType;
+                contentType = headerValueOf(line, 12);
+            } else if (isHeaderName(line, "content-transfer-encoding")) {
+                field = Field::Encoding;
+                encoding = headerValueOf(line, 25);
+            } else {
+                field = Field::Other;
+            }
+            continue;
+        }
+
+        // The end of a header.
+        inHeader = false;
+        field = Field::Other;
+        const PartType type = readPartType(contentType);
+        const bool base64 = encoding.trimmed().toLower() == "base64";
+        contentType.clear();
+        encoding.clear();
+        if (type.media.startsWith("multipart/") && !type.boundary.isEmpty()) {
+            open.append(type.boundary);
+            continue;
+        }
+        if (type.media == "message/rfc822") {
+            open.append(QByteArray());
+            inHeader = true;
+            continue;
+        }
+        if (!base64 || open.contains(QByteArray()) || end + 1 > n || raw.at(end - 1) != '\r')
+            continue;
+        // A file part's body: up to the next line that starts with "--", which must be a
+        // boundary of an open multipart, or to the end of a single-part message.
+        const qsizetype bodyStart = pos;
+        qsizetype next = bodyStart;
+        qsizetype dashLine = -1;
+        while (next < n) {
+            if (raw.at(next) == '-' && next + 1 < n && raw.at(next + 1) == '-' &&
+                (next == bodyStart || raw.at(next - 1) == '\n')) {
+                dashLine = next;
+                break;
+            }
+            const qsizetype lf = raw.indexOf('\n', next);
+            next = lf < 0 ? n : lf + 1;
+        }
+        qsizetype bodyEnd;
+        if (dashLine < 0) {
+            if (!open.isEmpty())
+                continue; // a multipart that never closes: leave it to vmime
+            bodyEnd = n;
+        } else {
+            // It must be the enclosing multipart's own boundary, as measureMime reads one.
+            qsizetype lineEnd = raw.indexOf('\n', dashLine);
+            QByteArrayView dashes(raw.constData() + dashLine + 2,
+                                  (lineEnd < 0 ? n : lineEnd) - dashLine - 2);
+            if (open.isEmpty() || !dashes.startsWith(open.constLast()))
+                continue;
+            const QByteArrayView tail = dashes.sliced(open.constLast().size());
+            if (!tail.startsWith("--") && !tail.trimmed().isEmpty())
+                continue;
+            if (dashLine - 2 < bodyStart || raw.at(dashLine - 2) != '\r')
+                continue;
+            bodyEnd = dashLine - 2; // the line break before a boundary belongs to it
+        }
+        const QByteArrayView body(raw.constData() + bodyStart, bodyEnd - bodyStart);
+        // Bodies below the limit cost vmime little; leaving them avoids all doubt.
+        if (body.size() < m_smallestCut || !isCleanBase64(body))
+            continue;
+        if (sk.token.isEmpty())
+            sk.token = "kikuskeleton" +
+                       QByteArray::number(QRandomGenerator::global()->generate64(), 36) + "x";
+        sk.text += QByteArrayView(raw.constData() + copied, bodyStart - copied);
+        sk.text += sk.token + QByteArray::number(sk.cutRanges.size());
+        sk.cutRanges.append({bodyStart, bodyEnd - bodyStart});
+        copied = bodyEnd;
+        pos = dashLine < 0 ? n : dashLine; // the boundary line is read as usual
+    }
+    if (sk.cutRanges.isEmpty())
+        sk.text = raw;
+    else
+        sk.text += QByteArrayView(raw.constData() + copied, n - copied);
+}
+
+// The transfer-decoded contents of a part: from the bytes that arrived when its body was
+// cut out of the skeleton, else as vmime reads them.
+QByteArray MimeMessage::contentsOf(const vmime::bodyPart& part) const {
+    const Skeleton& sk = *m_skeleton;
+    if (!sk.cutRanges.isEmpty()) {
+        const auto handler = part.getBody()->getContents();
+        if (handler->getLength() < size_t(sk.token.size() + 24)) {
+            std::string placeholder;
+            vmime::utility::outputStreamStringAdapter stream(placeholder);
+            handler->extractRaw(stream);
+            stream.flush();
+            const QByteArray text = toBytes(placeholder).trimmed();
+            if (text.startsWith(sk.token)) {
+                bool ok = false;
+                const int index = text.mid(sk.token.size()).toInt(&ok);
+                if (!ok || index < 0 || index >= sk.cutRanges.size() ||
+                    handler->getEncoding().getName() != vmime::encodingTypes::BASE64) {
+                    m_skeleton->fallBack = true;
+                    throw SkeletonMismatch();
+                }
+                const auto [at, length] = sk.cutRanges.at(index);
+                return decodeCleanBase64(QByteArrayView(m_raw.constData() + at, length));
+            }
+        }
+    }
+    return vmimeContents(part);
+}
 
 MimeShape measureMime(const QByteArray& raw, const MimeLimits& limits) {
     MimeShape shape;
@@ -672,7 +950,7 @@ MimeShape measureMime(const QByteArray& raw, const MimeLimits& limits) {
 }
 
 MimeMessage::MimeMessage(const QByteArray& raw, const MimeLimits& limits)
-    : m_raw(raw), m_shape(measureMime(raw, limits)) {
+    : m_raw(raw), m_smallestCut(limits.smallestCut), m_shape(measureMime(raw, limits)) {
     readHeader();
 }
 
@@ -756,10 +1034,63 @@ QString MimeMessage::rawBodyText() const {
 
 vmime::message& MimeMessage::parsed() const {
     if (!m_parsed) {
+        if (!m_skeleton)
+            buildSkeleton();
         m_parsed = std::make_unique<vmime::message>();
-        m_parsed->parse(m_raw.toStdString());
+        m_parsed->parse(m_skeleton->text.toStdString());
+        if (!m_skeleton->cutRanges.isEmpty() && !placeholdersAreParts()) {
+            // vmime saw the parts differently from the cut: read the message as sent.
+            m_skeleton->text = m_raw;
+            m_skeleton->cutRanges.clear();
+            m_parsed = std::make_unique<vmime::message>();
+            m_parsed->parse(m_raw.toStdString());
+        }
     }
     return *m_parsed;
+}
+
+// Whether vmime found every placeholder as the whole body of a part of its own, once.
+bool MimeMessage::placeholdersAreParts() const {
+    const Skeleton& sk = *m_skeleton;
+    QList<int> seen(sk.cutRanges.size(), 0);
+    bool stray = false;
+    // A placeholder that ended up inside a larger body is simply not seen.
+    const std::function<void(const vmime::bodyPart&)> visit = [&](const vmime::bodyPart& part) {
+        const auto body = part.getBody();
+        for (size_t i = 0; i < body->getPartCount(); ++i)
+            visit(*body->getPartAt(i));
+        const auto handler = body->getContents();
+        if (body->getPartCount() > 0 || handler->getLength() >= size_t(sk.token.size() + 24))
+            return;
+        std::string contents;
+        vmime::utility::outputStreamStringAdapter stream(contents);
+        handler->extractRaw(stream);
+        stream.flush();
+        const QByteArray text = toBytes(contents).trimmed();
+        if (!text.startsWith(sk.token))
+            return;
+        bool ok = false;
+        const int index = text.mid(sk.token.size()).toInt(&ok);
+        if (ok && index >= 0 && index < seen.size())
+            ++seen[index];
+        else
+            stray = true;
+    };
+    visit(*m_parsed);
+    return !stray && std::all_of(seen.begin(), seen.end(), [](int n) { return n == 1; });
+}
+
+template <typename Work>
+auto MimeMessage::withSkeleton(Work work) const {
+    try {
+        return work();
+    } catch (const SkeletonMismatch&) {
+        // Parse the message as it arrived, and read it again from there.
+        m_skeleton->text = m_raw;
+        m_skeleton->cutRanges.clear();
+        m_parsed.reset();
+        return work();
+    }
 }
 
 // vmime throws on some malformed input (std::length_error from a broken encoded word, its
@@ -785,22 +1116,26 @@ QString MimeMessage::text() const {
 }
 
 QString MimeMessage::partText() const {
-    if (!isMultipart()) {
-        Leaf leaf = describe(parsed(), m_raw);
-        leaf.self = &parsed();
-        if (leaf.type != "text")
-            return {};
-        return leafText(leaf);
-    }
-    // vmime hands out shared pointers to parts; the message itself is owned here.
-    const std::shared_ptr<const vmime::bodyPart> root(&parsed(), [](const vmime::bodyPart*) {});
-    QList<Leaf> leaves;
-    collectLeaves(root, m_raw, leaves);
-    for (const char* wanted : {"plain", "html"})
-        for (const Leaf& leaf : leaves)
-            if (leaf.isTextBody() && leaf.subtype == wanted)
-                return leafText(leaf);
-    return {};
+    return withSkeleton([this] {
+        const QByteArray& parsedText = (parsed(), m_skeleton->text);
+        if (!isMultipart()) {
+            Leaf leaf = describe(parsed(), parsedText);
+            leaf.self = &parsed();
+            if (leaf.type != "text")
+                return QString();
+            return leafText(contentsOf(leaf.bodyPart()), leaf);
+        }
+        // vmime hands out shared pointers to parts; the message itself is owned here.
+        const std::shared_ptr<const vmime::bodyPart> root(&parsed(),
+                                                          [](const vmime::bodyPart*) {});
+        QList<Leaf> leaves;
+        collectLeaves(root, parsedText, leaves);
+        for (const char* wanted : {"plain", "html"})
+            for (const Leaf& leaf : leaves)
+                if (leaf.isTextBody() && leaf.subtype == wanted)
+                    return leafText(contentsOf(leaf.bodyPart()), leaf);
+        return QString();
+    });
 }
 
 QList<MailAttachment> MimeMessage::attachments() const {
@@ -815,22 +1150,27 @@ QList<MailAttachment> MimeMessage::attachments() const {
 }
 
 QList<MailAttachment> MimeMessage::files() const {
-    QList<MailAttachment> files;
-    if (!isMultipart()) {
-        Leaf leaf = describe(parsed(), m_raw);
-        leaf.self = &parsed();
-        if (leaf.type != "text" || leaf.disposition == "attachment")
-            files.append({leaf.name.isEmpty() ? defaultName(leaf) : leaf.name, contents(parsed())});
+    return withSkeleton([this] {
+        const QByteArray& parsedText = (parsed(), m_skeleton->text);
+        QList<MailAttachment> files;
+        if (!isMultipart()) {
+            Leaf leaf = describe(parsed(), parsedText);
+            leaf.self = &parsed();
+            if (leaf.type != "text" || leaf.disposition == "attachment")
+                files.append({leaf.name.isEmpty() ? defaultName(leaf) : leaf.name,
+                              contentsOf(parsed())});
+            return files;
+        }
+        const std::shared_ptr<const vmime::bodyPart> root(&parsed(),
+                                                          [](const vmime::bodyPart*) {});
+        QList<Leaf> leaves;
+        collectLeaves(root, parsedText, leaves);
+        for (const Leaf& leaf : leaves)
+            if (!leaf.isTextBody() && leaf.isFile())
+                files.append({leaf.name.isEmpty() ? defaultName(leaf) : leaf.name,
+                              contentsOf(leaf.bodyPart())});
         return files;
-    }
-    const std::shared_ptr<const vmime::bodyPart> root(&parsed(), [](const vmime::bodyPart*) {});
-    QList<Leaf> leaves;
-    collectLeaves(root, m_raw, leaves);
-    for (const Leaf& leaf : leaves)
-        if (!leaf.isTextBody() && leaf.isFile())
-            files.append(
-                {leaf.name.isEmpty() ? defaultName(leaf) : leaf.name, contents(leaf.bodyPart())});
-    return files;
+    });
 }
 
 } // namespace kiku

@@ -8,8 +8,9 @@
 #include <optional>
 
 namespace vmime {
+class bodyPart;
 class message;
-}
+} // namespace vmime
 
 namespace kiku {
 
@@ -38,6 +39,9 @@ struct MimeLimits {
     int maxDepth = 32;                      // nested multiparts and message/rfc822 parts
     int maxParts = 20000;                   // body parts in the whole message
     qsizetype maxHeaderBytes = 1024 * 1024; // one part's header block
+    // A file part's base64 body at least this large is decoded here rather than by vmime
+    // (see MimeMessage::Skeleton); larger than any message turns that off.
+    qsizetype smallestCut = 4096;
 };
 
 // What the linear pass found. `exceeded` empty when the message is within the limits.
@@ -99,16 +103,24 @@ public:
 private:
     QString decodedOnce(std::optional<QString>& slot, const char* field) const;
     void readHeader();
+    struct Skeleton;
+    void buildSkeleton() const;
     vmime::message& parsed() const;
+    bool placeholdersAreParts() const;
+    template <typename Work>
+    auto withSkeleton(Work work) const;
+    QByteArray contentsOf(const vmime::bodyPart& part) const;
     QString partText() const;
     QList<MailAttachment> files() const;
     void markUnreadable() const;
 
     QByteArray m_raw;
+    qsizetype m_smallestCut = 0;
     qsizetype m_bodyStart = 0;
     QList<QPair<QByteArray, QByteArray>> m_fields; // name, unfolded value
     QString m_headerText;
     mutable MimeShape m_shape;
+    mutable std::unique_ptr<Skeleton> m_skeleton;
     mutable std::unique_ptr<vmime::message> m_parsed;
     mutable std::optional<QString> m_subject, m_date, m_from;
     mutable std::optional<QString> m_text, m_rawBodyText;

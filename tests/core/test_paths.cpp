@@ -36,3 +36,31 @@ TEST(Paths, HomeComesFromTheCommandLine) {
     EXPECT_EQ(ProgramFolder::homeFromArguments({"kikumail", "--home"}), QString());
     EXPECT_EQ(ProgramFolder::homeFromArguments({"kikumail"}), QString());
 }
+
+// The data folder's real spelling is remembered, so each path under it costs a lookup
+// rather than a listing; a folder renamed afterwards is found again.
+TEST(Paths, RememberedSpellingFollowsARenamedFolder) {
+    test::TempHome home;
+    const QString boxes = QStringLiteral("\\★MAilData\\vbmdata2.data");
+    EXPECT_EQ(ProgramFolder::resolve(boxes), home.path() + QStringLiteral("/★MailData/vbmdata2.data"));
+    ASSERT_TRUE(QDir(home.path()).rename(QStringLiteral("★MailData"), QStringLiteral("★MAILDATA")));
+    EXPECT_EQ(ProgramFolder::resolve(boxes), home.path() + QStringLiteral("/★MAILDATA/vbmdata2.data"));
+    ASSERT_TRUE(QDir(home.path()).rename(QStringLiteral("★MAILDATA"), QStringLiteral("★MAilData")));
+    EXPECT_EQ(ProgramFolder::resolve(boxes), home.path() + QStringLiteral("/★MAilData/vbmdata2.data"));
+}
+
+TEST(Paths, EntriesOfAFolderAreMatchedTogether) {
+    test::TempHome home;
+    home.writeFile(QStringLiteral("★MailData/VBMDATA3.TMP"), "x");
+    home.writeFile(QStringLiteral("★MailData/vbmdata3.data"), "x");
+    const QString folder = home.path() + QStringLiteral("/★MailData");
+    EXPECT_EQ(ProgramFolder::resolveIn(folder, {QStringLiteral("vbmdata3.data"),
+                                                QStringLiteral("vbmdata3.tmp"),
+                                                QStringLiteral("vbmdata3.data.new")}),
+              (QStringList{folder + QStringLiteral("/vbmdata3.data"),
+                           folder + QStringLiteral("/VBMDATA3.TMP"),
+                           folder + QStringLiteral("/vbmdata3.data.new")}));
+    // A folder that does not exist: the names as given.
+    EXPECT_EQ(ProgramFolder::resolveIn(home.path() + QStringLiteral("/none"), {QStringLiteral("a")}),
+              QStringList{home.path() + QStringLiteral("/none/a")});
+}

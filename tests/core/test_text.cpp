@@ -102,3 +102,44 @@ TEST(Codec, FixedWidthFieldsPadAndNeverSplitACharacter) {
     EXPECT_EQ(codec::fixedWidthCp932(QStringLiteral("ｱｲｳ"), 3), QByteArray("\xb1\xb2\xb3"));
     EXPECT_EQ(codec::fixedWidthCp932(QString(), 0), QByteArray());
 }
+
+// The ASCII shortcuts of EUC-JP-MS and CP932 decoding must give exactly what iconv gives
+// for the whole input, whatever mixture of ASCII runs, Japanese and broken sequences.
+TEST(Codec, AsciiShortcutsReadExactlyAsIconvDoes) {
+    quint32 state = 12345;
+    const auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    const QByteArray japanese = codec::encode(QStringLiteral("日本語のメール①ｱ"), "EUC-JP-MS");
+    for (int round = 0; round < 300; ++round) {
+        QByteArray bytes;
+        const int pieces = int(next() % 12);
+        for (int p = 0; p < pieces; ++p) {
+            switch (next() % 5) {
+            case 0: // a long ASCII run, copied without iconv
+                bytes += QByteArray(int(60 + next() % 200), char('a' + next() % 26));
+                break;
+            case 1: // a short one, left inside a converted piece
+                bytes += QByteArray(int(1 + next() % 8), char('0' + next() % 10));
+                break;
+            case 2:
+                bytes += japanese;
+                break;
+            case 3: // any high byte: lone leads, bad trails, SS2 and SS3 at odd places
+                bytes += char(0x80 + next() % 128);
+                break;
+            default:
+                bytes += "\r\n";
+            }
+        }
+        for (const char* charset : {"EUC-JP-MS", "CP932"}) {
+            SCOPED_TRACE(bytes.toHex().toStdString() + " " + charset);
+            EXPECT_EQ(codec::decode(bytes, charset),
+                      codec::decodeWithoutShortcuts(bytes, charset));
+        }
+        const QString text = codec::decodeWithoutShortcuts(bytes, "EUC-JP-MS");
+        EXPECT_EQ(codec::toCp932(text), codec::encode(text, "CP932"));
+    }
+    EXPECT_EQ(codec::fromCp932("plain ascii \\ ~"), QStringLiteral("plain ascii \\ ~"));
+}
