@@ -195,6 +195,41 @@ QString toUnicode(const QByteArray& bytes, const char* charset, bool* ok) {
     return out;
 }
 
+// The CP932 bytes iconv writes for each code point of the Basic Multilingual Plane: a byte
+// below 0x100, a lead and trail byte packed above it, kUnmapped for none. CP932 converts
+// each code point on its own, so looking them up gives exactly iconv's bytes.
+constexpr quint16 kUnmapped = 0xFFFF;
+
+const std::vector<quint16>& cp932Bytes() {
+    static const std::vector<quint16> table = [] {
+        std::vector<quint16> t(0x10000, kUnmapped);
+        Converter cd(kCp932, "UTF-32LE");
+        if (!cd.valid())
+            return t;
+        for (uint cp = 0; cp < 0x10000; ++cp) {
+            if (cp >= 0xD800 && cp <= 0xDFFF)
+                continue;
+            char in[4];
+            std::memcpy(in, &cp, 4);
+            char out[8];
+            char* src = in;
+            size_t inLeft = 4;
+            char* dst = out;
+            size_t outLeft = sizeof out;
+            iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+            if (iconv(cd.get(), &src, &inLeft, &dst, &outLeft) == size_t(-1))
+                continue;
+            const size_t written = sizeof out - outLeft;
+            if (written == 1)
+                t[cp] = quint8(out[0]);
+            else if (written == 2 && quint8(out[0]) >= 0x81)
+                t[cp] = quint16(quint8(out[0]) << 8 | quint8(out[1]));
+        }
+        return t;
+    }();
+    return table;
+}
+
 } // namespace
 
 QString decodeWithoutShortcuts(const QByteArray& bytes, const QByteArray& charset) {
@@ -210,7 +245,28 @@ QByteArray toCp932(const QString& text) {
         ++i;
     if (i == n)
         return text.toLatin1();
-    return encode(text, kCp932);
+    // The rest by table; a code point CP932 lacks becomes "?" as in encode().
+    const std::vector<quint16>& table = cp932Bytes();
+    QByteArray out = text.left(i).toLatin1();
+    out.reserve(n * 2);
+    for (; i < n; ++i) {
+        const char16_t c = chars[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(chars[i + 1].unicode())) {
+            out += '?'; // beyond the BMP: nothing there is in CP932
+            ++i;
+            continue;
+        }
+        const quint16 bytes = QChar::isSurrogate(c) ? kUnmapped : table[c];
+        if (bytes == kUnmapped) {
+            out += '?';
+        } else if (bytes < 0x100) {
+            out += char(bytes);
+        } else {
+            out += char(bytes >> 8);
+            out += char(bytes & 0xFF);
+        }
+    }
+    return out;
 }
 
 QString fromCp932(const QByteArray& bytes) {

@@ -123,7 +123,75 @@ bool looksLikeIso2022jp(const QByteArray& bytes) {
            bytes.contains("\x1b$(D");
 }
 
+// The character EUC-JP-MS gives for each JIS X 0208 pair (row and cell 0x21 to 0x7E), 0 where
+// it gives none. Read from the same converter, a pair at a time, so the table is the converter.
+const std::array<char16_t, 94 * 94>& jisCharacters() {
+    static const std::array<char16_t, 94 * 94> table = [] {
+        std::array<char16_t, 94 * 94> t{};
+        for (int row = 0; row < 94; ++row) {
+            for (int cell = 0; cell < 94; ++cell) {
+                const char pair[2] = {char(0xA1 + row), char(0xA1 + cell)};
+                const QString c = codec::decodeWithoutShortcuts(QByteArray(pair, 2), "EUC-JP-MS");
+                if (c.size() == 1 && c.at(0) != QChar(0xFFFD))
+                    t[size_t(row * 94 + cell)] = c.at(0).unicode();
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
+// ISO-2022-JP in ASCII and JIS X 0208 alone, the way nearly all mail is written, read by
+// table; anything else (half-width katakana, JIS X 0212, shifts, unknown escapes, a pair the
+// converter has no character for) gives nothing, and the message goes the long way.
+std::optional<QString> commonIso2022jp(const QByteArray& in) {
+    const std::array<char16_t, 94 * 94>& table = jisCharacters();
+    QString out;
+    out.reserve(in.size());
+    bool jis = false;
+    const char* data = in.constData();
+    const qsizetype n = in.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if (c == 0x1B) {
+            if (i + 2 >= n)
+                return std::nullopt;
+            const char a = data[i + 1];
+            const char b = data[i + 2];
+            if (a == '(' && (b == 'B' || b == 'J' || b == 'H'))
+                jis = false;
+            else if (a == '$' && (b == '@' || b == 'B'))
+                jis = true;
+            else
+                return std::nullopt;
+            i += 2;
+            continue;
+        }
+        if (c == 0x0E || c == 0x0F || c >= 0x80)
+            return std::nullopt;
+        if (c == '\r' || c == '\n')
+            jis = false;
+        if (!jis || c < 0x21 || c > 0x7E) {
+            out += QLatin1Char(char(c));
+            continue;
+        }
+        if (i + 1 >= n)
+            return std::nullopt;
+        const auto c2 = static_cast<unsigned char>(data[i + 1]);
+        if (c2 < 0x21 || c2 > 0x7E)
+            return std::nullopt;
+        const char16_t u = table[size_t((c - 0x21) * 94 + (c2 - 0x21))];
+        if (u == 0)
+            return std::nullopt;
+        out += QChar(u);
+        ++i;
+    }
+    return out;
+}
+
 QString fromIso2022jp(const QByteArray& bytes) {
+    if (std::optional<QString> text = commonIso2022jp(bytes))
+        return *std::move(text);
     return codec::decode(iso2022jpToEucJp(bytes), "EUC-JP-MS");
 }
 
@@ -295,6 +363,18 @@ QByteArray toBytes(const std::string& s) {
 
 // CR LF everywhere, as the stored bodies have.
 QString crlf(QString text) {
+    // Most text already ends every line in CR LF: nothing to do then.
+    bool alreadyCrLf = true;
+    const qsizetype n = text.size();
+    const QChar* chars = text.constData();
+    for (qsizetype i = 0; i < n && alreadyCrLf; ++i) {
+        if (chars[i] == QLatin1Char('\r'))
+            alreadyCrLf = i + 1 < n && chars[++i] == QLatin1Char('\n');
+        else if (chars[i] == QLatin1Char('\n'))
+            alreadyCrLf = false;
+    }
+    if (alreadyCrLf)
+        return text;
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
@@ -593,19 +673,21 @@ bool isHeaderName(QByteArrayView line, const char* name) {
 // The skeleton vmime parses.
 //
 // vmime finds the parts of a message by scanning every byte of it, and decodes base64
-// slowly; for a message carrying megabytes of files that is most of a receive run. So the
-// large base64 bodies of file parts are cut out before vmime sees the message: each is
-// replaced by a placeholder line, vmime parses the rest, and the contents of such a part are
-// decoded here from the bytes that arrived. A body is cut only when that cannot change the
-// outcome: its lines hold nothing but base64 characters (so no boundary can hide in it), it
-// is not inside a forwarded message (whose text is kept whole), and the placeholder is one
-// a sender cannot forge (it carries a random token). When vmime's reading of such a part
-// turns out to differ from what the cut assumed, the whole message is parsed again as sent.
+// slowly; for a message carrying megabytes of files, or long text, that is most of a receive
+// run. So large bodies are cut out before vmime sees the message: each is replaced by a
+// placeholder line, vmime parses the rest, and the contents of such a part are taken here
+// from the bytes that arrived. Two kinds are cut: base64 bodies whose lines hold nothing but
+// base64 characters (so no boundary can hide in them, and every decoder reads them alike),
+// and the body of a single-part message sent as it stands (7bit, 8bit, binary), which vmime
+// would only copy. Nothing inside a forwarded message is cut (its text is kept whole), and
+// the placeholder carries a random token, so a sender cannot forge one. vmime must then find
+// every placeholder as the whole body of a part with the expected encoding; where it does
+// not, the whole message is parsed again as sent.
 struct MimeMessage::Skeleton {
     QByteArray text;                               // what vmime parses
     QByteArray token;                              // the placeholders' unforgeable prefix
     QList<QPair<qsizetype, qsizetype>> cutRanges; // raw offset and length, in placeholder order
-    bool fallBack = false;                         // a cut proved unsafe: parse as sent
+    QList<bool> cutIsBase64;                       // else a body vmime would take as it stands
 };
 
 namespace {
@@ -697,6 +779,16 @@ void MimeMessage::buildSkeleton() const {
     QByteArray encoding;
     enum class Field { Other, ContentType, Encoding } field = Field::Other;
     qsizetype copied = 0; // raw bytes up to here are in the skeleton
+    // Puts the raw bytes before `from` into the skeleton, then a placeholder for [from, to).
+    const auto cutBody = [&](qsizetype from, qsizetype to, bool base64) {
+        if (sk.token.isEmpty())
+            sk.token = "kikuskeleton" +
+                       QByteArray::number(QRandomGenerator::global()->generate64(), 36) + "x";
+        sk.text += QByteArrayView(raw.constData() + copied, from - copied);
+        sk.text += sk.token + QByteArray::number(sk.cutRanges.size());
+        sk.cutRanges.append({from, to - from});
+        sk.cutIsBase64.append(base64);
+    };
 
     const qsizetype n = raw.size();
     qsizetype pos = 0;
@@ -758,7 +850,10 @@ void MimeMessage::buildSkeleton() const {
         inHeader = false;
         field = Field::Other;
         const PartType type = readPartType(contentType);
-        const bool base64 = encoding.trimmed().toLower() == "base64";
+        const QByteArray transfer = encoding.trimmed().toLower();
+        const bool base64 = transfer == "base64";
+        const bool asSent = transfer.isEmpty() || transfer == "7bit" || transfer == "8bit" ||
+                            transfer == "binary";
         contentType.clear();
         encoding.clear();
         if (type.media.startsWith("multipart/") && !type.boundary.isEmpty()) {
@@ -770,7 +865,16 @@ void MimeMessage::buildSkeleton() const {
             inHeader = true;
             continue;
         }
-        if (!base64 || open.contains(QByteArray()) || end + 1 > n || raw.at(end - 1) != '\r')
+        if (end + 1 > n || raw.at(end - 1) != '\r' || open.contains(QByteArray()))
+            continue;
+        // A single-part message sent as it stands (long plain text): the whole body, which
+        // vmime would only copy.
+        if (asSent && open.isEmpty() && n - pos >= m_smallestCut) {
+            cutBody(pos, n, false);
+            copied = n;
+            break;
+        }
+        if (!base64)
             continue;
         // A file part's body: up to the next line that starts with "--", which must be a
         // boundary of an open multipart, or to the end of a single-part message.
@@ -809,12 +913,7 @@ void MimeMessage::buildSkeleton() const {
         // Bodies below the limit cost vmime little; leaving them avoids all doubt.
         if (body.size() < m_smallestCut || !isCleanBase64(body))
             continue;
-        if (sk.token.isEmpty())
-            sk.token = "kikuskeleton" +
-                       QByteArray::number(QRandomGenerator::global()->generate64(), 36) + "x";
-        sk.text += QByteArrayView(raw.constData() + copied, bodyStart - copied);
-        sk.text += sk.token + QByteArray::number(sk.cutRanges.size());
-        sk.cutRanges.append({bodyStart, bodyEnd - bodyStart});
+        cutBody(bodyStart, bodyEnd, true);
         copied = bodyEnd;
         pos = dashLine < 0 ? n : dashLine; // the boundary line is read as usual
     }
@@ -839,13 +938,17 @@ QByteArray MimeMessage::contentsOf(const vmime::bodyPart& part) const {
             if (text.startsWith(sk.token)) {
                 bool ok = false;
                 const int index = text.mid(sk.token.size()).toInt(&ok);
-                if (!ok || index < 0 || index >= sk.cutRanges.size() ||
-                    handler->getEncoding().getName() != vmime::encodingTypes::BASE64) {
-                    m_skeleton->fallBack = true;
+                if (!ok || index < 0 || index >= sk.cutRanges.size())
                     throw SkeletonMismatch();
-                }
+                const std::string encoding = handler->getEncoding().getName();
                 const auto [at, length] = sk.cutRanges.at(index);
-                return decodeCleanBase64(QByteArrayView(m_raw.constData() + at, length));
+                if (sk.cutIsBase64.at(index) && encoding == vmime::encodingTypes::BASE64)
+                    return decodeCleanBase64(QByteArrayView(m_raw.constData() + at, length));
+                if (!sk.cutIsBase64.at(index) && (encoding == vmime::encodingTypes::SEVEN_BIT ||
+                                                  encoding == vmime::encodingTypes::EIGHT_BIT ||
+                                                  encoding == vmime::encodingTypes::BINARY))
+                    return m_raw.mid(at, length);
+                throw SkeletonMismatch(); // vmime reads this body in another way
             }
         }
     }
@@ -1042,6 +1145,7 @@ vmime::message& MimeMessage::parsed() const {
             // vmime saw the parts differently from the cut: read the message as sent.
             m_skeleton->text = m_raw;
             m_skeleton->cutRanges.clear();
+            m_skeleton->cutIsBase64.clear();
             m_parsed = std::make_unique<vmime::message>();
             m_parsed->parse(m_raw.toStdString());
         }
@@ -1088,6 +1192,7 @@ auto MimeMessage::withSkeleton(Work work) const {
         // Parse the message as it arrived, and read it again from there.
         m_skeleton->text = m_raw;
         m_skeleton->cutRanges.clear();
+        m_skeleton->cutIsBase64.clear();
         m_parsed.reset();
         return work();
     }

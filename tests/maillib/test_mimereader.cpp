@@ -99,6 +99,22 @@ QList<Case> cases() {
          {}},
         {"forged placeholder",
          multipart(octet, "kikuskeleton0x0\r\n" + lines(bytesOf(3, 30).toBase64())), {}},
+        {"long single-part text without an encoding",
+         "From: a@example.jp\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n" + text, {}},
+        {"long single-part 8bit Shift_JIS",
+         "From: a@example.jp\r\nContent-Type: text/plain; charset=Shift_JIS\r\n"
+         "Content-Transfer-Encoding: 8bit\r\n\r\n" +
+             QByteArray("\x93\xfa\x96\x7b\x8c\xea\r\n").repeated(2000),
+         {}},
+        {"long single-part quoted-printable",
+         "From: a@example.jp\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+         "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+             QByteArray("=E6=97=A5 soft=\r\nbreak\r\n").repeated(500),
+         {}},
+        {"header line without a colon",
+         "From: a@example.jp\r\nnot a field\r\nContent-Type: text/html\r\n\r\n" +
+             QByteArray("<p>x</p>\r\n").repeated(1000),
+         {}},
         {"two files and an empty one",
          multipart(octet, clean,
                    "--b1\r\n" + octet + "\r\n\r\n--b1\r\n" + octet + "\r\n" + clean + "--b1--\r\n"),
