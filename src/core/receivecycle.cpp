@@ -287,7 +287,11 @@ int ReceiveCycle::attachmentPass(QString& subject, QString& date, QString& from,
     // The library works on the message as it arrived; the whole-message text is handed over
     // only for a library that has not kept it. Nothing goes through the work file any more:
     // it would cost a write and a read of every message for nothing.
-    const QString messageText = header + kCrLf + cutAtZero(body) + kCrLf;
+    const qsizetype zero = body.indexOf(QChar(0));
+    const QStringView text = zero < 0 ? QStringView(body) : QStringView(body).first(zero);
+    QString messageText;
+    messageText.reserve(header.size() + text.size() + 4);
+    messageText.append(header).append(kCrLf).append(text).append(kCrLf);
     const int result = m_library.NMailAttachmentFileFirst(0, subject, date, from, header, body,
                                                           m_attachmentFolder, m_workFile,
                                                           messageText, 0);

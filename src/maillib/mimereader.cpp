@@ -146,11 +146,11 @@ const std::array<char16_t, 94 * 94>& jisCharacters() {
 // converter has no character for) gives nothing, and the message goes the long way.
 std::optional<QString> commonIso2022jp(const QByteArray& in) {
     const std::array<char16_t, 94 * 94>& table = jisCharacters();
-    QString out;
-    out.reserve(in.size());
-    bool jis = false;
     const char* data = in.constData();
     const qsizetype n = in.size();
+    QString out(n, Qt::Uninitialized); // never more characters than bytes
+    char16_t* dst = reinterpret_cast<char16_t*>(out.data());
+    bool jis = false;
     for (qsizetype i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(data[i]);
         if (c == 0x1B) {
@@ -172,7 +172,7 @@ std::optional<QString> commonIso2022jp(const QByteArray& in) {
         if (c == '\r' || c == '\n')
             jis = false;
         if (!jis || c < 0x21 || c > 0x7E) {
-            out += QLatin1Char(char(c));
+            *dst++ = c;
             continue;
         }
         if (i + 1 >= n)
@@ -183,9 +183,10 @@ std::optional<QString> commonIso2022jp(const QByteArray& in) {
         const char16_t u = table[size_t((c - 0x21) * 94 + (c2 - 0x21))];
         if (u == 0)
             return std::nullopt;
-        out += QChar(u);
+        *dst++ = u;
         ++i;
     }
+    out.truncate(dst - reinterpret_cast<const char16_t*>(out.constData()));
     return out;
 }
 
@@ -712,24 +713,33 @@ const std::array<qint8, 256>& base64Values() {
 // and CR LF line ends, padding only at the very end, a whole number of quads.
 bool isCleanBase64(QByteArrayView lines) {
     const std::array<qint8, 256>& values = base64Values();
-    qsizetype chars = 0;
-    qsizetype padding = 0;
+    const auto* data = reinterpret_cast<const unsigned char*>(lines.data());
     const qsizetype n = lines.size();
-    const char* data = lines.data();
+    // One pass without branches: anything outside the alphabet, and the line ends, counted.
+    qsizetype other = 0, crs = 0, lfs = 0, pairs = 0, equals = 0;
     for (qsizetype i = 0; i < n; ++i) {
-        const auto c = static_cast<unsigned char>(data[i]);
-        if (values[c] >= 0 && padding == 0) {
-            ++chars;
-        } else if (c == '=') {
-            ++padding;
-            ++chars;
-        } else if (c == '\r' && i + 1 < n && data[i + 1] == '\n') {
-            ++i;
-        } else {
-            return false;
-        }
+        const unsigned char c = data[i];
+        const bool cr = c == '\r';
+        const bool lf = c == '\n';
+        const bool eq = c == '=';
+        crs += cr;
+        lfs += lf;
+        equals += eq;
+        pairs += cr & (i + 1 < n && data[i + 1] == '\n');
+        other += (values[c] < 0) & !cr & !lf & !eq;
     }
-    return padding <= 2 && chars % 4 == 0;
+    if (other > 0 || crs != lfs || crs != pairs || equals > 2)
+        return false;
+    if (equals > 0) {
+        // Padding only after the last character of the alphabet.
+        qsizetype last = n - 1;
+        while (last >= 0 && values[data[last]] < 0)
+            --last;
+        for (qsizetype i = 0; i < last; ++i)
+            if (data[i] == '=')
+                return false;
+    }
+    return (n - crs - lfs) % 4 == 0;
 }
 
 // Decodes base64 that isCleanBase64() accepted.
@@ -737,10 +747,24 @@ QByteArray decodeCleanBase64(QByteArrayView lines) {
     const std::array<qint8, 256>& values = base64Values();
     QByteArray out(lines.size() / 4 * 3 + 3, Qt::Uninitialized);
     char* dst = out.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(lines.data());
+    const auto* end = p + lines.size();
     quint32 group = 0;
     int have = 0;
-    for (const char ch : lines) {
-        const qint8 v = values[static_cast<unsigned char>(ch)];
+    while (p < end) {
+        if (have == 0 && end - p >= 4) {
+            // A whole quad at once, as nearly every one is.
+            const qint8 a = values[p[0]], b = values[p[1]], c = values[p[2]], d = values[p[3]];
+            if ((a | b | c | d) >= 0) {
+                const quint32 q = quint32(a) << 18 | quint32(b) << 12 | quint32(c) << 6 | quint32(d);
+                *dst++ = char(q >> 16);
+                *dst++ = char(q >> 8);
+                *dst++ = char(q);
+                p += 4;
+                continue;
+            }
+        }
+        const qint8 v = values[*p++];
         if (v < 0)
             continue; // line ends and the closing padding
         group = (group << 6) | quint32(v);
@@ -1069,7 +1093,8 @@ MimeMessage::~MimeMessage() = default;
 
 void MimeMessage::readHeader() {
     qsizetype end = m_raw.indexOf("\r\n\r\n");
-    qsizetype lf = m_raw.indexOf("\n\n");
+    // A bare blank line counts only when it comes first: no need to look past the other.
+    const qsizetype lf = QByteArrayView(m_raw).first(end >= 0 ? end + 2 : m_raw.size()).indexOf("\n\n");
     if (end >= 0 && (lf < 0 || end < lf)) {
         m_bodyStart = end + 4;
     } else if (lf >= 0) {

@@ -374,20 +374,20 @@ bool Pop3Client::command(const QByteArray& line, QByteArray* reply) {
 
 bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expectedBytes) {
     body.clear();
+    // Room for what was announced, but not more than a hostile announcement deserves.
+    body.reserve(qsizetype(qMin<qint64>(qMin(expectedBytes, maxBytes), 16 * 1024 * 1024)) + 64);
     const QDeadlineTimer deadline = replyDeadline(expectedBytes);
     qint64 budget = maxBytes + 3; // the closing "." line
-    QByteArray line;
+    QByteArrayView line;
     for (;;) {
-        if (!m_connection.readLine(line, deadline, budget))
+        if (!m_connection.readLineView(line, deadline, budget))
             return transportFailed();
         if (line.size() == 1 && line.at(0) == '.')
             return true;
         // Byte-stuffing: the server doubled every leading dot; take exactly one away.
         if (line.startsWith('.'))
-            body.append(line.constData() + 1, line.size() - 1);
-        else
-            body.append(line);
-        body.append("\r\n");
+            line = line.sliced(1);
+        body.append(line).append("\r\n");
     }
 }
 

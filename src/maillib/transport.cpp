@@ -294,6 +294,15 @@ bool LineConnection::readLine(QByteArray& line) {
 
 bool LineConnection::readLine(QByteArray& line, const QDeadlineTimer& replyDeadline,
                               qint64& budget) {
+    QByteArrayView view;
+    if (!readLineView(view, replyDeadline, budget))
+        return false;
+    line = view.toByteArray();
+    return true;
+}
+
+bool LineConnection::readLineView(QByteArrayView& line, const QDeadlineTimer& replyDeadline,
+                                  qint64& budget) {
     if (!m_socket)
         return fail(
             QStringLiteral("%1との接続が切れています: %2").arg(serverLabel(), m_address.display()));
@@ -308,7 +317,7 @@ bool LineConnection::readLine(QByteArray& line, const QDeadlineTimer& replyDeadl
             qsizetype end = lf;
             if (end > m_scan && m_buffer.at(end - 1) == '\r')
                 --end;
-            line = m_buffer.mid(m_scan, end - m_scan);
+            line = QByteArrayView(m_buffer.constData() + m_scan, end - m_scan);
             budget -= lf + 1 - m_scan;
             m_scan = lf + 1;
             return true;

@@ -61,6 +61,9 @@ public:
     // server dripping one line every few seconds cannot hold on forever) or when the line
     // would take the reply past `budget` bytes; a successful read takes its size off it.
     bool readLine(QByteArray& line, const QDeadlineTimer& replyDeadline, qint64& budget);
+    // The same, handing out the line where it lies in the connection's buffer, without a
+    // copy; the view is valid until the next call on this connection.
+    bool readLineView(QByteArrayView& line, const QDeadlineTimer& replyDeadline, qint64& budget);
     // True when a complete line has already arrived, so readLine() will not wait.
     bool hasBufferedLine() const;
 
