@@ -1,12 +1,16 @@
 // Receiving 1,000 small messages from one local Dovecot: through NMail alone (the calls
-// the receive cycle makes), then with mpop against the same server in the same run.
+// the receive cycle makes), then with mpop against the same server in the same run. Both
+// store what they fetch the same way: one file per message, synced and renamed into place,
+// as mpop's maildir delivery does.
 #include "benchsupport.h"
 #include "dovecotserver.h"
 #include "maillib/nmail.h"
 #include "receivecorpus.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -24,7 +28,16 @@ QByteArray message(int i) {
         i, QStringLiteral("=?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <sender%1@example.jp>").arg(i));
 }
 
-double receiveWithNMail(DovecotServer& server, int* received) {
+// One fetched message into its own file, durably, as a maildir delivery writes it.
+bool deliver(const QString& folder, int i, const QString& header, const QString& body) {
+    QSaveFile file(QStringLiteral("%1/%2.nmail").arg(folder).arg(i));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write((header + QStringLiteral("\r\n\r\n") + body).toUtf8());
+    return file.commit(); // fsync, then rename
+}
+
+double receiveWithNMail(DovecotServer& server, const QString& folder, int* received) {
     NMail mail;
     mail.NMailInitializeWinSock();
     mail.NMailSetOption(1, 8192);
@@ -38,7 +51,7 @@ double receiveWithNMail(DovecotServer& server, int* received) {
         mail.NMailPop3GetMailStatus(handle, i, subject, date, from, header, 0);
         const int size = mail.NMailPop3GetMailSize(handle, i);
         if (mail.NMailPop3GetMail(handle, i, subject, date, from, header, body, size + 1) == 0 &&
-            !body.isEmpty())
+            !body.isEmpty() && deliver(folder, i, header, body))
             ++*received;
         mail.NMailPop3DeleteMail(handle, i);
     }
@@ -58,7 +71,9 @@ int main(int argc, char** argv) {
     if (!loadMessages(server, kMessages, message))
         return 1;
     int nmailReceived = 0;
-    const double nmailSeconds = receiveWithNMail(server, &nmailReceived);
+    const QString stored = work.path() + QStringLiteral("/nmail");
+    QDir().mkpath(stored);
+    const double nmailSeconds = receiveWithNMail(server, stored, &nmailReceived);
     const int leftAfterNMail = server.messageCount(kUser);
 
     if (!loadMessages(server, kMessages, message))

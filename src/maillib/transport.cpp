@@ -247,6 +247,8 @@ bool LineConnection::write(const QByteArray& bytes) {
     if (m_socket->write(bytes) != bytes.size())
         return fail(QStringLiteral("%1へ送信できません: %2 (%3)")
                         .arg(serverLabel(), m_address.display(), m_socket->errorString()));
+    // Hands the bytes to the system at once; waiting is needed only when it cannot take them.
+    m_socket->flush();
     QDeadlineTimer deadline(m_timeoutMs);
     while (m_socket->bytesToWrite() > 0) {
         if (!m_socket->waitForBytesWritten(int(qMax<qint64>(deadline.remainingTime(), 1))) ||
