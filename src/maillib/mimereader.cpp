@@ -889,7 +889,7 @@ void MimeMessage::buildSkeleton() const {
             inHeader = true;
             continue;
         }
-        if (end + 1 > n || raw.at(end - 1) != '\r' || open.contains(QByteArray()))
+        if (end < 1 || end + 1 > n || raw.at(end - 1) != '\r' || open.contains(QByteArray()))
             continue;
         // A single-part message sent as it stands (long plain text): the whole body, which
         // vmime would only copy.
@@ -1200,9 +1200,23 @@ bool MimeMessage::placeholdersAreParts() const {
             return;
         bool ok = false;
         const int index = text.mid(sk.token.size()).toInt(&ok);
-        if (ok && index >= 0 && index < seen.size())
-            ++seen[index];
-        else
+        if (!ok || index < 0 || index >= seen.size()) {
+            stray = true;
+            return;
+        }
+        ++seen[index];
+        // vmime must take the part for what the cut took it for: a leaf of its own, neither a
+        // multipart (vmime would look for parts in the body) nor a message, in the encoding
+        // the cut assumed.
+        const std::string encoding = handler->getEncoding().getName();
+        const bool encodingAgrees =
+            sk.cutIsBase64.at(index)
+                ? encoding == vmime::encodingTypes::BASE64
+                : (encoding == vmime::encodingTypes::SEVEN_BIT ||
+                   encoding == vmime::encodingTypes::EIGHT_BIT ||
+                   encoding == vmime::encodingTypes::BINARY);
+        const Leaf leaf = describe(part, sk.text);
+        if (!encodingAgrees || leaf.type == "multipart" || leaf.type == "message")
             stray = true;
     };
     visit(*m_parsed);

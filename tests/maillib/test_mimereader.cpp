@@ -115,6 +115,12 @@ QList<Case> cases() {
          "From: a@example.jp\r\nnot a field\r\nContent-Type: text/html\r\n\r\n" +
              QByteArray("<p>x</p>\r\n").repeated(1000),
          {}},
+        {"two Content-Type fields, the first a multipart without boundary",
+         "From: a@example.jp\r\nContent-Type: multipart/mixed; x=y\r\n"
+         "Content-Type: text/plain\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nguess me\r\n"
+         "--b--\r\n" + text,
+         {}},
+        {"blank first line", "\nContent-Type: application/octet-stream\r\n\r\n" + clean, {}},
         {"two files and an empty one",
          multipart(octet, clean,
                    "--b1\r\n" + octet + "\r\n\r\n--b1\r\n" + octet + "\r\n" + clean + "--b1--\r\n"),
