@@ -354,3 +354,35 @@ TEST_F(HostileReceive, RefusedOrUndoneDeletionsAreReported) {
 }
 
 } // namespace
+
+namespace {
+
+// With PIPELINING the next RETRs go out while a message is stored; a refusal among them costs
+// only that message, and no message is deleted before its own RETR was answered.
+TEST_F(HostileReceive, PipelinedRetrievalKeepsOrderAndSkipsOnlyARefusedMessage) {
+    m_server.on("CAPA", hostile::reply("+OK\r\nPIPELINING\r\n.\r\n"));
+    m_server.on("RETR 2", hostile::reply("-ERR busy\r\n"));
+    for (const char* subject : {"one", "two", "three", "four"})
+        m_server.addMessage(plainMessage(subject));
+
+    const ReceiveOutcome outcome = run();
+
+    EXPECT_EQ(outcome.stored, 3);
+    EXPECT_EQ(outcome.skipped, 1);
+    EXPECT_EQ(m_server.messageCount(), 1);
+    QStringList subjects;
+    for (const MailRecord& r : records(Box::OthersInbox))
+        subjects << trimSpaces(r.subject);
+    EXPECT_EQ(subjects, (QStringList{"one", "three", "four"}));
+    EXPECT_TRUE(notices().contains(QStringLiteral("1 通のメールを受け取れませんでした")));
+    // The RETRs ran ahead of the deletions, each DELE after its own RETR, and none for 2.
+    const QList<QByteArray> commands = m_server.commands();
+    const auto at = [&](const QByteArray& c) { return commands.indexOf(c); };
+    EXPECT_LT(at("RETR 4"), at("DELE 1"));
+    for (const QByteArray n : {"1", "3", "4"})
+        EXPECT_LT(at("RETR " + n), at("DELE " + n)) << n.constData();
+    EXPECT_EQ(at("DELE 2"), -1);
+    EXPECT_LT(at("DELE 4"), at("QUIT"));
+}
+
+} // namespace
