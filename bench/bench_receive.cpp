@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -125,8 +126,17 @@ void emptyHome(const QString& path) {
         QDir(path).mkpath(QString::fromUtf8(folder));
 }
 
+// Processor time of this process so far (user and system), in seconds.
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 struct CycleRun {
     double seconds = 0;
+    double cpu = 0;
     int stored = 0;
     qint64 peakGrowthKiB = 0;
     QByteArray digest;
@@ -147,10 +157,12 @@ CycleRun runCycle(const DovecotServer& server, const QString& home) {
     settings.pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
     const qint64 before = residentKiB();
     resetPeak();
+    const double cpuBefore = cpuSeconds();
     QElapsedTimer timer;
     timer.start();
     const ReceiveOutcome outcome = ReceiveCycle(library, host).run(settings);
     run.seconds = timer.nsecsElapsed() / 1e9;
+    run.cpu = cpuSeconds() - cpuBefore;
     run.peakGrowthKiB = peakKiB() - before;
     run.stored = outcome.stored;
     run.digest = digestOfFolder(home);
@@ -160,7 +172,7 @@ CycleRun runCycle(const DovecotServer& server, const QString& home) {
 bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
     QTemporaryDir scratch;
     const QString home = scratch.path() + QStringLiteral("/home");
-    std::vector<double> cycleTimes, mpopTimes;
+    std::vector<double> cycleTimes, cycleCpu, mpopTimes;
     qint64 peakGrowth = 0;
     QList<QByteArray> digests;
     bool whole = true;
@@ -187,6 +199,7 @@ bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
                 ::sync();
                 const CycleRun run = runCycle(server, home);
                 cycleTimes.push_back(run.seconds);
+                cycleCpu.push_back(run.cpu);
                 peakGrowth = qMax(peakGrowth, run.peakGrowthKiB);
                 digests << run.digest;
                 whole = whole && run.stored == s.count && server.messageCount(kUser) == 0;
@@ -203,13 +216,13 @@ bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
     const double mpop = median(mpopTimes);
     const bool sameBytes = digests.count(digests.value(0)) == digests.size();
     std::printf("%s, %d repetitions, order alternated\n", s.title, reps);
-    std::printf("  receive cycle: median %.3f s (%.0f messages/s; runs:%s)\n", cycle,
-                s.count / cycle, qPrintable(list(cycleTimes)));
+    std::printf("  receive cycle: median %.3f s (%.0f messages/s; runs:%s), processor %.3f s\n",
+                cycle, s.count / cycle, qPrintable(list(cycleTimes)), median(cycleCpu));
     std::printf("  mpop         : median %.3f s (%.0f messages/s; runs:%s)\n", mpop, s.count / mpop,
                 qPrintable(list(mpopTimes)));
     std::printf("  ratio        : %.2f x mpop's time\n", cycle / mpop);
-    std::printf("  peak memory  : +%.1f MB during the receive cycle, largest message %.2f MB\n",
-                peakGrowth / 1024.0, largest / 1048576.0);
+    std::printf("  peak memory  : +%.1f MB during the receive cycle, largest message %.0f KB\n",
+                peakGrowth / 1024.0, largest / 1024.0);
     std::printf("  outputs      : %s (digest %s)%s\n",
                 sameBytes ? "the same bytes in every run" : "DIFFER between runs",
                 digests.value(0).constData(), whole ? "" : "; MESSAGES MISSING");

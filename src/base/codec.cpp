@@ -230,6 +230,22 @@ const std::vector<quint16>& cp932Bytes() {
     return table;
 }
 
+// The CP932 bytes of the character at `i` (moved past a surrogate pair): `length` 1 or 2.
+quint16 cp932Of(const QChar* chars, qsizetype n, qsizetype& i, int& length) {
+    const char16_t c = chars[i].unicode();
+    length = 1;
+    if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(chars[i + 1].unicode())) {
+        ++i; // beyond the BMP: nothing there is in CP932
+        return '?';
+    }
+    const quint16 bytes = QChar::isSurrogate(c) ? kUnmapped : cp932Bytes()[c];
+    if (bytes == kUnmapped)
+        return '?';
+    if (bytes >= 0x100)
+        length = 2;
+    return bytes;
+}
+
 } // namespace
 
 QString decodeWithoutShortcuts(const QByteArray& bytes, const QByteArray& charset) {
@@ -246,26 +262,18 @@ QByteArray toCp932(const QString& text) {
     if (i == n)
         return text.toLatin1();
     // The rest by table; a code point CP932 lacks becomes "?" as in encode().
-    const std::vector<quint16>& table = cp932Bytes();
-    QByteArray out = text.left(i).toLatin1();
-    out.reserve(n * 2);
+    QByteArray out(n * 2, Qt::Uninitialized);
+    char* dst = out.data();
+    std::memcpy(dst, text.left(i).toLatin1().constData(), size_t(i));
+    dst += i;
     for (; i < n; ++i) {
-        const char16_t c = chars[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(chars[i + 1].unicode())) {
-            out += '?'; // beyond the BMP: nothing there is in CP932
-            ++i;
-            continue;
-        }
-        const quint16 bytes = QChar::isSurrogate(c) ? kUnmapped : table[c];
-        if (bytes == kUnmapped) {
-            out += '?';
-        } else if (bytes < 0x100) {
-            out += char(bytes);
-        } else {
-            out += char(bytes >> 8);
-            out += char(bytes & 0xFF);
-        }
+        int length = 0;
+        const quint16 bytes = cp932Of(chars, n, i, length);
+        if (length == 2)
+            *dst++ = char(bytes >> 8);
+        *dst++ = char(bytes & 0xFF);
     }
+    out.truncate(dst - out.constData());
     return out;
 }
 
@@ -305,11 +313,24 @@ int cp932CutPoint(const QByteArray& bytes, int width) {
 }
 
 QByteArray fixedWidthCp932(const QString& text, int width) {
-    QByteArray bytes = toCp932(text);
-    bytes.truncate(cp932CutPoint(bytes, width));
-    if (bytes.size() < width)
-        bytes.append(width - bytes.size(), ' ');
-    return bytes;
+    // Character by character until the field is full: the same bytes as converting the whole
+    // text and cutting it at cp932CutPoint, without converting what the field cannot hold.
+    width = qMax(width, 0);
+    QByteArray field(width, ' ');
+    char* dst = field.data();
+    int used = 0;
+    const QChar* chars = text.constData();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        int length = 0;
+        const quint16 bytes = cp932Of(chars, n, i, length);
+        if (used + length > width)
+            break;
+        if (length == 2)
+            dst[used++] = char(bytes >> 8);
+        dst[used++] = char(bytes & 0xFF);
+    }
+    return field;
 }
 
 } // namespace kiku::codec

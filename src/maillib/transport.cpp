@@ -195,6 +195,9 @@ bool LineConnection::connectTo(const ServerAddress& address) {
         m_socket.reset();
         return fail(text);
     }
+    // Every command goes out as one whole line: holding small writes back for more (Nagle)
+    // only delays the pipelined ones.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (address.security == Security::ImplicitTls)
         return handshake();
     return true;

@@ -104,6 +104,10 @@ int FileOps::fsync(int fd) {
     return ::fsync(fd);
 }
 
+void FileOps::startWriteBack(int fd, qint64 offset, qint64 length) {
+    ::sync_file_range(fd, off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
+}
+
 int FileOps::ftruncate(int fd, qint64 length) {
     int r;
     do {

@@ -21,6 +21,9 @@ public:
     // Copies `size` bytes between two open files (in the kernel where it can). 0 or -1.
     virtual int copyRange(int from, qint64 fromOffset, int to, qint64 toOffset, qint64 size);
     virtual int fsync(int fd);
+    // Asks the system to start writing a range of an open file to disk now, so that a later
+    // fsync has less to wait for. Only a hint: nothing is durable before fsync.
+    virtual void startWriteBack(int fd, qint64 offset, qint64 length);
     virtual int ftruncate(int fd, qint64 length);
     // The size of an open file.
     virtual int fileSize(int fd, qint64* size);

@@ -103,6 +103,7 @@ private:
         qint64 records = 0;
         bool created = false;  // the folder entry is not durable yet
         bool unsynced = false; // records written since the last fsync
+        qint64 writeBackFrom = -1; // first byte not yet handed to the disk; -1 before any
     };
     StoreResult openForAppend(const Paths& p, AppendTarget& target);
     // Writes build(n) as record n = records + 1, without syncing.

@@ -143,3 +143,33 @@ TEST(Codec, AsciiShortcutsReadExactlyAsIconvDoes) {
     }
     EXPECT_EQ(codec::fromCp932("plain ascii \\ ~"), QStringLiteral("plain ascii \\ ~"));
 }
+
+// CP932 by table must write exactly what iconv writes: every code point of the BMP on its
+// own, and fixed-width fields of mixed text cut where the whole conversion would be cut.
+TEST(Codec, Cp932TableWritesWhatIconvWrites) {
+    for (uint cp = 0; cp < 0x10000; ++cp) {
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            continue;
+        const QString one{QChar(char16_t(cp))};
+        ASSERT_EQ(codec::toCp932(one), codec::encode(one, "CP932")) << std::hex << cp;
+    }
+    const QString pieces[] = {QStringLiteral("abc"), QStringLiteral("日本語"), QStringLiteral("ｱｲｳ"),
+                              QStringLiteral("①～"), QStringLiteral("😀"), QStringLiteral("한"),
+                              QString(QChar(0xD800)), QStringLiteral("\r\n")};
+    quint32 state = 99;
+    for (int round = 0; round < 500; ++round) {
+        QString text;
+        const int count = int(state % 20);
+        for (int k = 0; k < count; ++k) {
+            state = state * 1103515245u + 12345u;
+            text += pieces[(state >> 8) % std::size(pieces)];
+        }
+        state = state * 1103515245u + 12345u;
+        const int width = int((state >> 8) % 40);
+        QByteArray expected = codec::encode(text, "CP932");
+        expected.truncate(codec::cp932CutPoint(expected, width));
+        expected.append(width - expected.size(), ' ');
+        ASSERT_EQ(codec::fixedWidthCp932(text, width), expected) << text.toStdString() << " " << width;
+        ASSERT_EQ(codec::toCp932(text), codec::encode(text, "CP932")) << text.toStdString();
+    }
+}
