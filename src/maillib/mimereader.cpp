@@ -8,6 +8,7 @@
 #include <vmime/vmime.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <array>
 #include <optional>
@@ -171,7 +172,22 @@ std::optional<QString> commonIso2022jp(const QByteArray& in) {
             return std::nullopt;
         if (c == '\r' || c == '\n')
             jis = false;
-        if (!jis || c < 0x21 || c > 0x7E) {
+        if (!jis) {
+            // ASCII up to the next escape, copied in one loop the compiler can widen.
+            const char* esc = static_cast<const char*>(std::memchr(data + i, 0x1B, size_t(n - i)));
+            const qsizetype end = esc ? esc - data : n;
+            bool shifted = false;
+            for (qsizetype k = i; k < end; ++k) {
+                const auto b = static_cast<unsigned char>(data[k]);
+                shifted |= (b == 0x0E) | (b == 0x0F) | (b >= 0x80);
+                *dst++ = b;
+            }
+            if (shifted)
+                return std::nullopt;
+            i = end - 1;
+            continue;
+        }
+        if (c < 0x21 || c > 0x7E) {
             *dst++ = c;
             continue;
         }
@@ -712,34 +728,50 @@ const std::array<qint8, 256>& base64Values() {
 // Whether `lines` is base64 that every decoder reads the same way: only the base64 alphabet
 // and CR LF line ends, padding only at the very end, a whole number of quads.
 bool isCleanBase64(QByteArrayView lines) {
-    const std::array<qint8, 256>& values = base64Values();
-    const auto* data = reinterpret_cast<const unsigned char*>(lines.data());
+    // 0 for the alphabet, 1 for "=", 2 for anything else.
+    static const std::array<quint8, 256> kinds = [] {
+        std::array<quint8, 256> k;
+        const std::array<qint8, 256>& values = base64Values();
+        for (int c = 0; c < 256; ++c)
+            k[size_t(c)] = values[size_t(c)] >= 0 ? 0 : (c == '=' ? 1 : 2);
+        return k;
+    }();
+    const char* data = lines.data();
     const qsizetype n = lines.size();
-    // One pass without branches: anything outside the alphabet, and the line ends, counted.
-    qsizetype other = 0, crs = 0, lfs = 0, pairs = 0, equals = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        const unsigned char c = data[i];
-        const bool cr = c == '\r';
-        const bool lf = c == '\n';
-        const bool eq = c == '=';
-        crs += cr;
-        lfs += lf;
-        equals += eq;
-        pairs += cr & (i + 1 < n && data[i + 1] == '\n');
-        other += (values[c] < 0) & !cr & !lf & !eq;
+    qsizetype chars = 0;
+    bool padded = false; // a line held "=": only the last characters may
+    qsizetype pos = 0;
+    while (pos < n) {
+        const char* lf = static_cast<const char*>(std::memchr(data + pos, '\n', size_t(n - pos)));
+        qsizetype end = lf ? lf - data : n;
+        if (lf) {
+            if (end == pos || data[end - 1] != '\r')
+                return false; // a bare line feed
+            --end;
+        }
+        quint8 kind = 0;
+        for (qsizetype i = pos; i < end; ++i)
+            kind |= kinds[static_cast<unsigned char>(data[i])];
+        if (kind & 2)
+            return false;
+        if (kind & 1)
+            padded = true;
+        chars += end - pos;
+        pos = lf ? lf - data + 1 : n;
     }
-    if (other > 0 || crs != lfs || crs != pairs || equals > 2)
-        return false;
-    if (equals > 0) {
-        // Padding only after the last character of the alphabet.
+    if (padded) {
+        // At most two "=", all of them after the last character of the alphabet.
+        const std::array<qint8, 256>& values = base64Values();
         qsizetype last = n - 1;
-        while (last >= 0 && values[data[last]] < 0)
+        while (last >= 0 && values[static_cast<unsigned char>(data[last])] < 0)
             --last;
-        for (qsizetype i = 0; i < last; ++i)
-            if (data[i] == '=')
-                return false;
+        const char* first = static_cast<const char*>(std::memchr(data, '=', size_t(n)));
+        if (first - data < last)
+            return false;
+        if (std::count(first, data + n, '=') > 2)
+            return false;
     }
-    return (n - crs - lfs) % 4 == 0;
+    return chars % 4 == 0;
 }
 
 // Decodes base64 that isCleanBase64() accepted.
