@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <array>
+#include <limits>
 #include <optional>
 
 namespace kiku {
@@ -1291,7 +1292,99 @@ QString MimeMessage::text() const {
     return *m_text;
 }
 
+namespace {
+
+bool isFieldNameChar(unsigned char c) {
+    return c > 0x20 && c < 0x7F && c != ':';
+}
+
+// Whether an "=?" at `at` opens a well-formed encoded word: =?charset?B|Q?payload?=.
+bool wellFormedEncodedWord(QByteArrayView header, qsizetype at) {
+    static const QRegularExpression word(
+        QStringLiteral("\\A=\\?[A-Za-z0-9!#$%&'+^_`{}~.-]+\\?(?:[Bb]\\?[A-Za-z0-9+/=]*|[Qq]\\?[!->@-~]*)"
+                       "\\?="));
+    const QString tail = QString::fromLatin1(header.sliced(at, qMin<qsizetype>(header.size() - at, 1024)));
+    return word.match(tail).hasMatch();
+}
+
+} // namespace
+
+// A single-part message whose MIME fields are the simplest kind (a type with at most a
+// charset, sent as it stands, no disposition) in a header of plain ASCII fields, where
+// every "=?" opens a well-formed encoded word: what vmime would make of it is known without
+// asking, and asking costs most of the time a small message takes. False for anything else.
+bool MimeMessage::readsWithoutVmime(QByteArray& type, QByteArray& subtype,
+                                    QByteArray& charset) const {
+    if (m_smallestCut == std::numeric_limits<qsizetype>::max() || !withinLimits() ||
+        m_bodyStart < 4 || QByteArrayView(m_raw).sliced(m_bodyStart - 4, 4) != "\r\n\r\n")
+        return false;
+    const QByteArrayView header = QByteArrayView(m_raw).first(m_bodyStart - 2);
+    // Lines of "name: value" and their continuations, nothing but printable ASCII.
+    bool lineStart = true;
+    qsizetype contentTypes = 0, encodings = 0;
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        const auto c = static_cast<unsigned char>(header[i]);
+        if (c == '\r') {
+            // An empty line here can only be the first: vmime would end the header there.
+            if (lineStart || i + 1 >= header.size() || header[i + 1] != '\n')
+                return false;
+            ++i;
+            lineStart = true;
+            continue;
+        }
+        if (c == '\n' || (c < 0x20 && c != '\t') || c >= 0x7F)
+            return false;
+        if (c == '=' && i + 1 < header.size() && header[i + 1] == '?' &&
+            !wellFormedEncodedWord(header, i))
+            return false;
+        if (!lineStart)
+            continue;
+        lineStart = false;
+        if (c == ' ' || c == '\t') {
+            if (i == 0)
+                return false;
+            continue;
+        }
+        qsizetype colon = i;
+        while (colon < header.size() && isFieldNameChar(static_cast<unsigned char>(header[colon])))
+            ++colon;
+        if (colon == i || colon >= header.size() || header[colon] != ':')
+            return false;
+        const QByteArrayView name = header.sliced(i, colon - i);
+        if (name.compare("Content-Type", Qt::CaseInsensitive) == 0)
+            ++contentTypes;
+        else if (name.compare("Content-Transfer-Encoding", Qt::CaseInsensitive) == 0)
+            ++encodings;
+        else if (name.compare("Content-Disposition", Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    if (contentTypes > 1 || encodings > 1)
+        return false;
+    const QByteArray transfer = field("Content-Transfer-Encoding").trimmed().toLower();
+    if (!transfer.isEmpty() && transfer != "7bit" && transfer != "8bit" && transfer != "binary")
+        return false;
+    type = "text";
+    subtype = "plain";
+    charset.clear();
+    if (contentTypes == 0)
+        return true;
+    static const QRegularExpression simpleType(QStringLiteral(
+        "\\A\\s*([A-Za-z0-9!#$&^_.+-]+)/([A-Za-z0-9!#$&^_.+-]+)\\s*"
+        "(?:;\\s*[Cc][Hh][Aa][Rr][Ss][Ee][Tt]=(\"?)([A-Za-z0-9_.:-]+)\\3\\s*)?;?\\s*\\z"));
+    const QRegularExpressionMatch m = simpleType.match(QString::fromLatin1(field("Content-Type")));
+    if (!m.hasMatch())
+        return false;
+    type = m.captured(1).toLatin1().toLower();
+    subtype = m.captured(2).toLatin1().toLower();
+    if (type == "multipart" || type == "message")
+        return false;
+    charset = m.captured(4).toLatin1();
+    return true;
+}
+
 QString MimeMessage::partText() const {
+    if (Leaf leaf; readsWithoutVmime(leaf.type, leaf.subtype, leaf.charset))
+        return leaf.type == "text" ? leafText(m_raw.sliced(m_bodyStart), leaf) : QString();
     return withSkeleton([this] {
         const QByteArray& parsedText = (parsed(), m_skeleton->text);
         if (!isMultipart()) {
@@ -1326,6 +1419,11 @@ QList<MailAttachment> MimeMessage::attachments() const {
 }
 
 QList<MailAttachment> MimeMessage::files() const {
+    if (Leaf leaf; readsWithoutVmime(leaf.type, leaf.subtype, leaf.charset)) {
+        if (leaf.type == "text")
+            return {};
+        return {{defaultName(leaf), m_raw.sliced(m_bodyStart)}};
+    }
     return withSkeleton([this] {
         const QByteArray& parsedText = (parsed(), m_skeleton->text);
         QList<MailAttachment> files;

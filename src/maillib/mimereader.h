@@ -40,7 +40,8 @@ struct MimeLimits {
     int maxParts = 20000;                   // body parts in the whole message
     qsizetype maxHeaderBytes = 1024 * 1024; // one part's header block
     // A file part's base64 body at least this large is decoded here rather than by vmime
-    // (see MimeMessage::Skeleton); larger than any message turns that off.
+    // (see MimeMessage::Skeleton). The largest value turns every shortcut past vmime off,
+    // that one and the reading of simple single-part messages without it.
     qsizetype smallestCut = 4096;
 };
 
@@ -102,6 +103,7 @@ public:
 
 private:
     QString decodedOnce(std::optional<QString>& slot, const char* field) const;
+    bool readsWithoutVmime(QByteArray& type, QByteArray& subtype, QByteArray& charset) const;
     void readHeader();
     struct Skeleton;
     void buildSkeleton() const;

@@ -370,7 +370,7 @@ StoreResult RecordFile::writeNext(const Paths& p, AppendTarget& target,
     target.unsynced = true;
     // A long run of appends hands its records to the disk every few megabytes, so that the
     // one fsync at the end does not have to write them all at once.
-    constexpr qint64 kWriteBackBytes = 4 << 20;
+    constexpr qint64 kWriteBackBytes = 1 << 20;
     if (target.writeBackFrom < 0)
         target.writeBackFrom = offset;
     const qint64 written = offset + recordSize - target.writeBackFrom;
