@@ -991,7 +991,7 @@ QByteArray MimeMessage::contentsOf(const vmime::bodyPart& part) const {
             vmime::utility::outputStreamStringAdapter stream(placeholder);
             handler->extractRaw(stream);
             stream.flush();
-            const QByteArray text = toBytes(placeholder).trimmed();
+            const QByteArray text = toBytes(placeholder);
             if (text.startsWith(sk.token)) {
                 bool ok = false;
                 const int index = text.mid(sk.token.size()).toInt(&ok);
@@ -1228,7 +1228,8 @@ bool MimeMessage::placeholdersAreParts() const {
         vmime::utility::outputStreamStringAdapter stream(contents);
         handler->extractRaw(stream);
         stream.flush();
-        const QByteArray text = toBytes(contents).trimmed();
+        // Exactly the placeholder: a body that starts or ends elsewhere is not the cut one.
+        const QByteArray text = toBytes(contents);
         if (!text.startsWith(sk.token))
             return;
         bool ok = false;

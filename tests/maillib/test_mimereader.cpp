@@ -136,6 +136,8 @@ QList<Case> cases() {
         {"unnamed single part", "Content-Type: application/pdf\r\n\r\n%PDF\r\n", "%PDF\r\n"},
         {"folded content type",
          "Content-Type: text/plain;\r\n charset=ISO-2022-JP\r\n\r\n\x1b$B$3\x1b(B\r\n", {}},
+        {"line of white space before the blank line",
+         "Subject: s\r\nX-Odd: a\n \r\n\r\n--i\r\nbody that vmime may start a line earlier\r\n", {}},
         {"two files and an empty one",
          multipart(octet, clean,
                    "--b1\r\n" + octet + "\r\n\r\n--b1\r\n" + octet + "\r\n" + clean + "--b1--\r\n"),
