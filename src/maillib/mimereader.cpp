@@ -685,6 +685,57 @@ bool isHeaderName(QByteArrayView line, const char* name) {
     return line.size() > n && line.at(n) == ':' && qstrnicmp(line.data(), n, name, n) == 0;
 }
 
+// Reads a message line by line: each line without its line end (LF, or CR LF).
+class LineReader {
+public:
+    explicit LineReader(const QByteArray& raw) : m_raw(raw) {}
+    bool next(QByteArrayView& line) {
+        if (m_pos >= m_raw.size())
+            return false;
+        m_start = m_pos;
+        m_end = m_raw.indexOf('\n', m_pos);
+        if (m_end < 0)
+            m_end = m_raw.size();
+        line = QByteArrayView(m_raw.constData() + m_pos, m_end - m_pos);
+        m_pos = m_end + 1;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        return true;
+    }
+    // Where the line read last started and ended (its LF, or the end), and where the next
+    // one starts.
+    qsizetype lineStart() const { return m_start; }
+    qsizetype lineEnd() const { return m_end; }
+    qsizetype position() const { return m_pos; }
+    void moveTo(qsizetype pos) { m_pos = pos; }
+
+private:
+    const QByteArray& m_raw;
+    qsizetype m_pos = 0;
+    qsizetype m_start = 0;
+    qsizetype m_end = 0;
+};
+
+// The innermost open multipart whose boundary `line` is ("--boundary", or "--boundary--"
+// when `closing`), as an index into `open`; -1 when it is none. Empty entries (forwarded
+// messages) have no boundary.
+qsizetype boundaryOf(const QList<QByteArray>& open, QByteArrayView line, bool* closing) {
+    if (!line.startsWith("--"))
+        return -1;
+    const QByteArrayView rest = line.sliced(2);
+    for (qsizetype k = open.size() - 1; k >= 0; --k) {
+        const QByteArray& b = open.at(k);
+        if (b.isEmpty() || !rest.startsWith(b))
+            continue;
+        const QByteArrayView tail = rest.sliced(b.size());
+        if (tail.startsWith("--") || tail.trimmed().isEmpty()) {
+            *closing = tail.startsWith("--");
+            return k;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -848,40 +899,22 @@ void MimeMessage::buildSkeleton() const {
     };
 
     const qsizetype n = raw.size();
-    qsizetype pos = 0;
-    while (pos < n) {
-        qsizetype end = raw.indexOf('\n', pos);
-        if (end < 0)
-            end = n;
-        QByteArrayView line(raw.constData() + pos, end - pos);
-        pos = end + 1;
-        if (line.endsWith('\r'))
-            line.chop(1);
-
-        if (line.startsWith("--")) {
-            const QByteArrayView rest = line.sliced(2);
-            bool boundary = false;
-            for (qsizetype k = open.size() - 1; k >= 0 && !boundary; --k) {
-                const QByteArray& b = open.at(k);
-                if (b.isEmpty() || !rest.startsWith(b))
-                    continue;
-                const QByteArrayView tail = rest.sliced(b.size());
-                if (!tail.startsWith("--") && !tail.trimmed().isEmpty())
-                    continue;
-                boundary = true;
-                open.resize(k + 1);
-                if (tail.startsWith("--")) {
-                    open.removeLast();
-                    inHeader = false;
-                } else {
-                    inHeader = true;
-                    contentType.clear();
-                    encoding.clear();
-                    field = Field::Other;
-                }
+    LineReader lines(raw);
+    QByteArrayView line;
+    while (lines.next(line)) {
+        bool closing = false;
+        if (const qsizetype match = boundaryOf(open, line, &closing); match >= 0) {
+            open.resize(match + 1);
+            if (closing) {
+                open.removeLast();
+                inHeader = false;
+            } else {
+                inHeader = true;
+                contentType.clear();
+                encoding.clear();
+                field = Field::Other;
             }
-            if (boundary)
-                continue;
+            continue;
         }
         if (!inHeader)
             continue;
@@ -922,30 +955,28 @@ void MimeMessage::buildSkeleton() const {
             inHeader = true;
             continue;
         }
+        const qsizetype end = lines.lineEnd();
+        const qsizetype bodyStart = lines.position();
         if (end < 1 || end + 1 > n || raw.at(end - 1) != '\r' || open.contains(QByteArray()))
             continue;
         // A single-part message sent as it stands (long plain text): the whole body, which
         // vmime would only copy.
-        if (asSent && open.isEmpty() && n - pos >= m_smallestCut) {
-            cutBody(pos, n, false);
+        if (asSent && open.isEmpty() && n - bodyStart >= m_smallestCut) {
+            cutBody(bodyStart, n, false);
             copied = n;
             break;
         }
         if (!base64)
             continue;
-        // A file part's body: up to the next line that starts with "--", which must be a
-        // boundary of an open multipart, or to the end of a single-part message.
-        const qsizetype bodyStart = pos;
-        qsizetype next = bodyStart;
+        // A file part's body: up to the next line that starts with "--", which must be the
+        // boundary of the enclosing multipart, or to the end of a single-part message.
+        LineReader body(raw);
+        body.moveTo(bodyStart);
+        QByteArrayView bodyLine;
         qsizetype dashLine = -1;
-        while (next < n) {
-            if (raw.at(next) == '-' && next + 1 < n && raw.at(next + 1) == '-' &&
-                (next == bodyStart || raw.at(next - 1) == '\n')) {
-                dashLine = next;
-                break;
-            }
-            const qsizetype lf = raw.indexOf('\n', next);
-            next = lf < 0 ? n : lf + 1;
+        while (dashLine < 0 && body.next(bodyLine)) {
+            if (bodyLine.startsWith("--"))
+                dashLine = body.lineStart();
         }
         qsizetype bodyEnd;
         if (dashLine < 0) {
@@ -953,26 +984,18 @@ void MimeMessage::buildSkeleton() const {
                 continue; // a multipart that never closes: leave it to vmime
             bodyEnd = n;
         } else {
-            // It must be the enclosing multipart's own boundary, as measureMime reads one.
-            qsizetype lineEnd = raw.indexOf('\n', dashLine);
-            QByteArrayView dashes(raw.constData() + dashLine + 2,
-                                  (lineEnd < 0 ? n : lineEnd) - dashLine - 2);
-            if (open.isEmpty() || !dashes.startsWith(open.constLast()))
-                continue;
-            const QByteArrayView tail = dashes.sliced(open.constLast().size());
-            if (!tail.startsWith("--") && !tail.trimmed().isEmpty())
-                continue;
-            if (dashLine - 2 < bodyStart || raw.at(dashLine - 2) != '\r')
+            if (open.isEmpty() || boundaryOf(open, bodyLine, &closing) != open.size() - 1 ||
+                dashLine - 2 < bodyStart || raw.at(dashLine - 2) != '\r')
                 continue;
             bodyEnd = dashLine - 2; // the line break before a boundary belongs to it
         }
-        const QByteArrayView body(raw.constData() + bodyStart, bodyEnd - bodyStart);
+        const QByteArrayView bytes(raw.constData() + bodyStart, bodyEnd - bodyStart);
         // Bodies below the limit cost vmime little; leaving them avoids all doubt.
-        if (body.size() < m_smallestCut || !isCleanBase64(body))
+        if (bytes.size() < m_smallestCut || !isCleanBase64(bytes))
             continue;
         cutBody(bodyStart, bodyEnd, true);
         copied = bodyEnd;
-        pos = dashLine < 0 ? n : dashLine; // the boundary line is read as usual
+        lines.moveTo(dashLine < 0 ? n : dashLine); // the boundary line is read as usual
     }
     if (sk.cutRanges.isEmpty())
         sk.text = raw;
@@ -1026,49 +1049,26 @@ MimeShape measureMime(const QByteArray& raw, const MimeLimits& limits) {
         return shape;
     };
 
-    const qsizetype n = raw.size();
-    qsizetype pos = 0;
-    while (pos < n) {
-        qsizetype end = raw.indexOf('\n', pos);
-        if (end < 0)
-            end = n;
-        QByteArrayView line(raw.constData() + pos, end - pos);
-        pos = end + 1;
-        if (line.endsWith('\r'))
-            line.chop(1);
-
+    LineReader lines(raw);
+    QByteArrayView line;
+    while (lines.next(line)) {
         // A boundary line of any open multipart closes whatever is nested inside it. The
         // stack is at most maxDepth deep, so this stays linear in the message size.
-        if (line.startsWith("--")) {
-            const QByteArrayView rest = line.sliced(2);
-            qsizetype match = -1;
-            for (qsizetype k = open.size() - 1; k >= 0; --k) {
-                const QByteArray& b = open.at(k);
-                if (!b.isEmpty() && rest.startsWith(b)) {
-                    const QByteArrayView tail = rest.sliced(b.size());
-                    if (tail.startsWith("--") || tail.trimmed().isEmpty()) {
-                        match = k;
-                        break;
-                    }
-                }
+        bool closing = false;
+        if (const qsizetype match = boundaryOf(open, line, &closing); match >= 0) {
+            open.resize(match + 1);
+            if (closing) {
+                open.removeLast();
+                inHeader = false;
+            } else {
+                if (++shape.parts > limits.maxParts)
+                    return fail(QStringLiteral("パートが %1 個を超えています").arg(limits.maxParts));
+                inHeader = true;
+                inContentType = false;
+                contentType.clear();
+                headerBytes = 0;
             }
-            if (match >= 0) {
-                const bool closing = rest.sliced(open.at(match).size()).startsWith("--");
-                open.resize(match + 1);
-                if (closing) {
-                    open.removeLast();
-                    inHeader = false;
-                } else {
-                    if (++shape.parts > limits.maxParts)
-                        return fail(
-                            QStringLiteral("パートが %1 個を超えています").arg(limits.maxParts));
-                    inHeader = true;
-                    inContentType = false;
-                    contentType.clear();
-                    headerBytes = 0;
-                }
-                continue;
-            }
+            continue;
         }
         if (!inHeader)
             continue;
