@@ -218,8 +218,8 @@ void run(const QString& dataFolder, int records) {
     std::printf("\n%d records (%.1f MB), median of %d runs (delete: %d)\n", records, mb, kRuns,
                 kDeletes);
     std::printf("  list (%lld lines + last record) %9.2f ms\n", qlonglong(lines), median(list));
-    std::printf("  the same reads, plain loop      %9.2f ms   list / that = %.2f\n",
-                median(floor), median(list) / median(floor));
+    std::printf("  the same reads, plain loop      %9.2f ms   list / that = %.2f\n", median(floor),
+                median(list) / median(floor));
     std::printf("  cat box > /dev/null             %9.2f ms   list / cat = %.2f\n", median(cat),
                 median(list) / median(cat));
     std::printf("  delete record 2                 %9.2f ms\n", median(del));

@@ -183,8 +183,8 @@ QString toUnicode(const QByteArray& bytes, const char* charset, bool* ok) {
             ++run;
         if (run - i >= kShortestCopiedRun || run == n) {
             if (i > pending)
-                out += throughIconv(QByteArray::fromRawData(data + pending, i - pending),
-                                    charset, nullptr);
+                out += throughIconv(QByteArray::fromRawData(data + pending, i - pending), charset,
+                                    nullptr);
             out += QLatin1StringView(data + i, run - i);
             pending = run;
         }

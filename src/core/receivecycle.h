@@ -118,8 +118,8 @@ struct ReceiveOutcome {
 // A message is deleted on the server only after its record has been stored, and those
 // deletions take effect (QUIT) only after every record of the run has been made durable,
 // with one sync per box just before QUIT; the counter file is written once then too. When
-// that sync fails the session is dropped without QUIT and the server keeps every message. When storing
-// fails (or the box is full) the run stops with a message and that message and every later
+// that sync fails the session is dropped without QUIT and the server keeps every message. When
+// storing fails (or the box is full) the run stops with a message and that message and every later
 // one stay on the server; the session is still closed properly so earlier deletions take
 // effect. A message whose status, size or text cannot be fetched is left on the server and
 // the run goes on with the next one; when the session itself is gone the run stops there.
@@ -148,7 +148,7 @@ private:
 
     ReceiveLibrary& m_library;
     ReceiveHost& m_host;
-    QStringList m_afterClose; // messages that wait until the session is closed
+    QStringList m_afterClose;                  // messages that wait until the session is closed
     std::unique_ptr<MailboxAppends> m_appends; // the records of the run, durable at the end
     QString m_countToSave;                     // the partner count the file takes at the end
     QString m_attachmentFolder;

@@ -8,9 +8,9 @@
 #include <vmime/vmime.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
-#include <array>
 #include <limits>
 #include <optional>
 
@@ -753,10 +753,10 @@ qsizetype boundaryOf(const QList<QByteArray>& open, QByteArrayView line, bool* c
 // every placeholder as the whole body of a part with the expected encoding; where it does
 // not, the whole message is parsed again as sent.
 struct MimeMessage::Skeleton {
-    QByteArray text;                               // what vmime parses
-    QByteArray token;                              // the placeholders' unforgeable prefix
+    QByteArray text;                              // what vmime parses
+    QByteArray token;                             // the placeholders' unforgeable prefix
     QList<QPair<qsizetype, qsizetype>> cutRanges; // raw offset and length, in placeholder order
-    QList<bool> cutIsBase64;                       // else a body vmime would take as it stands
+    QList<bool> cutIsBase64;                      // else a body vmime would take as it stands
 };
 
 namespace {
@@ -840,7 +840,8 @@ QByteArray decodeCleanBase64(QByteArrayView lines) {
             // A whole quad at once, as nearly every one is.
             const qint8 a = values[p[0]], b = values[p[1]], c = values[p[2]], d = values[p[3]];
             if ((a | b | c | d) >= 0) {
-                const quint32 q = quint32(a) << 18 | quint32(b) << 12 | quint32(c) << 6 | quint32(d);
+                const quint32 q =
+                    quint32(a) << 18 | quint32(b) << 12 | quint32(c) << 6 | quint32(d);
                 *dst++ = char(q >> 16);
                 *dst++ = char(q >> 8);
                 *dst++ = char(q);
@@ -942,8 +943,8 @@ void MimeMessage::buildSkeleton() const {
         const PartType type = readPartType(contentType);
         const QByteArray transfer = encoding.trimmed().toLower();
         const bool base64 = transfer == "base64";
-        const bool asSent = transfer.isEmpty() || transfer == "7bit" || transfer == "8bit" ||
-                            transfer == "binary";
+        const bool asSent =
+            transfer.isEmpty() || transfer == "7bit" || transfer == "8bit" || transfer == "binary";
         contentType.clear();
         encoding.clear();
         if (type.media.startsWith("multipart/") && !type.boundary.isEmpty()) {
@@ -1062,7 +1063,8 @@ MimeShape measureMime(const QByteArray& raw, const MimeLimits& limits) {
                 inHeader = false;
             } else {
                 if (++shape.parts > limits.maxParts)
-                    return fail(QStringLiteral("パートが %1 個を超えています").arg(limits.maxParts));
+                    return fail(
+                        QStringLiteral("パートが %1 個を超えています").arg(limits.maxParts));
                 inHeader = true;
                 inContentType = false;
                 contentType.clear();
@@ -1127,7 +1129,8 @@ MimeMessage::~MimeMessage() = default;
 void MimeMessage::readHeader() {
     qsizetype end = m_raw.indexOf("\r\n\r\n");
     // A bare blank line counts only when it comes first: no need to look past the other.
-    const qsizetype lf = QByteArrayView(m_raw).first(end >= 0 ? end + 2 : m_raw.size()).indexOf("\n\n");
+    const qsizetype lf =
+        QByteArrayView(m_raw).first(end >= 0 ? end + 2 : m_raw.size()).indexOf("\n\n");
     if (end >= 0 && (lf < 0 || end < lf)) {
         m_bodyStart = end + 4;
     } else if (lf >= 0) {
@@ -1243,12 +1246,11 @@ bool MimeMessage::placeholdersAreParts() const {
         // multipart (vmime would look for parts in the body) nor a message, in the encoding
         // the cut assumed.
         const std::string encoding = handler->getEncoding().getName();
-        const bool encodingAgrees =
-            sk.cutIsBase64.at(index)
-                ? encoding == vmime::encodingTypes::BASE64
-                : (encoding == vmime::encodingTypes::SEVEN_BIT ||
-                   encoding == vmime::encodingTypes::EIGHT_BIT ||
-                   encoding == vmime::encodingTypes::BINARY);
+        const bool encodingAgrees = sk.cutIsBase64.at(index)
+                                        ? encoding == vmime::encodingTypes::BASE64
+                                        : (encoding == vmime::encodingTypes::SEVEN_BIT ||
+                                           encoding == vmime::encodingTypes::EIGHT_BIT ||
+                                           encoding == vmime::encodingTypes::BINARY);
         const Leaf leaf = describe(part, sk.text);
         if (!encodingAgrees || leaf.type == "multipart" || leaf.type == "message")
             stray = true;
@@ -1257,8 +1259,7 @@ bool MimeMessage::placeholdersAreParts() const {
     return !stray && std::all_of(seen.begin(), seen.end(), [](int n) { return n == 1; });
 }
 
-template <typename Work>
-auto MimeMessage::withSkeleton(Work work) const {
+template <typename Work> auto MimeMessage::withSkeleton(Work work) const {
     try {
         return work();
     } catch (const SkeletonMismatch&) {
@@ -1301,10 +1302,11 @@ bool isFieldNameChar(unsigned char c) {
 
 // Whether an "=?" at `at` opens a well-formed encoded word: =?charset?B|Q?payload?=.
 bool wellFormedEncodedWord(QByteArrayView header, qsizetype at) {
-    static const QRegularExpression word(
-        QStringLiteral("\\A=\\?[A-Za-z0-9!#$%&'+^_`{}~.-]+\\?(?:[Bb]\\?[A-Za-z0-9+/=]*|[Qq]\\?[!->@-~]*)"
-                       "\\?="));
-    const QString tail = QString::fromLatin1(header.sliced(at, qMin<qsizetype>(header.size() - at, 1024)));
+    static const QRegularExpression word(QStringLiteral(
+        "\\A=\\?[A-Za-z0-9!#$%&'+^_`{}~.-]+\\?(?:[Bb]\\?[A-Za-z0-9+/=]*|[Qq]\\?[!->@-~]*)"
+        "\\?="));
+    const QString tail =
+        QString::fromLatin1(header.sliced(at, qMin<qsizetype>(header.size() - at, 1024)));
     return word.match(tail).hasMatch();
 }
 
@@ -1396,8 +1398,7 @@ QString MimeMessage::partText() const {
             return leafText(contentsOf(leaf.bodyPart()), leaf);
         }
         // vmime hands out shared pointers to parts; the message itself is owned here.
-        const std::shared_ptr<const vmime::bodyPart> root(&parsed(),
-                                                          [](const vmime::bodyPart*) {});
+        const std::shared_ptr<const vmime::bodyPart> root(&parsed(), [](const vmime::bodyPart*) {});
         QList<Leaf> leaves;
         collectLeaves(root, parsedText, leaves);
         for (const char* wanted : {"plain", "html"})
@@ -1432,12 +1433,11 @@ QList<MailAttachment> MimeMessage::files() const {
             Leaf leaf = describe(parsed(), parsedText);
             leaf.self = &parsed();
             if (leaf.type != "text" || leaf.disposition == "attachment")
-                files.append({leaf.name.isEmpty() ? defaultName(leaf) : leaf.name,
-                              contentsOf(parsed())});
+                files.append(
+                    {leaf.name.isEmpty() ? defaultName(leaf) : leaf.name, contentsOf(parsed())});
             return files;
         }
-        const std::shared_ptr<const vmime::bodyPart> root(&parsed(),
-                                                          [](const vmime::bodyPart*) {});
+        const std::shared_ptr<const vmime::bodyPart> root(&parsed(), [](const vmime::bodyPart*) {});
         QList<Leaf> leaves;
         collectLeaves(root, parsedText, leaves);
         for (const Leaf& leaf : leaves)

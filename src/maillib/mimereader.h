@@ -109,8 +109,7 @@ private:
     void buildSkeleton() const;
     vmime::message& parsed() const;
     bool placeholdersAreParts() const;
-    template <typename Work>
-    auto withSkeleton(Work work) const;
+    template <typename Work> auto withSkeleton(Work work) const;
     QByteArray contentsOf(const vmime::bodyPart& part) const;
     QString partText() const;
     QList<MailAttachment> files() const;

@@ -24,8 +24,8 @@ struct Pop3Session {
     int cachedNumber = 0;
     // The message fetched last, parsed once for status, fetch and the attachment pass.
     std::shared_ptr<const MimeMessage> cachedMessage;
-    QSet<int> fetched;     // numbers whose whole text arrived in this session
-    int waiting = 0;       // what STAT announced
+    QSet<int> fetched;      // numbers whose whole text arrived in this session
+    int waiting = 0;        // what STAT announced
     int prefetchedUpTo = 0; // the highest number whose RETR went out ahead of its turn
 };
 
@@ -240,7 +240,7 @@ int NMail::NMailPop3GetMail(int handle, int number, QString& subject, QString& d
     const QString text = message->isMultipart() ? message->rawBodyText() : message->text();
     // No capacity means the caller could not learn the size: give the whole text rather
     // than lose it.
-    body = bodyCapacity > 0 && bodyCapacity <= text.size() ? cut(text, bodyCapacity) : text;
+    body = bodyCapacity > 0 ? cut(text, bodyCapacity) : text;
     m_receive->lastMessage = message;
     m_receive->lastHeader = header;
     m_receive->lastBodyCapacity = bodyCapacity;
@@ -251,8 +251,8 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
                                     QString& header, QString& body,
                                     const QString& destinationFolder, const QString&,
                                     const QString& messageText, int) {
-    // The text the caller passes went through Unicode and a CP932 work file, which may have
-    // cost bytes: when it is the message fetched last, read the bytes that arrived.
+    // The text the caller passes went through Unicode, which may have cost bytes: when it is
+    // the message fetched last, read the bytes that arrived, parsed once already.
     ReceiveState& r = *m_receive;
     // The pass follows the fetch of the same message, so the bytes that arrived are used
     // whenever there are some: the text handed in may have been cut short on the way (a NUL
@@ -279,7 +279,7 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
     // Attachments first: a structure that turns out unreadable then shows in the text.
     const QList<MailAttachment> files = message.attachments();
     const QString text = message.text();
-    body = capacity > 0 && capacity <= text.size() ? cut(text, capacity) : text;
+    body = capacity > 0 ? cut(text, capacity) : text;
 
     if (files.isEmpty())
         return 0;

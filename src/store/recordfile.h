@@ -101,8 +101,8 @@ private:
     struct AppendTarget {
         int fd = -1;
         qint64 records = 0;
-        bool created = false;  // the folder entry is not durable yet
-        bool unsynced = false; // records written since the last fsync
+        bool created = false;      // the folder entry is not durable yet
+        bool unsynced = false;     // records written since the last fsync
         qint64 writeBackFrom = -1; // first byte not yet handed to the disk; -1 before any
     };
     StoreResult openForAppend(const Paths& p, AppendTarget& target);

@@ -42,11 +42,14 @@ TEST(Paths, HomeComesFromTheCommandLine) {
 TEST(Paths, RememberedSpellingFollowsARenamedFolder) {
     test::TempHome home;
     const QString boxes = QStringLiteral("\\★MAilData\\vbmdata2.data");
-    EXPECT_EQ(ProgramFolder::resolve(boxes), home.path() + QStringLiteral("/★MailData/vbmdata2.data"));
+    EXPECT_EQ(ProgramFolder::resolve(boxes),
+              home.path() + QStringLiteral("/★MailData/vbmdata2.data"));
     ASSERT_TRUE(QDir(home.path()).rename(QStringLiteral("★MailData"), QStringLiteral("★MAILDATA")));
-    EXPECT_EQ(ProgramFolder::resolve(boxes), home.path() + QStringLiteral("/★MAILDATA/vbmdata2.data"));
+    EXPECT_EQ(ProgramFolder::resolve(boxes),
+              home.path() + QStringLiteral("/★MAILDATA/vbmdata2.data"));
     ASSERT_TRUE(QDir(home.path()).rename(QStringLiteral("★MAILDATA"), QStringLiteral("★MAilData")));
-    EXPECT_EQ(ProgramFolder::resolve(boxes), home.path() + QStringLiteral("/★MAilData/vbmdata2.data"));
+    EXPECT_EQ(ProgramFolder::resolve(boxes),
+              home.path() + QStringLiteral("/★MAilData/vbmdata2.data"));
 }
 
 TEST(Paths, EntriesOfAFolderAreMatchedTogether) {
@@ -61,6 +64,7 @@ TEST(Paths, EntriesOfAFolderAreMatchedTogether) {
                            folder + QStringLiteral("/VBMDATA3.TMP"),
                            folder + QStringLiteral("/vbmdata3.data.new")}));
     // A folder that does not exist: the names as given.
-    EXPECT_EQ(ProgramFolder::resolveIn(home.path() + QStringLiteral("/none"), {QStringLiteral("a")}),
-              QStringList{home.path() + QStringLiteral("/none/a")});
+    EXPECT_EQ(
+        ProgramFolder::resolveIn(home.path() + QStringLiteral("/none"), {QStringLiteral("a")}),
+        QStringList{home.path() + QStringLiteral("/none/a")});
 }

@@ -96,9 +96,7 @@ public:
             m_durableSize.insert(m_paths.value(fd), size);
         return r;
     }
-    int ftruncate(int fd, qint64 n) override {
-        return dead() ? -1 : FileOps::ftruncate(fd, n);
-    }
+    int ftruncate(int fd, qint64 n) override { return dead() ? -1 : FileOps::ftruncate(fd, n); }
     int fileSize(int fd, qint64* s) override { return dead() ? -1 : FileOps::fileSize(fd, s); }
     int exists(const char* p, bool* e) override { return dead() ? -1 : FileOps::exists(p, e); }
     int rename(const char* f, const char* t) override {
@@ -154,8 +152,8 @@ protected:
 
     void deliverThree() {
         for (const char* from : {"a@example.jp", "p@example.jp", "b@example.jp"})
-            ASSERT_TRUE(m_server.addMessage(
-                kUser, QByteArray("From: ") + from + "\r\nSubject: hello\r\n\r\nbody\r\n"));
+            ASSERT_TRUE(m_server.addMessage(kUser, QByteArray("From: ") + from +
+                                                       "\r\nSubject: hello\r\n\r\nbody\r\n"));
     }
 
     // One run with the model in place. The library goes with the run, as with a process

@@ -33,8 +33,10 @@ QString goldenPath() {
 }
 
 QString digestOf(const QByteArray& bytes) {
-    return QStringLiteral("%1 %2").arg(bytes.size()).arg(
-        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+    return QStringLiteral("%1 %2")
+        .arg(bytes.size())
+        .arg(QString::fromLatin1(
+            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
 }
 
 // One line per file under the program folder (sorted, relative names), then one per text shown.

@@ -135,8 +135,7 @@ TEST(Codec, AsciiShortcutsReadExactlyAsIconvDoes) {
         }
         for (const char* charset : {"EUC-JP-MS", "CP932"}) {
             SCOPED_TRACE(bytes.toHex().toStdString() + " " + charset);
-            EXPECT_EQ(codec::decode(bytes, charset),
-                      codec::decodeWithoutShortcuts(bytes, charset));
+            EXPECT_EQ(codec::decode(bytes, charset), codec::decodeWithoutShortcuts(bytes, charset));
         }
         const QString text = codec::decodeWithoutShortcuts(bytes, "EUC-JP-MS");
         EXPECT_EQ(codec::toCp932(text), codec::encode(text, "CP932"));
@@ -153,8 +152,9 @@ TEST(Codec, Cp932TableWritesWhatIconvWrites) {
         const QString one{QChar(char16_t(cp))};
         ASSERT_EQ(codec::toCp932(one), codec::encode(one, "CP932")) << std::hex << cp;
     }
-    const QString pieces[] = {QStringLiteral("abc"), QStringLiteral("日本語"), QStringLiteral("ｱｲｳ"),
-                              QStringLiteral("①～"), QStringLiteral("😀"), QStringLiteral("한"),
+    const QString pieces[] = {QStringLiteral("abc"),  QStringLiteral("日本語"),
+                              QStringLiteral("ｱｲｳ"),  QStringLiteral("①～"),
+                              QStringLiteral("😀"),    QStringLiteral("한"),
                               QString(QChar(0xD800)), QStringLiteral("\r\n")};
     quint32 state = 99;
     for (int round = 0; round < 500; ++round) {
@@ -169,7 +169,8 @@ TEST(Codec, Cp932TableWritesWhatIconvWrites) {
         QByteArray expected = codec::encode(text, "CP932");
         expected.truncate(codec::cp932CutPoint(expected, width));
         expected.append(width - expected.size(), ' ');
-        ASSERT_EQ(codec::fixedWidthCp932(text, width), expected) << text.toStdString() << " " << width;
+        ASSERT_EQ(codec::fixedWidthCp932(text, width), expected)
+            << text.toStdString() << " " << width;
         ASSERT_EQ(codec::toCp932(text), codec::encode(text, "CP932")) << text.toStdString();
     }
 }

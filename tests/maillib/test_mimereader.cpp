@@ -77,8 +77,11 @@ QList<Case> cases() {
          multipart("Content-Type: image/png\r\nContent-Transfer-Encoding:  BASE64 \r\n", clean),
          data},
         {"last part without a closing boundary", multipart(octet, clean, ""), data},
-        {"single-part file", "From: a@example.jp\r\nContent-Type: application/pdf\r\n"
-                             "Content-Transfer-Encoding: base64\r\n\r\n" + clean, data},
+        {"single-part file",
+         "From: a@example.jp\r\nContent-Type: application/pdf\r\n"
+         "Content-Transfer-Encoding: base64\r\n\r\n" +
+             clean,
+         data},
         {"stray space", multipart(octet, spaced), {}},
         {"padding inside", multipart(octet, padded), {}},
         {"dash line inside", multipart(octet, withDash), {}},
@@ -89,18 +92,22 @@ QList<Case> cases() {
                    clean),
          {}},
         {"text part in base64",
-         multipart("Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n",
-                   lines(text.toBase64())),
+         multipart(
+             "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n",
+             lines(text.toBase64())),
          {}},
         {"inside a forwarded message",
          multipart("Content-Type: message/rfc822\r\n",
                    "From: b@example.jp\r\nContent-Type: application/zip\r\n"
-                   "Content-Transfer-Encoding: base64\r\n\r\n" + clean),
+                   "Content-Transfer-Encoding: base64\r\n\r\n" +
+                       clean),
          {}},
         {"forged placeholder",
-         multipart(octet, "kikuskeleton0x0\r\n" + lines(bytesOf(3, 30).toBase64())), {}},
+         multipart(octet, "kikuskeleton0x0\r\n" + lines(bytesOf(3, 30).toBase64())),
+         {}},
         {"long single-part text without an encoding",
-         "From: a@example.jp\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n" + text, {}},
+         "From: a@example.jp\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n" + text,
+         {}},
         {"long single-part 8bit Shift_JIS",
          "From: a@example.jp\r\nContent-Type: text/plain; charset=Shift_JIS\r\n"
          "Content-Transfer-Encoding: 8bit\r\n\r\n" +
@@ -118,26 +125,32 @@ QList<Case> cases() {
         {"two Content-Type fields, the first a multipart without boundary",
          "From: a@example.jp\r\nContent-Type: multipart/mixed; x=y\r\n"
          "Content-Type: text/plain\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nguess me\r\n"
-         "--b--\r\n" + text,
+         "--b--\r\n" +
+             text,
          {}},
         {"blank first line", "\nContent-Type: application/octet-stream\r\n\r\n" + clean, {}},
         {"empty header", "\r\n\r\n<b>not a header</b>\r\n", {}},
         {"empty first line", "\r\nSubject: late\r\n\r\nbody\r\n", {}},
         {"well-formed encoded words",
-         "From: =?UTF-8?Q?=E5=B1=B1?= <y@example.jp>\r\nSubject: =?ISO-2022-JP?B?GyRCJEYbKEI=?= x\r\n"
-         "Content-Type: text/plain; charset=\"UTF-8\"\r\n\r\n" + text,
+         "From: =?UTF-8?Q?=E5=B1=B1?= <y@example.jp>\r\nSubject: =?ISO-2022-JP?B?GyRCJEYbKEI=?= "
+         "x\r\n"
+         "Content-Type: text/plain; charset=\"UTF-8\"\r\n\r\n" +
+             text,
          {}},
         {"broken encoded word", "Subject: =?ISO-2022-JP?B?G=?=\r\n\r\nbody\r\n", {}},
         {"8-bit subject", "Subject: \xe6\x97\xa5\r\nContent-Type: text/plain\r\n\r\nbody\r\n", {}},
         {"trailing semicolon and odd spacing",
-         "Content-Type: TEXT/Plain;\r\nContent-Transfer-Encoding:  8BIT \r\n\r\nbody\r\n", {}},
+         "Content-Type: TEXT/Plain;\r\nContent-Transfer-Encoding:  8BIT \r\n\r\nbody\r\n",
+         {}},
         {"charset with spaces", "Content-Type: text/plain; charset = utf-8\r\n\r\nbody\r\n", {}},
         {"named single part", "Content-Type: application/pdf; name=\"r.pdf\"\r\n\r\n%PDF\r\n", {}},
         {"unnamed single part", "Content-Type: application/pdf\r\n\r\n%PDF\r\n", "%PDF\r\n"},
         {"folded content type",
-         "Content-Type: text/plain;\r\n charset=ISO-2022-JP\r\n\r\n\x1b$B$3\x1b(B\r\n", {}},
+         "Content-Type: text/plain;\r\n charset=ISO-2022-JP\r\n\r\n\x1b$B$3\x1b(B\r\n",
+         {}},
         {"line of white space before the blank line",
-         "Subject: s\r\nX-Odd: a\n \r\n\r\n--i\r\nbody that vmime may start a line earlier\r\n", {}},
+         "Subject: s\r\nX-Odd: a\n \r\n\r\n--i\r\nbody that vmime may start a line earlier\r\n",
+         {}},
         {"two files and an empty one",
          multipart(octet, clean,
                    "--b1\r\n" + octet + "\r\n\r\n--b1\r\n" + octet + "\r\n" + clean + "--b1--\r\n"),

@@ -105,8 +105,8 @@ QByteArray japaneseTextMessage(int i, const QString& from) {
 
 QByteArray attachmentMessage(int i, const QString& from, int attachmentBytes) {
     Sequence seq(quint32(i) + 200000);
-    QByteArray raw = header(from, encodedWord(seq, 8), i,
-                            "multipart/mixed; boundary=\"=_corpus_boundary\"");
+    QByteArray raw =
+        header(from, encodedWord(seq, 8), i, "multipart/mixed; boundary=\"=_corpus_boundary\"");
     raw += "\r\n"
            "This is a multi-part message in MIME format.\r\n"
            "--=_corpus_boundary\r\n"
@@ -142,7 +142,8 @@ QList<QByteArray> variedMessages() {
     const auto single = [&](int i, const QByteArray& type, const QByteArray& encoding,
                             const QByteArray& body) {
         return header(other, "single " + QByteArray::number(i), 1000 + i, type) +
-               (encoding.isEmpty() ? QByteArray() : "Content-Transfer-Encoding: " + encoding + "\r\n") +
+               (encoding.isEmpty() ? QByteArray()
+                                   : "Content-Transfer-Encoding: " + encoding + "\r\n") +
                "\r\n" + body;
     };
     const QByteArray utf8 = utf8Text.toUtf8();
@@ -221,10 +222,10 @@ QList<QByteArray> variedMessages() {
              "Content-Transfer-Encoding: base64\r\n",
              base64Lines(bytesOf(seq, 3000))) +
         "--inner--\r\n";
-    out << multipart(4, other, "mixed",
-                     {part("Content-Type: text/plain; charset=us-ascii\r\n",
-                           "see forwarded message\r\n"),
-                      part("Content-Type: message/rfc822\r\n", inner)});
+    out << multipart(
+        4, other, "mixed",
+        {part("Content-Type: text/plain; charset=us-ascii\r\n", "see forwarded message\r\n"),
+         part("Content-Type: message/rfc822\r\n", inner)});
     out << multipart(5, kPartner, "mixed",
                      {part("Content-Type: multipart/alternative; boundary=\"deep\"\r\n",
                            "--deep\r\n" + textPart + "--deep\r\n" + htmlPart + "--deep--\r\n"),
