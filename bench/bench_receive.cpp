@@ -73,34 +73,6 @@ double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// Peak resident memory since the last reset, in KiB (VmHWM).
-qint64 peakKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
-qint64 residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
-// Makes the peak start again from the current size.
-void resetPeak() {
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    if (refs.open(QIODevice::WriteOnly))
-        refs.write("5");
-}
-
 // One digest of every file a run left in the program folder, names included.
 QByteArray digestOfFolder(const QString& folder) {
     QStringList names;
@@ -155,15 +127,15 @@ CycleRun runCycle(const DovecotServer& server, const QString& home) {
     NMailReceiveLibrary library(mail);
     ServerSettings settings;
     settings.pop3Server = QStringLiteral("127.0.0.1:%1").arg(server.port());
-    const qint64 before = residentKiB();
-    resetPeak();
+    const qint64 before = memoryKb("VmRSS:");
+    resetPeakMemory();
     const double cpuBefore = cpuSeconds();
     QElapsedTimer timer;
     timer.start();
     const ReceiveOutcome outcome = ReceiveCycle(library, host).run(settings);
     run.seconds = timer.nsecsElapsed() / 1e9;
     run.cpu = cpuSeconds() - cpuBefore;
-    run.peakGrowthKiB = peakKiB() - before;
+    run.peakGrowthKiB = memoryKb("VmHWM:") - before;
     run.stored = outcome.stored;
     run.digest = digestOfFolder(home);
     return run;

@@ -4,6 +4,7 @@
 //   bench_store [records...]       (default: 1000 10000)
 
 #include "base/paths.h"
+#include "benchsupport.h"
 #include "store/fileops.h"
 #include "store/mailbox.h"
 
@@ -24,6 +25,8 @@
 extern char** environ;
 
 using namespace kiku;
+using kiku::bench::memoryKb;
+using kiku::bench::resetPeakMemory;
 
 namespace {
 
@@ -56,23 +59,6 @@ double timeCommand(const std::vector<QByteArray>& args) {
     const double ms = double(t.nsecsElapsed()) / 1e6;
     posix_spawn_file_actions_destroy(&actions);
     return ms;
-}
-
-// The peak resident size of this process in kB since the last reset.
-long peakKb(const char* key = "VmHWM:") {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
-bool resetPeak() {
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
 }
 
 // Sums the wall time the store spends in each kind of file operation.
@@ -161,8 +147,8 @@ void run(const QString& dataFolder, int records) {
                            timeCommand({"rm", copyPath}));
     }
 
-    const long rssBefore = peakKb("VmRSS:");
-    const bool reset = resetPeak();
+    const long rssBefore = memoryKb("VmRSS:");
+    const bool reset = resetPeakMemory();
     qsizetype lines = 0;
     for (int i = 0; i < kRuns; ++i) {
         QElapsedTimer t;
@@ -175,7 +161,7 @@ void run(const QString& dataFolder, int records) {
         }
         lines = listing.lines.size();
     }
-    const long peak = peakKb();
+    const long peak = memoryKb("VmHWM:");
 
     // The floor of a listing: the same reads (subject, date and from of every record, which
     // lie together, then the last record) in a plain loop, with nothing decoded.

@@ -10,6 +10,22 @@
 
 namespace kiku::bench {
 
+long memoryKb(const char* key) {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+bool resetPeakMemory() {
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
+}
+
 bool startDovecot(test::DovecotServer& server) {
     if (server.start())
         return true;

@@ -14,6 +14,12 @@ namespace kiku::bench {
 inline const QString kUser = QStringLiteral("alice");
 inline const QString kPassword = QStringLiteral("secret");
 
+// A line of /proc/self/status in kB: "VmHWM:" (the peak resident size since the last
+// reset) or "VmRSS:" (the resident size now); -1 when it cannot be read.
+long memoryKb(const char* key);
+// Makes VmHWM start again from the current size; false where the system cannot.
+bool resetPeakMemory();
+
 // Starts the server; says on stderr why when it does not come up.
 bool startDovecot(test::DovecotServer& server);
 
