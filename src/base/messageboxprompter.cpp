@@ -21,6 +21,12 @@ void MessageBoxPrompter::notify(const QString& text, const QString& title) {
     box.exec();
 }
 
+void MessageBoxPrompter::warn(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Warning, title.isEmpty() ? defaultTitle() : title, text,
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
 bool MessageBoxPrompter::askOkCancel(const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok | QMessageBox::Cancel,
                     QApplication::activeWindow());

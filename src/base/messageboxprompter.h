@@ -14,6 +14,8 @@ public:
     bool askYesNo(const QString& question) override;
     // An OK button only; an empty title shows the program's name.
     void notify(const QString& text, const QString& title = {}) override;
+    // The warning icon and an OK button.
+    void warn(const QString& text, const QString& title = {}) override;
     // The exclamation icon, OK and Cancel.
     bool askOkCancel(const QString& text, const QString& title) override;
 };

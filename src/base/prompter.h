@@ -15,6 +15,9 @@ public:
     // A notice with an OK button. An empty title means the program's default title.
     virtual void notify(const QString& text, const QString& title = {}) = 0;
 
+    // A notice with the warning icon and an OK button. By default a plain notice.
+    virtual void warn(const QString& text, const QString& title = {}) { notify(text, title); }
+
     // A warning with OK and Cancel under `title`. True for OK. Without an answer to give
     // (the silent prompter), Cancel.
     virtual bool askOkCancel(const QString& text, const QString& title) {

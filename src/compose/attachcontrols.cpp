@@ -16,7 +16,8 @@ namespace {
 const QLatin1Char kSeparator(',');
 } // namespace
 
-AttachControls::AttachControls(QWidget* window, Window kind) : QObject(window), m_window(window) {
+AttachControls::AttachControls(QWidget* window, Window kind)
+    : QObject(window), m_window(window), m_kind(kind) {
     m_attachText = new QLineEdit(window);
     m_attachText->setObjectName(QStringLiteral("AttachText"));
     m_attachCommand = new QPushButton(
@@ -35,7 +36,7 @@ AttachControls::AttachControls(QWidget* window, Window kind) : QObject(window), 
     m_list2->setGeometry(twipsRect(area.x(), area.y(), area.width(), area.height()));
     m_list2->hide();
     // The compose window offers "追加" only after a first file; the reply window at once.
-    m_command9->setEnabled(kind == Window::Reply);
+    reset();
 
     connect(m_attachCommand, &QPushButton::clicked, this, &AttachControls::chooseFirst);
     connect(m_command9, &QPushButton::clicked, this, &AttachControls::chooseFurther);
@@ -83,6 +84,15 @@ void AttachControls::discard() {
     m_command9->setEnabled(false);
     m_command10->setEnabled(false);
     m_attachCommand->setEnabled(true);
+}
+
+void AttachControls::reset() {
+    m_attachText->clear();
+    m_list2->clear();
+    m_list2->hide();
+    m_attachCommand->setEnabled(true);
+    m_command9->setEnabled(m_kind == Window::Reply);
+    m_command10->setEnabled(true);
 }
 
 void AttachControls::resetForSend() {

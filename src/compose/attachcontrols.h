@@ -40,6 +40,9 @@ public:
     // "取り消し" and the compose window's clear: no attachments, only the first-file button
     // enabled.
     void discard();
+    // The controls as the window opened with them: no attachments, the list box hidden,
+    // every button in its first state.
+    void reset();
     // What a send does first: "追加" disabled, the list box hidden, the first-file button
     // enabled; the list itself is kept for the send.
     void resetForSend();
@@ -58,6 +61,7 @@ private:
     bool add(const QString& path, bool first);
 
     QWidget* m_window;
+    Window m_kind;
     QLineEdit* m_attachText = nullptr;
     QPushButton* m_attachCommand = nullptr;
     QPushButton* m_command9 = nullptr;

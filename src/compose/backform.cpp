@@ -44,6 +44,11 @@ constexpr qsizetype kMaxClipboardPaste = 4 * 1024 * 1024;
 // The library's failure text buffer.
 constexpr int kMessageBufferSize = 8192;
 
+const QString kReplaceQuestion =
+    QStringLiteral("返信ウィンドウに送信していない返事があります。新しい返事に置き換えますか？");
+const QString kKeptAfterFailure =
+    QStringLiteral("送信できませんでした。返事はそのまま残しています。");
+
 double pixelsToTwips(int pixels) {
     return double(pixels) * kTwipsPerPixel;
 }
@@ -118,21 +123,41 @@ BackForm::BackForm(QWidget* parent) : QWidget(parent) {
     m_attach->attachText()->setGeometry(
         twipsRect(kFieldLeft, kAttachTop, kOpeningAttachWidth, kRowHeight));
     m_attach->list()->hide();
+    m_handedOver = currentFields();
     resize(twipsToPixels(kDesignedWidth), twipsToPixels(kDesignedHeight));
 }
 
 BackForm::~BackForm() = default;
 
-void BackForm::setReply(const QString& subject, const QString& recipient, const QString& body,
+bool BackForm::setReply(const QString& subject, const QString& recipient, const QString& body,
                         const QString& repliedBody) {
     if (m_sending)
-        return;
+        return false;
+    if (isVisible() && holdsUnsentWork()) {
+        const QPointer<BackForm> self(this);
+        const bool replace = Prompter::current().askYesNo(kReplaceQuestion);
+        if (!self || !replace || m_sending)
+            return false;
+    }
+    m_attach->reset();
+    m_attach->list()->hide();
     m_subjectText->setText(subject);
     m_subjectText->setCursorPosition(0);
     m_toText->setText(recipient);
     m_toText->setCursorPosition(0);
     setBodyFromCrLf(body);
     m_repliedBody = repliedBody;
+    m_handedOver = currentFields();
+    m_statusLine->clear();
+    return true;
+}
+
+QStringList BackForm::currentFields() const {
+    return {m_toText->text(), m_subjectText->text(), m_bodyText->toPlainText()};
+}
+
+bool BackForm::holdsUnsentWork() const {
+    return !m_attach->text().isEmpty() || currentFields() != m_handedOver;
 }
 
 QString BackForm::bodyWithCrLf() const {
@@ -215,16 +240,17 @@ void BackForm::sendThrough(SendLibrary& library) {
 
     QPointer<BackForm> self(this);
     if (result < 0) {
-        paintStatus(QString());
+        paintStatus(kKeptAfterFailure);
         QString text;
         int size = kMessageBufferSize;
         library.NMailGetMessage(0, text, size);
         Prompter::current().notify(cutAtZero(text), QStringLiteral("送信エラー"));
-        if (!self)
-            return;
-    } else {
-        paintStatus(SendOperation::finishedText());
+        // Nothing else keeps a reply: the window stays open with all of it, to send again.
+        if (self)
+            m_sending = false;
+        return;
     }
+    paintStatus(SendOperation::finishedText());
     m_sending = false;
     m_finishing = true;
     close();

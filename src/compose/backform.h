@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QLineEdit;
@@ -36,9 +37,10 @@ inline const QString kReplyPasteSeparator = QStringLiteral("\r\n\r\n\r\n\r");
 QString replyPasteText(const QString& clipboard, const QString& repliedBody);
 
 // The reply window "返信": recipient, subject, attachments and body, filled by the viewer's
-// reply. "送信" hands the message to the mail library and closes the window whatever the
-// outcome; "送信中止" closes it; "本文に貼付" builds the body from the clipboard and the
-// replied-to message. A reply is neither stored in a box nor counted for the hearts.
+// reply. "送信" hands the message to the mail library and closes the window once the server
+// took it; after a failure the window stays open with everything in it, since a reply is
+// kept nowhere else. "送信中止" closes it; "本文に貼付" builds the body from the clipboard and
+// the replied-to message. A reply is neither stored in a box nor counted for the hearts.
 class BackForm : public QWidget {
     Q_OBJECT
 public:
@@ -50,10 +52,15 @@ public:
     static constexpr int kDesignedHeight = 7200;
 
     // What the viewer's reply hands over: "Re:  subject", the sender, the reading pane's
-    // text and the Body of the message it last loaded (the replied-to message). Ignored
-    // while a send is running, whose fields must stay as they are until it closes the window.
-    void setReply(const QString& subject, const QString& recipient, const QString& body,
+    // text and the Body of the message it last loaded (the replied-to message). The
+    // attachment controls start again in their first state. When the window is open with a
+    // reply the user has changed or given files, they are asked first; false when they keep
+    // it (or while a send is running, whose fields must stay as they are).
+    bool setReply(const QString& subject, const QString& recipient, const QString& body,
                   const QString& repliedBody);
+    // Whether the window holds something the user would lose: text changed since it was
+    // handed over, or files to attach.
+    bool holdsUnsentWork() const;
     const QString& repliedBody() const { return m_repliedBody; }
 
     QLineEdit* toText() const { return m_toText; }
@@ -88,6 +95,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Recipient, subject and body as they stand.
+    QStringList currentFields() const;
     // The status line, painted at once: the send blocks the window without running the
     // event loop.
     void paintStatus(const QString& text);
@@ -101,6 +110,8 @@ private:
     AttachControls* m_attach = nullptr;
     QPlainTextEdit* m_bodyText = nullptr;
     QString m_repliedBody;
+    // The recipient, subject and body as the viewer handed them over.
+    QStringList m_handedOver;
     bool m_sending = false;   // a send is running: presses and closes wait for its end
     bool m_finishing = false; // the send's own close at its end
 };

@@ -44,8 +44,13 @@ bool FormsSendHost::bulkOn() {
     return m_window && m_window->bulkOption()->isChecked();
 }
 
-QList<int> FormsSendHost::nameListRecordNumbers() {
-    return m_window ? m_window->recordNumbers() : QList<int>();
+QList<AddressEntry> FormsSendHost::nameListEntries() {
+    return m_window ? m_window->nameEntries() : QList<AddressEntry>();
+}
+
+void FormsSendHost::nameListChanged() {
+    if (m_window)
+        m_window->refillNameList();
 }
 
 void FormsSendHost::setStatus(const QString& text) {

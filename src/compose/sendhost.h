@@ -21,7 +21,8 @@ public:
     QString attachmentText() override;
     bool fortuneOn() override;
     bool bulkOn() override;
-    QList<int> nameListRecordNumbers() override;
+    QList<AddressEntry> nameListEntries() override;
+    void nameListChanged() override;
     void setStatus(const QString& text) override;
     void finish() override;
 

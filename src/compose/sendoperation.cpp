@@ -131,14 +131,29 @@ QString SendOperation::finishedText() {
     return QStringLiteral("送信完了です。");
 }
 
+QString SendOperation::notKeptText() {
+    return QStringLiteral("送信していないメールがあります。内容はそのまま残しています。");
+}
+
+QString SendOperation::listChangedText() {
+    return QStringLiteral("アドレス帳が変更されていたため、一括送信は行いませんでした。名前の一覧を"
+                          "読み直しましたので、確かめてからもう一度送信して下さい。");
+}
+
 SendOutcome SendOperation::run(const ServerSettings& settings) {
     SendOutcome outcome;
     m_host.setStatus(sendingText());
     m_library.setSmtpCredentials(m_host.accountUserId(), m_host.accountPassword());
 
     const bool bulk = m_host.bulkOn();
-    const QList<int> recordNumbers = bulk ? m_host.nameListRecordNumbers() : QList<int>();
-    const int total = bulk ? int(recordNumbers.size()) : 1;
+    // Every bulk address is read before the first message: a failure box further on lets
+    // the user change the address book, which must not move a later message to someone else.
+    QStringList bulkRecipients;
+    if (bulk && !readBulkRecipients(bulkRecipients, outcome)) {
+        m_host.setStatus(notKeptText());
+        return outcome;
+    }
+    const int total = bulk ? int(bulkRecipients.size()) : 1;
     outcome.messages = total;
 
     // The body as the user wrote it. Each message gets its own fortune added to this text,
@@ -146,26 +161,40 @@ SendOutcome SendOperation::run(const ServerSettings& settings) {
     const QString userBody = total > 0 ? m_host.bodyText() : QString();
 
     for (int i = 1; i <= total; ++i) {
-        QString recipient;
-        if (bulk) {
+        if (bulk)
             m_host.setStatus(progressText(i, total));
-            AddressRecord entry;
-            const StoreResult read = ReadAddress(recordNumbers.at(i - 1), entry);
-            if (!read) {
-                Prompter::current().notify(read.error);
-                ++outcome.noAddress;
-                continue;
-            }
-            recipient = withoutTrailingSpaces(entry.address);
-        } else {
-            recipient = m_host.recipientText();
-        }
-        sendOne(settings, recipient, userBody, outcome);
+        sendOne(settings, bulk ? bulkRecipients.at(i - 1) : m_host.recipientText(), userBody,
+                outcome);
     }
 
+    if (outcome.keptOpen()) {
+        m_host.setStatus(notKeptText());
+        return outcome;
+    }
     m_host.setStatus(finishedText());
     m_host.finish();
     return outcome;
+}
+
+bool SendOperation::readBulkRecipients(QStringList& recipients, SendOutcome& outcome) {
+    const QList<AddressEntry> shown = m_host.nameListEntries();
+    for (const AddressEntry& line : shown) {
+        AddressRecord now;
+        const StoreResult read = ReadAddress(line.number, now);
+        if (!read) {
+            Prompter::current().notify(read.error);
+            outcome.noAddress = int(shown.size());
+            return false;
+        }
+        if (now.name != line.record.name || now.address != line.record.address) {
+            outcome.listChanged = true;
+            m_host.nameListChanged();
+            Prompter::current().notify(listChangedText());
+            return false;
+        }
+        recipients << withoutTrailingSpaces(now.address);
+    }
+    return true;
 }
 
 void SendOperation::sendOne(const ServerSettings& settings, const QString& recipient,
@@ -218,8 +247,12 @@ void SendOperation::sendOne(const ServerSettings& settings, const QString& recip
 void SendOperation::countPartnerSend() {
     const QString count = QString::number(
         leadingCount(ReadSetting(paths::kCounterFile, QStringLiteral("NAME2"))) + 1);
-    if (!WriteSetting(paths::kCounterFile, QStringLiteral("NAME2"), count))
+    // The box shows what the file holds: a count that was not saved would be gone at the
+    // next start, and the heart would shrink back.
+    if (!WriteSetting(paths::kCounterFile, QStringLiteral("NAME2"), count)) {
         Prompter::current().notify(QStringLiteral("ハートのカウントを保存できませんでした。"));
+        return;
+    }
     m_host.showSentCount(count);
 }
 

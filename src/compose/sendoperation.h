@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/serversettings.h"
+#include "store/addressfile.h"
 
 #include <QList>
 #include <QString>
@@ -57,12 +58,16 @@ public:
     virtual QString attachmentText() = 0;
     virtual bool fortuneOn() = 0;
     virtual bool bulkOn() = 0;
-    // RecordNumbers of the name list: one address-book record number per line.
-    virtual QList<int> nameListRecordNumbers() = 0;
+    // The name list as it was filled: per line, the address-book record number
+    // (RecordNumbers) and the record as it was read then.
+    virtual QList<AddressEntry> nameListEntries() = 0;
+    // The address book no longer holds what the name list shows: fill the list again.
+    virtual void nameListChanged() = 0;
     // The status line, painted at once (the send does not yield to the event loop).
     virtual void setStatus(const QString& text) = 0;
     // Empties recipient, subject, body and attachment list, clears the fortune and bulk
-    // options and closes the window.
+    // options and closes the window. Not called when a message could not be kept: the
+    // window then stays open with everything in it.
     virtual void finish() = 0;
 
     // The account window's ID and password boxes, for SMTP AUTH.
@@ -83,6 +88,9 @@ struct SendOutcome {
     int failed = 0;    // refused or not delivered ("送信エラー" shown)
     int notStored = 0; // history record could not be written: reported, not sent
     int noAddress = 0; // bulk: the address-book entry could not be read: reported, not sent
+    bool listChanged = false; // bulk: the address book changed under the list: nothing sent
+    // The window stays open: something the user wrote was not kept.
+    bool keptOpen() const { return notStored > 0 || noAddress > 0 || listChanged; }
 };
 
 // One press of the compose window's send button: for each message decide whether it goes to
@@ -92,7 +100,10 @@ struct SendOutcome {
 //
 // The count and the history record are written before the hand-over, so a message whose send
 // fails is still stored and counted; a message whose record cannot be written is reported and
-// not sent (and not counted), so nothing goes out that the user cannot find again.
+// not sent (and not counted), so nothing goes out that the user cannot find again, and the
+// window then stays open with everything the user wrote. A bulk send reads every address
+// before the first message, and only when each line of the name list still names the record
+// it showed; otherwise it sends nothing and the list is filled again.
 class SendOperation {
 public:
     // `random` draws one uniform number in [0, 1) per fortune; by default a generator seeded
@@ -112,12 +123,16 @@ public:
     static QString sendingText(); // "メールを送信中です。しばらくお待ち下さい。"
     static QString progressText(int number, int total); // "送信中 3/120"
     static QString finishedText();                      // "送信完了です。"
+    static QString notKeptText();  // the status line when the window stays open
+    static QString listChangedText(); // the word when the address book changed under the list
 
 private:
     // Steps of one message after its recipient is known.
     void sendOne(const ServerSettings& settings, const QString& recipient, const QString& userBody,
                  SendOutcome& outcome);
     void countPartnerSend();
+    // The bulk recipients, one per line of the name list; false when they cannot be trusted.
+    bool readBulkRecipients(QStringList& recipients, SendOutcome& outcome);
 
     std::function<float()> m_random;
     SendLibrary& m_library;

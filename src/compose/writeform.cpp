@@ -47,6 +47,9 @@ constexpr int kRowHeight = 300;
 constexpr qsizetype kMaxBodyPaste = 4 * 1024 * 1024;
 constexpr qsizetype kMaxRecipientPaste = 1000;
 
+const QString kNameListChanged =
+    QStringLiteral("アドレス帳が変更されていたため、名前の一覧を読み直しました。もう一度選んで下さい。");
+
 QString fromCrLf(const QString& text) {
     QString plain = text;
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -157,6 +160,9 @@ void WriteForm::buildFields() {
     m_text14->setFocusPolicy(Qt::NoFocus);
     m_text14->setGeometry(twipsRect(120, 7620, 6735, kRowHeight));
     m_text14->hide();
+
+    // The list box opens over the rows below the attachment row.
+    m_attach->list()->raise();
 }
 
 void WriteForm::buildButtons() {
@@ -378,18 +384,29 @@ bool WriteForm::attachDropped(const QList<QUrl>& urls) {
 
 void WriteForm::fillNameList(AddressFile file) {
     m_list1->clear();
-    m_recordNumbers.clear();
+    m_nameEntries.clear();
     QList<AddressEntry> entries;
     const StoreResult listed = ListAddresses(entries, file);
     if (!listed)
         Prompter::current().notify(listed.error);
     else if (!listed.notice.isEmpty())
         Prompter::current().notify(listed.notice);
-    for (const AddressEntry& entry : std::as_const(entries)) {
+    for (const AddressEntry& entry : std::as_const(entries))
         m_list1->addItem(entry.record.name);
-        m_recordNumbers.append(entry.number);
-    }
+    m_nameEntries = entries;
     m_text1->setText(QString::number(m_list1->count()));
+}
+
+QList<int> WriteForm::recordNumbers() const {
+    QList<int> numbers;
+    for (const AddressEntry& entry : m_nameEntries)
+        numbers << entry.number;
+    return numbers;
+}
+
+void WriteForm::refillNameList() {
+    // Picks and bulk sends read the address book, so the list shows the book from now on.
+    fillNameList(AddressFile::Book);
 }
 
 void WriteForm::pickName(const QPoint& at) {
@@ -397,14 +414,18 @@ void WriteForm::pickName(const QPoint& at) {
         m_list1->setCurrentItem(item);
     const int row = m_list1->currentRow();
     if (row < 0 || !m_list1->currentItem() || !m_list1->currentItem()->isSelected()) {
-        Prompter::current().notify(QStringLiteral("データが選択されていません"));
+        Prompter::current().warn(QStringLiteral("データが選択されていません"));
         m_list1->setFocus();
         return;
     }
+    // The record behind the line must still be the one the line shows: the address book may
+    // have been changed since the list was filled.
+    const AddressEntry shown = m_nameEntries.value(row);
     AddressRecord record;
-    const StoreResult read = ReadAddress(m_recordNumbers.value(row), record);
-    if (!read) {
-        Prompter::current().notify(read.error);
+    const StoreResult read = ReadAddress(shown.number, record);
+    if (!read || record.name != shown.record.name || record.address != shown.record.address) {
+        refillNameList();
+        Prompter::current().notify(kNameListChanged);
         return;
     }
     m_toText->setText(trimSpaces(record.address.left(60)));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/pictures.h"
+#include "store/addressfile.h"
 
 #include <QHash>
 #include <QList>
@@ -18,7 +19,6 @@ class QUrl;
 namespace kiku {
 
 class AttachControls;
-enum class AddressFile;
 
 // The compose window "新規作成": recipient, subject, greeting templates, body, attachments,
 // the fortune option, seven picture buttons and, in the widened window, the address panel
@@ -50,8 +50,12 @@ public:
     QLineEdit* nameCount() const { return m_text1; }
     QLineEdit* statusLine() const { return m_label7; }
     QLineEdit* helpBox() const { return m_text14; }
-    // RecordNumbers: the address-book record behind each line of the name list.
-    const QList<int>& recordNumbers() const { return m_recordNumbers; }
+    // RecordNumbers with what each line showed: the address-book record behind each line of
+    // the name list, as it was read when the list was filled.
+    const QList<AddressEntry>& nameEntries() const { return m_nameEntries; }
+    QList<int> recordNumbers() const;
+    // The address book changed under the name list: filled again from the book.
+    void refillNameList();
     // A picture button's caption label ("Label8" send … "Label13" clear) or picture.
     QLabel* control(const QString& name) const;
 
@@ -127,7 +131,7 @@ private:
     QRadioButton* m_option2 = nullptr;
     QList<PictureButton> m_buttons;
     QHash<QObject*, QString> m_hints;
-    QList<int> m_recordNumbers;
+    QList<AddressEntry> m_nameEntries;
     ClickTracker m_clicks;    // one double-click on a caption is one click
     bool m_sending = false;   // a send is running: presses and closes wait for its end
     bool m_finishing = false; // the send's own close at its end

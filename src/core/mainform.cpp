@@ -22,6 +22,7 @@
 #include "settings/profile.h"
 #include "settings/serversettings.h"
 #include "settings/setform.h"
+#include "viewer/tyakuform.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -470,6 +471,9 @@ void MainForm::receiveMail() {
     }
     if (!alive) // a notice of the run let the window close
         return;
+    // The run staged its mail in the viewer and may have added lines to the box it shows.
+    if (TyakuForm* viewer = Forms::existing<TyakuForm>())
+        viewer->resyncWithBox();
     showReceiveResult(outcome.newMail);
     if (alive)
         m_receiving = false;

@@ -33,10 +33,7 @@ void FormsReceiveHost::setReceivedCount(const QString& text) {
 void FormsReceiveHost::stage(const StagedMail& mail) {
     // The viewer is touched, not shown: while it is open it shows the message stored last.
     TyakuForm* viewer = Forms::touch<TyakuForm>();
-    viewer->setSubjectText(mail.subject);
-    viewer->setAddressText(mail.from);
-    viewer->setDateText(mail.date);
-    viewer->setBodyText(mail.body);
+    viewer->stageMail(mail.subject, mail.from, mail.date, mail.body);
     viewer->setCountText(QString::number(viewer->listLineCount()));
 }
 

@@ -245,7 +245,7 @@ int FriendForm::selectedLineOrWarn() {
     const QList<QListWidgetItem*> selected = m_list1->selectedItems();
     const int line = selected.isEmpty() ? -1 : m_list1->row(selected.first());
     if (line < 0 || line >= m_recordNumbers.size()) {
-        Prompter::current().notify(kNothingSelected);
+        Prompter::current().warn(kNothingSelected);
         m_list1->setFocus();
         return -1;
     }

@@ -68,6 +68,9 @@ const QString kPressedPicture = QStringLiteral("\\Data\\Botan15.gif");
 
 const QString kNoData = QStringLiteral("選択するデータがありません。");
 const QString kNotSelected = QStringLiteral("データが選択されていません");
+const QString kShownWasNotSelected =
+    QStringLiteral("表示されていたメールは選択された行のメールではなかったため、何もしませんでした。"
+                   "選択された行のメールを表示しました。内容を確かめてから、もう一度実行して下さい。");
 const QString kDeleteOneQuestion =
     QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
 const QString kDeleteAllQuestion = QStringLiteral("すべてのデータを削除して良いですか？");
@@ -199,6 +202,9 @@ void TyakuForm::buildList() {
     m_mailList->header()->setSectionsClickable(false);
     m_mailList->setItemDelegate(new PaddedFieldDelegate(m_mailList));
     m_mailList->viewport()->installEventFilter(this);
+    // Keys, typed letters and a press dragged off the list move the selection without a
+    // click: each move shows its message as a click does.
+    connect(m_mailList, &QTreeWidget::itemSelectionChanged, this, &TyakuForm::selectionMoved);
 }
 
 void TyakuForm::buildStagingBoxes() {
@@ -428,7 +434,17 @@ void TyakuForm::setBodyText(const QString& text) {
     setPaneText(m_rtfEd, text);
 }
 
+void TyakuForm::stageMail(const QString& subject, const QString& from, const QString& date,
+                          const QString& body) {
+    setSubjectText(subject);
+    setAddressText(from);
+    setDateText(date);
+    setBodyText(body);
+    m_shown.staged = false;
+}
+
 void TyakuForm::clearStaging() {
+    m_shown.staged = false;
     m_subjectBox->clear();
     m_addressBox->clear();
     m_dateBox->clear();
@@ -451,6 +467,8 @@ void TyakuForm::setCountText(const QString& text) {
 // The list
 
 bool TyakuForm::fillList(Box box) {
+    m_filling = true;
+    const auto filled = qScopeGuard([this] { m_filling = false; });
     m_mailList->clear();
     // Every view starts from empty boxes, so an empty box never shows headers left over
     // from another box. The selection went with the old lines.
@@ -481,7 +499,7 @@ bool TyakuForm::fillList(Box box) {
     // Listing record by record would leave the last record on display; show it.
     if (listing.last) {
         setRecordBuffer(box, *listing.last);
-        showRecord(*listing.last);
+        showRecord(*listing.last, int(listing.lines.size()));
     }
     setCountText(QString::number(listLineCount()));
     if (!listing.result.notice.isEmpty())
@@ -489,7 +507,12 @@ bool TyakuForm::fillList(Box box) {
     return true;
 }
 
-void TyakuForm::showRecord(const MailRecord& record) {
+void TyakuForm::showRecord(const MailRecord& record, int line) {
+    putFields(record);
+    m_shown = ShownRecord{currentBox(), line, record, true};
+}
+
+void TyakuForm::putFields(const MailRecord& record) {
     // A text box ends at a zero character, so each field is cut there before it is trimmed.
     setSubjectText(trimSpaces(cutAtZero(record.subject)));
     setAddressText(trimSpaces(cutAtZero(record.from)));
@@ -512,20 +535,66 @@ void TyakuForm::showMessage() {
     // A click beside the lines, or a list of another box than the current code names,
     // has nothing to show.
     const int number = selectedLine();
-    const std::optional<Box> box = currentBox();
-    if (number <= 0 || !box)
+    if (number <= 0 || !currentBox())
         return;
+    showLine(number);
+}
 
+bool TyakuForm::showLine(int number) {
+    const Box box = *currentBox();
     m_messageSelected = true;
     MailRecord record;
-    const StoreResult read = Mailbox(*box).read(number, record);
+    const StoreResult read = Mailbox(box).read(number, record);
     if (!read) {
         m_messageSelected = false;
         Prompter::current().notify(read.error);
+        return false;
+    }
+    setRecordBuffer(box, record);
+    showRecord(record, number);
+    return true;
+}
+
+void TyakuForm::selectionMoved() {
+    if (m_filling || !currentBox())
+        return;
+    const int number = selectedLine();
+    // A selection taken away (Ctrl and a click) leaves nothing to act on; the operations
+    // then ask for a selection.
+    if (number <= 0 || (stagingShowsSelection() && m_messageSelected))
+        return;
+    showLine(number);
+}
+
+bool TyakuForm::stagingShowsSelection() const {
+    return m_shown.staged && m_shown.box && m_shown.box == currentBox() &&
+           m_shown.line == selectedLine() && m_shown.line > 0;
+}
+
+void TyakuForm::resyncWithBox() {
+    const std::optional<Box> box = currentBox();
+    if (!box)
+        return;
+    int records = 0;
+    if (!Mailbox(*box).count(records) || records != listLineCount()) {
+        // New lines for the box on show: listed again, as the box view lists it.
+        fillList(*box);
         return;
     }
-    setRecordBuffer(*box, record);
-    showRecord(record);
+    if (m_shown.staged)
+        return;
+    // The run's staging covered the message on show: that record again, whether the user
+    // had picked it or the listing left it there.
+    if (m_shown.box == box && m_shown.line > 0) {
+        MailRecord record;
+        if (Mailbox(*box).read(m_shown.line, record) && record == m_shown.record) {
+            showRecord(record, m_shown.line);
+            return;
+        }
+    }
+    // Nothing to show again: nothing may be acted on until a line is picked.
+    clearStaging();
+    m_messageSelected = false;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -653,12 +722,30 @@ bool TyakuForm::requireSelection() {
     return false;
 }
 
+bool TyakuForm::confirmShownIsSelected() {
+    const int number = selectedLine();
+    if (stagingShowsSelection()) {
+        // The box may have changed under the view since the message was read.
+        MailRecord record;
+        const StoreResult read = Mailbox(*currentBox()).read(number, record);
+        if (!read) {
+            Prompter::current().notify(read.error);
+            return false;
+        }
+        if (record == m_shown.record)
+            return true;
+    }
+    if (showLine(number))
+        Prompter::current().notify(kShownWasNotSelected);
+    return false;
+}
+
 void TyakuForm::showAgain(Box box) {
-    showRecord(recordBuffer(box));
+    showRecord(recordBuffer(box), m_shown.line);
 }
 
 void TyakuForm::deleteOne() {
-    if (!requireSelection())
+    if (!requireSelection() || !confirmShownIsSelected())
         return;
     const Box box = *currentBox();
     const int number = selectedLine();
@@ -667,11 +754,15 @@ void TyakuForm::deleteOne() {
     if (!self)
         return;
     m_rtfEd->setFocus();
-    m_messageSelected = false;
     if (!yes) {
+        m_messageSelected = false;
         m_rtfEd->clear();
         return;
     }
+    // The question let events through: the answer holds only for the message it was about.
+    if (currentBox() != box || selectedLine() != number || !confirmShownIsSelected())
+        return;
+    m_messageSelected = false;
     clearStaging();
     const StoreResult removed = Mailbox(box).remove(number);
     if (!removed) {
@@ -712,12 +803,15 @@ void TyakuForm::moveToStorage() {
         Prompter::current().notify(kMoveOnlyOthers);
         return;
     }
-    if (!requireSelection())
+    if (!requireSelection() || !confirmShownIsSelected())
         return;
     const int number = selectedLine();
     const QPointer<TyakuForm> self(this);
     const bool yes = Prompter::current().askYesNo(kMoveQuestion);
     if (!self || !yes)
+        return;
+    if (currentBox() != Box::OthersInbox || selectedLine() != number ||
+        !confirmShownIsSelected())
         return;
     // The message as the window shows it.
     MailRecord message;
@@ -749,7 +843,7 @@ void TyakuForm::moveToStorage() {
 }
 
 void TyakuForm::reply() {
-    if (!requireSelection())
+    if (!requireSelection() || !confirmShownIsSelected())
         return;
     m_rtfEd->setFocus();
     m_messageSelected = false;
@@ -763,7 +857,7 @@ void TyakuForm::reply() {
 }
 
 void TyakuForm::registerSender() {
-    if (!requireSelection())
+    if (!requireSelection() || !confirmShownIsSelected())
         return;
     m_rtfEd->setFocus();
     m_messageSelected = false;
@@ -791,7 +885,7 @@ void TyakuForm::quickSave() {
 }
 
 void TyakuForm::runQuickSave() {
-    if (!requireSelection())
+    if (!requireSelection() || !confirmShownIsSelected())
         return;
     m_rtfEd->setFocus();
     m_messageSelected = false;

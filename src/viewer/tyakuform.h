@@ -76,6 +76,10 @@ public:
     void setBodyText(const QString& text);
     // Empties the three boxes and the reading pane.
     void clearStaging();
+    // A message the receive run is about to store: in the boxes and the pane, which then no
+    // longer show a line of the list.
+    void stageMail(const QString& subject, const QString& from, const QString& date,
+                   const QString& body);
 
     // Number of lines in the list, and the count box that shows it.
     int listLineCount() const;
@@ -90,8 +94,18 @@ public:
     // was. A box that cannot be read is reported and listed as empty. False on failure.
     bool fillList(Box box);
 
-    // The list click: shows the selected line's message of the current box.
+    // The list click: shows the selected line's message of the current box. Any other move
+    // of the selected line (keys, a letter typed, a press dragged off the list) shows its
+    // message the same way.
     void showMessage();
+
+    // After a receive run, which stages its mail in the boxes and the pane and may append to
+    // the box on show: a box that grew is listed again; otherwise the message that was on
+    // show before the run is shown again, so the boxes agree with the list.
+    void resyncWithBox();
+    // Whether the boxes and the pane hold the record at the selected line of the box on show
+    // (and not a receive run's staging or another line's message).
+    bool stagingShowsSelection() const;
 
     // --- Hints.
 
@@ -154,7 +168,12 @@ private:
     PictureButton makePictureButton(const char* name, const QString& restingFile,
                                     const QString& caption, int index,
                                     void (TyakuForm::*operation)(), bool pictureActs);
-    void showRecord(const MailRecord& record);
+    // Puts record `line` of the box on show into the boxes and the pane.
+    void showRecord(const MailRecord& record, int line);
+    void putFields(const MailRecord& record);
+    // Reads record `number` of the box on show and shows it; false (and said) on failure.
+    bool showLine(int number);
+    void selectionMoved();
     bool clickPictureButton(QObject* watched);
     ClickTracker m_clicks; // one double-click on a picture button is one click
     void backgroundMoved(QObject* watched, QEvent* event);
@@ -173,6 +192,10 @@ private:
     void runQuickSave();
     // Whether a message is selected in the list of a box; otherwise says so and false.
     bool requireSelection();
+    // At the moment an operation acts: the message on show is the record at the selected
+    // line as the box holds it now. Otherwise the selected line's message is shown, the user
+    // is told to look again, and false.
+    bool confirmShownIsSelected();
     // After a failed store operation: the message that was on display shown again.
     void showAgain(Box box);
 
@@ -203,6 +226,16 @@ private:
     double m_copyButtonLeftTwips = 1880; // designed on the status bar, 1880 from its left
     qint16 m_currentBoxCode = 0;
     bool m_messageSelected = false;
+    // Which record the boxes and the pane were last filled from; `staged` is false once
+    // anything else was put there (a receive run's staging, a quick save's text).
+    struct ShownRecord {
+        std::optional<Box> box;
+        int line = 0;
+        MailRecord record;
+        bool staged = false;
+    };
+    ShownRecord m_shown;
+    bool m_filling = false; // the list is being rebuilt: its selection signals mean nothing
     // An operation is running (its press animation or question lets events through): a
     // second press waits for its end.
     bool m_operating = false;

@@ -111,12 +111,12 @@ class TestBackForm : public QObject, public test::WindowTestBed {
         return main;
     }
 
-    // The reply window for the message of the others in-box, opened as a user does.
-    static BackForm* replyFromViewer() {
+    // The reply window for a message of the others in-box, opened as a user does.
+    static BackForm* replyFromViewer(int line = 0) {
         TyakuForm* viewer = openBoxView(Box::OthersInbox, nullptr);
         QTreeWidget* list = viewer->mailList();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualItemRect(list->topLevelItem(0)).center());
+                          list->visualItemRect(list->topLevelItem(line)).center());
         QTest::mouseClick(test::child<QLabel>(viewer, "ReplyLabel"), Qt::LeftButton, {},
                           QPoint(5, 5));
         return Forms::existing<BackForm>();
@@ -285,7 +285,51 @@ private slots:
         QVERIFY(test::isClosed(guard));
     }
 
-    void failedSendShowsTheLibrarysTextAndCloses() {
+    // Reply to one message with a file, then reply to another from the viewer.
+    void aSecondReplyStartsAfresh_data() {
+        QTest::addColumn<bool>("withFile"); // the first reply was given a file
+        QTest::addColumn<bool>("replace");  // the answer to the question about it
+        QTest::newRow("a file, replaced") << true << true;
+        QTest::newRow("a file, kept") << true << false;
+        QTest::newRow("untouched: replaced without a question") << false << false;
+    }
+    void aSecondReplyStartsAfresh() {
+        QFETCH(bool, withFile);
+        QFETCH(bool, replace);
+        test::LoginSmtpServer login;
+        QVERIFY2(login.start(*m_home, QStringLiteral("user"), QStringLiteral("secret")),
+                 qPrintable(login.error()));
+        startMain(login.address());
+        m_home->writeFile(boxPath(Box::OthersInbox),
+                          encodeMail(message(1, QStringLiteral("一通目")), RecordLayout::Standard) +
+                              encodeMail(message(8, QStringLiteral("二通目")),
+                                         RecordLayout::Standard));
+        BackForm* form = replyFromViewer(0);
+        QVERIFY(form);
+        if (withFile) {
+            m_home->writeFile("memo.txt", "for the first reply");
+            m_dialogs->answer({m_home->file("memo.txt")});
+            form->attachments()->firstButton()->click();
+        }
+        m_prompter->answer({replace});
+        QCOMPARE(replyFromViewer(1), form);
+
+        QCOMPARE(m_prompter->shown().size(), withFile ? 1 : 0);
+        const bool replaced = !withFile || replace;
+        QCOMPARE(form->subjectText()->text(),
+                 replaced ? QStringLiteral("Re:  件名8") : QStringLiteral("Re:  件名1"));
+        QCOMPARE(form->attachments()->firstButton()->isEnabled(), replaced);
+        QCOMPARE(form->attachments()->list()->count(), replaced ? 0 : 1);
+        form->sendButton()->click();
+        const QList<test::ReceivedMessage> got = login.server().receivedMessages();
+        QVERIFY2(got.size() == 1, qPrintable(m_prompter->texts().join(QLatin1Char('\n'))));
+        const test::ParsedMail parsed = test::parseMail(got[0].bytes);
+        QCOMPARE(got[0].recipients, QStringList{replaced ? QStringLiteral("sender8@example.jp")
+                                                         : QStringLiteral("sender1@example.jp")});
+        QCOMPARE(parsed.attachments.size(), replaced ? 0 : 1);
+    }
+
+    void failedSendKeepsTheReplyOpen() {
         QTcpServer probe; // a port nobody listens on
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const quint16 port = probe.serverPort();
@@ -295,6 +339,11 @@ private slots:
         BackForm* form = replyFromViewer();
         QVERIFY(form);
         QPointer<QWidget> guard(form);
+        m_home->writeFile("memo.txt", "attached text");
+        m_dialogs->answer({m_home->file("memo.txt")});
+        form->attachments()->firstButton()->click();
+        form->bodyText()->appendPlainText(QStringLiteral("大事な返事"));
+        const QString attachments = form->attachments()->text();
         form->sendButton()->click();
 
         QCOMPARE(m_prompter->shown().size(), 1);
@@ -303,7 +352,12 @@ private slots:
         QVERIFY2(m_prompter->shown()[0].text.contains(QStringLiteral("127.0.0.1:%1").arg(port)),
                  qPrintable(m_prompter->shown()[0].text));
         QCOMPARE(everyStoredFile(), before);
-        QVERIFY(test::isClosed(guard));
+        // Nothing else keeps a reply: the window stays with all of it, ready to send again.
+        QVERIFY(!test::isClosed(guard));
+        QVERIFY(form->isVisible() && !form->isSending());
+        QCOMPARE(form->toText()->text(), QStringLiteral("sender1@example.jp"));
+        QCOMPARE(form->bodyWithCrLf(), QStringLiteral("元の本文です\r\n大事な返事"));
+        QCOMPARE(form->attachments()->text(), attachments);
     }
 
     void stopClosesWithoutSending() {

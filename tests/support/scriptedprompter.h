@@ -16,6 +16,7 @@ public:
         QString text;
         QString title;
         bool question = false;
+        bool warning = false;
     };
 
     ScriptedPrompter() { Prompter::install(this); }
@@ -30,6 +31,9 @@ public:
     }
     void notify(const QString& text, const QString& title) override {
         m_shown.append({text, title, false});
+    }
+    void warn(const QString& text, const QString& title) override {
+        m_shown.append({text, title, false, true});
     }
     // OK/Cancel warnings take their answers from the same script (true = OK).
     bool askOkCancel(const QString& text, const QString& title) override {
