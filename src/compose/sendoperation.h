@@ -83,11 +83,11 @@ public:
 
 // How a send ended.
 struct SendOutcome {
-    int messages = 0;  // messages the run meant to send (1, or the bulk count)
-    int sent = 0;      // accepted by the server
-    int failed = 0;    // refused or not delivered ("送信エラー" shown)
-    int notStored = 0; // history record could not be written: reported, not sent
-    int noAddress = 0; // bulk: the address-book entry could not be read: reported, not sent
+    int messages = 0;         // messages the run meant to send (1, or the bulk count)
+    int sent = 0;             // accepted by the server
+    int failed = 0;           // refused or not delivered ("送信エラー" shown)
+    int notStored = 0;        // history record could not be written: reported, not sent
+    int noAddress = 0;        // bulk: the address-book entry could not be read: reported, not sent
     bool listChanged = false; // bulk: the address book changed under the list: nothing sent
     // The window stays open: something the user wrote was not kept.
     bool keptOpen() const { return notStored > 0 || noAddress > 0 || listChanged; }
@@ -123,7 +123,7 @@ public:
     static QString sendingText(); // "メールを送信中です。しばらくお待ち下さい。"
     static QString progressText(int number, int total); // "送信中 3/120"
     static QString finishedText();                      // "送信完了です。"
-    static QString notKeptText();  // the status line when the window stays open
+    static QString notKeptText();     // the status line when the window stays open
     static QString listChangedText(); // the word when the address book changed under the list
 
 private:

@@ -47,8 +47,8 @@ constexpr int kRowHeight = 300;
 constexpr qsizetype kMaxBodyPaste = 4 * 1024 * 1024;
 constexpr qsizetype kMaxRecipientPaste = 1000;
 
-const QString kNameListChanged =
-    QStringLiteral("アドレス帳が変更されていたため、名前の一覧を読み直しました。もう一度選んで下さい。");
+const QString kNameListChanged = QStringLiteral(
+    "アドレス帳が変更されていたため、名前の一覧を読み直しました。もう一度選んで下さい。");
 
 QString fromCrLf(const QString& text) {
     QString plain = text;

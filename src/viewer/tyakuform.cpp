@@ -68,9 +68,9 @@ const QString kPressedPicture = QStringLiteral("\\Data\\Botan15.gif");
 
 const QString kNoData = QStringLiteral("選択するデータがありません。");
 const QString kNotSelected = QStringLiteral("データが選択されていません");
-const QString kShownWasNotSelected =
-    QStringLiteral("表示されていたメールは選択された行のメールではなかったため、何もしませんでした。"
-                   "選択された行のメールを表示しました。内容を確かめてから、もう一度実行して下さい。");
+const QString kShownWasNotSelected = QStringLiteral(
+    "表示されていたメールは選択された行のメールではなかったため、何もしませんでした。"
+    "選択された行のメールを表示しました。内容を確かめてから、もう一度実行して下さい。");
 const QString kDeleteOneQuestion =
     QStringLiteral("選択された（行、青色）データを削除します。よろしいですか");
 const QString kDeleteAllQuestion = QStringLiteral("すべてのデータを削除して良いですか？");
@@ -810,8 +810,7 @@ void TyakuForm::moveToStorage() {
     const bool yes = Prompter::current().askYesNo(kMoveQuestion);
     if (!self || !yes)
         return;
-    if (currentBox() != Box::OthersInbox || selectedLine() != number ||
-        !confirmShownIsSelected())
+    if (currentBox() != Box::OthersInbox || selectedLine() != number || !confirmShownIsSelected())
         return;
     // The message as the window shows it.
     MailRecord message;

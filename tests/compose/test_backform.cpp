@@ -300,10 +300,10 @@ private slots:
         QVERIFY2(login.start(*m_home, QStringLiteral("user"), QStringLiteral("secret")),
                  qPrintable(login.error()));
         startMain(login.address());
-        m_home->writeFile(boxPath(Box::OthersInbox),
-                          encodeMail(message(1, QStringLiteral("一通目")), RecordLayout::Standard) +
-                              encodeMail(message(8, QStringLiteral("二通目")),
-                                         RecordLayout::Standard));
+        m_home->writeFile(
+            boxPath(Box::OthersInbox),
+            encodeMail(message(1, QStringLiteral("一通目")), RecordLayout::Standard) +
+                encodeMail(message(8, QStringLiteral("二通目")), RecordLayout::Standard));
         BackForm* form = replyFromViewer(0);
         QVERIFY(form);
         if (withFile) {

@@ -2,6 +2,7 @@
 // host, the status line while and after it runs, and the partner window's live address.
 #include "base/forms.h"
 #include "base/pause.h"
+#include "core/boxviews.h"
 #include "core/mainform.h"
 #include "dovecotserver.h"
 #include "guitest.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <memory>
@@ -28,6 +30,27 @@ namespace {
 QByteArray message(const QByteArray& from, const QByteArray& subject) {
     return "From: " + from + "\r\nTo: alice@example.jp\r\nSubject: " + subject +
            "\r\nDate: Tue, 1 Dec 2026 10:00:00 +0900\r\n\r\nbody of " + subject + "\r\n";
+}
+
+QStringList subjects(Box box) {
+    QStringList list;
+    Mailbox(box).readAll([&](int, const MailRecord& r) {
+        list << r.subject.trimmed();
+        return true;
+    });
+    return list;
+}
+
+void storeNumbered(Box box, const QString& name, int count) {
+    for (int i = 1; i <= count; ++i) {
+        MailRecord r;
+        r.subject = name + QString::number(i);
+        r.from = QStringLiteral("%1%2@example.jp").arg(name).arg(i);
+        r.date = QStringLiteral("Mon, %1 Jan 2024 10:00:00 +0900").arg(i);
+        r.body = QStringLiteral("body ") + r.subject;
+        r.live = 1;
+        QVERIFY(Mailbox(box).append(r));
+    }
 }
 
 int boxCount(Box box) {
@@ -162,6 +185,55 @@ private slots:
         QVERIFY(recorder.progressPaints >= 3);
         QCOMPARE(form->statusLine()->text(), QString());
         QCOMPARE(form->statusLine()->font().pointSize(), 9);
+    }
+
+    // A box view stays open while "R" stores new mail: the view must still agree with its box
+    // when the user then presses an operation.
+    void receiveIntoAnOpenBoxView_data() {
+        QTest::addColumn<bool>("shownBoxGrows");
+        QTest::newRow("the others in-box on show") << true;
+        QTest::newRow("the storage box on show") << false;
+    }
+    void receiveIntoAnOpenBoxView() {
+        QFETCH(bool, shownBoxGrows);
+        MainForm* form = start();
+        const Box shown = shownBoxGrows ? Box::OthersInbox : Box::Storage;
+        storeNumbered(Box::OthersInbox, QStringLiteral("in"), 3);
+        storeNumbered(Box::Storage, QStringLiteral("kept"), 2);
+        TyakuForm* viewer = openBoxView(shown, nullptr);
+        QTreeWidget* list = viewer->mailList();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->topLevelItem(1)).center());
+        const QString picked = shownBoxGrows ? QStringLiteral("in2") : QStringLiteral("kept2");
+        QCOMPARE(viewer->subjectText(), picked);
+
+        deliver(message("new@example.jp", "arrived"));
+        receive(form);
+        QCOMPARE(subjects(Box::OthersInbox), (QStringList{"in1", "in2", "in3", "arrived"}));
+
+        if (shownBoxGrows) {
+            // Listed again: the new line is there and nothing is picked.
+            QCOMPARE(viewer->listLineCount(), 4);
+            QCOMPARE(viewer->countText(), QStringLiteral("4"));
+            QCOMPARE(viewer->subjectText(), QStringLiteral("arrived"));
+            QVERIFY(!viewer->messageSelected());
+        } else {
+            // The message picked before the run is on show again.
+            QCOMPARE(viewer->subjectText(), picked);
+            QCOMPARE(viewer->addressText(), QStringLiteral("kept2@example.jp"));
+            QVERIFY(viewer->stagingShowsSelection());
+        }
+        // Delete one, answered Yes: only ever the message on show, or nothing.
+        m_prompter->answer({true});
+        QTest::mouseClick(test::child<QLabel>(viewer, "DeleteOneLabel"), Qt::LeftButton, {},
+                          QPoint(5, 5));
+        if (shownBoxGrows) {
+            QCOMPARE(m_prompter->texts(),
+                     QStringList{QStringLiteral("データが選択されていません")});
+            QCOMPARE(subjects(Box::OthersInbox), (QStringList{"in1", "in2", "in3", "arrived"}));
+        } else {
+            QCOMPARE(subjects(Box::Storage), QStringList{QStringLiteral("kept1")});
+        }
     }
 
     void noMailShowsElevenPointNotice() {

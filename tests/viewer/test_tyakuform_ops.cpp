@@ -17,6 +17,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -668,6 +669,96 @@ private slots:
         MailRecord moved;
         QVERIFY(Mailbox(Box::Storage).read(1, moved));
         QCOMPARE(moved.body.trimmed(), QStringLiteral("本文1\r\n二行目"));
+    }
+
+    // --- The message on show is the message acted on
+
+    // Every way of moving the selected line without a click on it, then "保管箱" answered
+    // Yes: the message stored is the one on show, and the one taken out of the in-box.
+    void movingTheSelectionShowsItsMessage_data() {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"Down", "Up", "PageDown", "PageUp", "End", "Home", "letter",
+                                "press released outside the list"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void movingTheSelectionShowsItsMessage() {
+        QFETCH(QString, how);
+        test::writeBox(home(), Box::OthersInbox, numberedMessages({1, 2, 3, 4, 5}));
+        TyakuForm* viewer = view(Box::OthersInbox);
+        QTreeWidget* list = viewer->mailList();
+        clickLine(viewer, 2);
+        list->setFocus();
+        const QHash<QString, Qt::Key> keys = {
+            {"Down", Qt::Key_Down},     {"Up", Qt::Key_Up},   {"PageDown", Qt::Key_PageDown},
+            {"PageUp", Qt::Key_PageUp}, {"End", Qt::Key_End}, {"Home", Qt::Key_Home}};
+        if (keys.contains(how)) {
+            QTest::keyClick(list, keys.value(how));
+        } else if (how == QLatin1String("letter")) {
+            // A typed character searches the lines by their first letters.
+            QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier,
+                            QStringLiteral("件"));
+            QCoreApplication::sendEvent(list, &typed);
+        } else {
+            QTest::mousePress(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->topLevelItem(3)).center());
+            QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, QPoint(-40, -40));
+        }
+        const int line = viewer->selectedLine();
+        QVERIFY(line >= 1 && line <= 5);
+        if (how != QLatin1String("PageUp") && how != QLatin1String("PageDown"))
+            QVERIFY2(line != 2, "the key did not move the selection");
+        QCOMPARE(viewer->subjectText(), QStringLiteral("件名%1").arg(line));
+        QCOMPARE(viewer->bodyText(), QStringLiteral("本文%1\r\n二行目").arg(line));
+
+        prompter().answer({true});
+        press(viewer, "MoveLabel");
+        QList<int> left = {1, 2, 3, 4, 5};
+        left.removeAll(line);
+        QList<MailRecord> remaining;
+        for (int i : left)
+            remaining << numbered(i);
+        QCOMPARE(boxBytes(Box::OthersInbox), bytesOf(remaining, Box::OthersInbox));
+        QCOMPARE(boxBytes(Box::Storage), bytesOf({numbered(line)}, Box::Storage));
+    }
+
+    // When the boxes hold something else than the selected record all the same (here the
+    // list's signals were held back while the line moved), no operation acts on it: the
+    // selected line's message is shown and the user asked to look again.
+    void operationsRefuseWhenTheShownMessageIsNotTheSelectedOne_data() {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("delete one") << "DeleteOneLabel";
+        QTest::newRow("move") << "MoveLabel";
+        QTest::newRow("reply") << "ReplyLabel";
+        QTest::newRow("register") << "RegisterLabel";
+        QTest::newRow("quick save") << "QuickSaveCommand";
+    }
+    void operationsRefuseWhenTheShownMessageIsNotTheSelectedOne() {
+        QFETCH(QString, control);
+        test::writeBox(home(), Box::OthersInbox, numberedMessages({1, 2, 3}));
+        const QByteArray before = boxBytes(Box::OthersInbox);
+        TyakuForm* viewer = view(Box::OthersInbox);
+        clickLine(viewer, 1);
+        {
+            const QSignalBlocker quiet(viewer->mailList());
+            viewer->mailList()->setCurrentItem(viewer->mailList()->topLevelItem(2));
+        }
+        QCOMPARE(viewer->subjectText(), QStringLiteral("件名1"));
+        prompter().answer({true, true});
+        if (control == QLatin1String("QuickSaveCommand"))
+            viewer->quickSaveButton()->click();
+        else
+            press(viewer, control.toLatin1().constData());
+
+        QCOMPARE(prompter().shown().size(), 1);
+        QVERIFY(!prompter().shown()[0].question);
+        QCOMPARE(boxBytes(Box::OthersInbox), before);
+        QVERIFY(boxBytes(Box::Storage).isEmpty());
+        QVERIFY(quickSaveFolder().isEmpty());
+        QVERIFY(!Forms::existing<BackForm>() || !Forms::existing<BackForm>()->isVisible());
+        QVERIFY(!Forms::existing<FriendForm>() || !Forms::existing<FriendForm>()->isVisible());
+        // What is on show now is the selected line's message, and it may be acted on.
+        QCOMPARE(viewer->subjectText(), QStringLiteral("件名3"));
+        QVERIFY(viewer->stagingShowsSelection());
     }
 
     // --- A pause lets anything happen
