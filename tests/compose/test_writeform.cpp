@@ -2,6 +2,7 @@
 // the bulk reset, the attachment controls and drops; and sending from it, opened from the
 // main window, to a real aiosmtpd.
 #include "base/forms.h"
+#include "base/paths.h"
 #include "base/pause.h"
 #include "base/twips.h"
 #include "compose/attachcontrols.h"
@@ -24,6 +25,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -36,6 +38,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <unistd.h>
 
 using namespace kiku;
 
@@ -189,6 +192,7 @@ private slots:
         // Nothing selected and a press below the last line: a warning, nothing changes.
         pressName(form, -1);
         QCOMPARE(m_prompter->texts(), QStringList{QStringLiteral("データが選択されていません")});
+        QVERIFY(m_prompter->shown()[0].warning);
         QCOMPARE(form->toText()->text(), QStringLiteral("typed@example.jp"));
 
         // The recipient is replaced by the address, trimmed.
@@ -314,6 +318,9 @@ private slots:
         attach->furtherButton()->click();
         QVERIFY(attach->list()->isVisible());
         QCOMPARE(m_dialogs->opened(), 1);
+        // The list box lies over the rows below it, down into the body.
+        QWidget* top = form->childAt(attach->list()->geometry().bottomLeft() + QPoint(8, -8));
+        QVERIFY(top == attach->list() || attach->list()->isAncestorOf(top));
 
         // "取り消し" brings the first-file button back.
         attach->discardButton()->click();
@@ -439,6 +446,79 @@ private slots:
         // Nothing to report, and the window is gone.
         QVERIFY(m_prompter->shown().isEmpty());
         QVERIFY(test::isClosed(guard));
+    }
+
+    // The address book changes while the window is open: a pick and a bulk send must never
+    // reach the entry that moved into the line's record.
+    void aChangedBookIsReadAgainBeforeAPickOrABulkSend() {
+        test::SmtpServer server;
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        MainForm* main = startMain("127.0.0.1:" + QByteArray::number(server.port()));
+        addEntries({{QStringLiteral("一郎"), QStringLiteral("ichiro@example.jp")},
+                    {QStringLiteral("二郎"), QStringLiteral("jiro@example.jp")},
+                    {QStringLiteral("三郎"), QStringLiteral("saburo@example.jp")}});
+        WriteForm* form = compose(main);
+        QVERIFY(form);
+        press(form, "Label6");
+        QVERIFY(DeleteAddress(1)); // 二郎 is record 1 now
+
+        pressName(form, 0); // the line still says 一郎
+        QVERIFY(form->toText()->text().isEmpty());
+        QCOMPARE(m_prompter->shown().size(), 1);
+        QCOMPARE(form->nameList()->count(), 2);
+        QVERIFY(form->nameList()->item(0)->text().startsWith(QStringLiteral("二郎")));
+        pressName(form, 0);
+        QCOMPARE(form->toText()->text(), QStringLiteral("jiro@example.jp"));
+
+        QVERIFY(DeleteAddress(1));
+        form->bulkOption()->setChecked(true);
+        form->subjectText()->setText(QStringLiteral("皆さんへ"));
+        QPointer<QWidget> guard(form);
+        pressSend(form);
+        QCOMPARE(m_prompter->shown().size(), 2);
+        QVERIFY(server.receivedMessages().isEmpty());
+        QVERIFY(stored(Box::OthersSent).isEmpty() && stored(Box::PartnerSent).isEmpty());
+        QVERIFY(!test::isClosed(guard));
+        QCOMPARE(form->subjectText()->text(), QStringLiteral("皆さんへ"));
+        QCOMPARE(listLines(form->nameList()).size(), 1);
+
+        // Read again, the list sends to what it shows.
+        pressSend(form);
+        QCOMPARE(server.receivedMessages().size(), 1);
+        QCOMPARE(server.receivedMessages()[0].recipients,
+                 QStringList{QStringLiteral("saburo@example.jp")});
+        QVERIFY(test::isClosed(guard));
+    }
+
+    // The sent box cannot take the copy: nothing goes out, and nothing typed is lost.
+    void aMessageThatCannotBeKeptLeavesTheWindowOpen() {
+        test::SmtpServer server;
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        MainForm* main = startMain("127.0.0.1:" + QByteArray::number(server.port()));
+        const QString box = ProgramFolder::resolve(QStringLiteral("\\★MAilData\\vbmdata5.data"));
+        QVERIFY(QFile(box).open(QIODevice::WriteOnly));
+        QCOMPARE(::truncate(QFile::encodeName(box).constData(), qint64(32767) * kMailRecordSize), 0);
+        WriteForm* form = compose(main);
+        QVERIFY(form);
+        QPointer<QWidget> guard(form);
+        form->toText()->setText(QStringLiteral("friend@example.jp"));
+        form->subjectText()->setText(QStringLiteral("大事な件"));
+        form->bodyText()->setPlainText(QStringLiteral("長い本文"));
+        m_home->writeFile("memo.txt", "attached");
+        m_dialogs->answer({m_home->file("memo.txt")});
+        form->attachments()->firstButton()->click();
+        const QString attachments = form->attachments()->text();
+        pressSend(form);
+
+        QCOMPARE(m_prompter->shown().size(), 1);
+        QVERIFY(m_prompter->texts()[0].contains(QStringLiteral("送信しませんでした")));
+        QVERIFY(server.receivedMessages().isEmpty());
+        QVERIFY(!test::isClosed(guard));
+        QCOMPARE(form->toText()->text(), QStringLiteral("friend@example.jp"));
+        QCOMPARE(form->subjectText()->text(), QStringLiteral("大事な件"));
+        QCOMPARE(form->bodyText()->toPlainText(), QStringLiteral("長い本文"));
+        QCOMPARE(form->attachments()->text(), attachments);
+        QCOMPARE(form->statusLine()->text(), SendOperation::notKeptText());
     }
 
     void failedSendIsReportedStoredAndClosed() {
