@@ -314,6 +314,7 @@ private slots:
         QCOMPARE(m_prompter->shown().size(), 1);
         QVERIFY(!m_prompter->shown()[0].question);
         QCOMPARE(m_prompter->shown()[0].text, QStringLiteral("データが選択されていません"));
+        QVERIFY(m_prompter->shown()[0].warning); // the warning icon
         QCOMPARE(QApplication::focusWidget(), form->list());
         QCOMPARE(book(), before);
         QCOMPARE(form->list()->count(), 3);
