@@ -850,9 +850,12 @@ void TyakuForm::reply() {
     const QString recipient = trimSpaces(addressText());
     const QString body = trimSpaces(bodyText());
     const QString replied = recordBuffer(*currentBox()).body;
-    BackForm* form = Forms::touch<BackForm>();
+    // An open reply the user has worked on is only replaced when they say so; its question
+    // lets events through, which may close the window meanwhile.
+    const QPointer<BackForm> form = Forms::touch<BackForm>();
     form->setReply(subject, recipient, body, replied);
-    Forms::show<BackForm>();
+    if (form)
+        Forms::show<BackForm>();
 }
 
 void TyakuForm::registerSender() {
