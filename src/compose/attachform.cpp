@@ -158,8 +158,7 @@ void AttachForm::buildControls() {
     m_page = new PageBrowser(m_webBrowser1);
     m_page->setObjectName(QStringLiteral("PageBrowser"));
     m_webBrowser1->addWidget(m_page);
-    m_pdf = new PdfPane(m_webBrowser1);
-    m_webBrowser1->addWidget(m_pdf);
+    // The PDF face (m_pdf) is made when the first PDF is shown.
     m_blank = new QLabel(m_webBrowser1);
     m_blank->setObjectName(QStringLiteral("FileName"));
     m_blank->setAlignment(Qt::AlignCenter);
@@ -341,7 +340,8 @@ void AttachForm::showPreview(const QPixmap& picture) {
 
 void AttachForm::showPage(const QString& full) {
     m_status->clear();
-    m_pdf->clear();
+    if (m_pdf)
+        m_pdf->clear();
     const FolderFile folder(m_folder);
     const FolderFile::Contents page = folder.read(full, kPageReadLimit, true);
     const bool cut = page.result == FolderFile::Result::Truncated;
@@ -360,6 +360,10 @@ void AttachForm::showPage(const QString& full) {
             m_status->setText(kPageCut);
         return;
     case PageKind::Pdf:
+        if (!m_pdf) {
+            m_pdf = new PdfPane(m_webBrowser1);
+            m_webBrowser1->addWidget(m_pdf);
+        }
         if (m_pdf->showFile(folder.open(full))) {
             m_webBrowser1->setCurrentWidget(m_pdf);
             return;

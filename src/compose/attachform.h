@@ -42,8 +42,8 @@ public:
     QTimer* captionTimer() const { return m_timer1; }
     QPushButton* explanationButton() const { return m_command1; }
     QPushButton* backButton() const { return m_command7; }
-    // The page area (WebBrowser1) and its three faces: pages, PDFs, and the name of a file
-    // it cannot show.
+    // The page area (WebBrowser1) and its three faces: pages, PDFs (made with the first
+    // PDF shown), and the name of a file it cannot show.
     QStackedWidget* pageArea() const { return m_webBrowser1; }
     PageBrowser* pageBrowser() const { return m_page; }
     PdfPane* pdfPane() const { return m_pdf; }
