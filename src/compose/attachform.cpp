@@ -6,20 +6,22 @@
 #include "base/twips.h"
 #include "base/windowswitch.h"
 #include "compose/attachpreview.h"
+#include "compose/folderfile.h"
 #include "compose/pagebrowser.h"
+#include "compose/pageresources.h"
+#include "compose/pdfpane.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPdfDocument>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QStackedWidget>
 #include <QStorageInfo>
 #include <QTimer>
@@ -37,24 +39,29 @@ constexpr int kPreviewLeft = 3240;
 constexpr int kPreviewWidth = 4095;
 constexpr int kPreviewHeight = 3615;
 constexpr int kPageTop = 3840;
-constexpr int kPageHeight = 3000;
+constexpr int kPageHeight = 4800;
+constexpr int kPanelTop = 8700;
+constexpr int kPanelHeight = 1500;
 constexpr int kCaptionLeft = 4560;
 constexpr int kWindowWidth = 7500;
-constexpr int kWindowHeight = 7080;
+constexpr int kWindowHeight = 10320;
 
-// The biggest picture the preview decodes; anything larger is not shown as a picture.
-constexpr int kPictureLimit = 8192;
+// The biggest picture the preview reads and decodes (a 50-megapixel photograph); anything
+// larger is not shown as a picture.
+constexpr qint64 kPictureBytes = 64 * 1024 * 1024;
+constexpr qint64 kPicturePixels = 50'000'000;
+// How much of a file tells its kind.
+constexpr qint64 kHeadBytes = 8192;
+
+const QString kPageCut = QStringLiteral("ページが大きいため、始めの部分だけを表示しています。");
+const QString kPageBound =
+    QStringLiteral("表示できる量を超えたため、このページの画像などの一部を省いています。");
 
 const QString kOpenCaption = QStringLiteral("このファイルを上記の場所から実行する（開く）");
 const QString kSaveCaption = QStringLiteral("このファイルを上記の場所から保存する");
 
 // A folder list entry: the folder's path and how deep it is drawn.
 constexpr int kPathRole = Qt::UserRole;
-
-QByteArray readHead(const QString& path, qint64 size) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.read(size) : QByteArray();
-}
 
 } // namespace
 
@@ -151,26 +158,36 @@ void AttachForm::buildControls() {
     m_page = new PageBrowser(m_webBrowser1);
     m_page->setObjectName(QStringLiteral("PageBrowser"));
     m_webBrowser1->addWidget(m_page);
-    m_pdf = new QLabel(m_webBrowser1);
-    m_pdf->setObjectName(QStringLiteral("PdfView"));
-    m_pdf->setAlignment(Qt::AlignCenter);
-    m_webBrowser1->addWidget(m_pdf);
-    m_panel = new QWidget(m_webBrowser1);
+    // The PDF face (m_pdf) is made when the first PDF is shown.
+    m_blank = new QLabel(m_webBrowser1);
+    m_blank->setObjectName(QStringLiteral("FileName"));
+    m_blank->setAlignment(Qt::AlignCenter);
+    m_blank->setWordWrap(true);
+    m_webBrowser1->addWidget(m_blank);
+    m_webBrowser1->setCurrentWidget(m_page);
+
+    // Under it, the panel for the file clicked last, whatever its kind.
+    m_panel = new QWidget(this);
     m_panel->setObjectName(QStringLiteral("FilePanel"));
+    m_panel->setGeometry(twipsRect(kPreviewLeft, kPanelTop, kPreviewWidth, kPanelHeight));
+    m_status = new QLabel(m_panel);
+    m_status->setObjectName(QStringLiteral("PageStatus"));
+    m_status->setWordWrap(true);
     m_panelName = new QLabel(m_panel);
-    m_panelName->setObjectName(QStringLiteral("FileName"));
-    m_panelName->setWordWrap(true);
+    m_panelName->setObjectName(QStringLiteral("PanelFileName"));
     m_openButton = new QPushButton(kOpenCaption, m_panel);
     m_openButton->setObjectName(QStringLiteral("OpenCommand"));
     m_saveButton = new QPushButton(kSaveCaption, m_panel);
     m_saveButton->setObjectName(QStringLiteral("SaveCommand"));
     auto* panelLayout = new QVBoxLayout(m_panel);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->setSpacing(2);
+    panelLayout->addWidget(m_status);
     panelLayout->addWidget(m_panelName);
     panelLayout->addWidget(m_openButton);
     panelLayout->addWidget(m_saveButton);
     panelLayout->addStretch();
-    m_webBrowser1->addWidget(m_panel);
-    m_webBrowser1->setCurrentWidget(m_page);
+    m_panel->hide();
 
     m_text3 = new QPlainTextEdit(this);
     m_text3->setObjectName(QStringLiteral("Text3"));
@@ -211,6 +228,7 @@ void AttachForm::buildControls() {
     connect(m_timer1, &QTimer::timeout, this, &AttachForm::tickCaption);
     connect(m_openButton, &QPushButton::clicked, this, &AttachForm::openFile);
     connect(m_saveButton, &QPushButton::clicked, this, &AttachForm::saveFile);
+    connect(m_page, &PageBrowser::limitReached, this, &AttachForm::noteBoundReached);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -266,7 +284,13 @@ void AttachForm::fillFolders() {
 
 void AttachForm::fillFiles() {
     m_file1->clear();
-    m_file1->addItems(QDir(m_folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase));
+    // A link that leads out of the folder is not a file of it.
+    const FolderFile here(m_folder);
+    for (const QString& name :
+         QDir(m_folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase)) {
+        if (!here.inside(name).isEmpty())
+            m_file1->addItem(name);
+    }
 }
 
 void AttachForm::refreshCount() {
@@ -290,13 +314,11 @@ void AttachForm::fileClicked(QListWidgetItem* item) {
     refreshCount();
 
     const QString full = attachmentPath(m_folder, item->text());
+    showPanel(full);
 
-    QImageReader reader(full);
-    reader.setAutoTransform(true);
-    const QSize size = reader.size();
-    if (reader.canRead() && size.isValid() && size.width() <= kPictureLimit &&
-        size.height() <= kPictureLimit) {
-        const QImage image = reader.read();
+    const FolderFile::Contents picture = FolderFile(m_folder).read(full, kPictureBytes, false);
+    if (picture.result == FolderFile::Result::Read) {
+        const QImage image = PageResources::decodePicture(picture.bytes, kPicturePixels);
         if (!image.isNull()) {
             showPreview(QPixmap::fromImage(image));
             return;
@@ -317,60 +339,64 @@ void AttachForm::showPreview(const QPixmap& picture) {
 }
 
 void AttachForm::showPage(const QString& full) {
-    const QByteArray head = readHead(full, 8192);
-    switch (pageKind(full, head)) {
+    m_status->clear();
+    if (m_pdf)
+        m_pdf->clear();
+    const FolderFile folder(m_folder);
+    const FolderFile::Contents page = folder.read(full, kPageReadLimit, true);
+    const bool cut = page.result == FolderFile::Result::Truncated;
+    const bool read = cut || page.result == FolderFile::Result::Read;
+    switch (read ? pageKind(full, page.bytes.left(kHeadBytes)) : PageKind::Other) {
     case PageKind::Html:
-        m_page->showHtml(decodePageText(readHead(full, kPageReadLimit), true),
-                         QFileInfo(full).absolutePath());
+        m_page->showHtml(decodePageText(page.bytes, true), QFileInfo(page.canonicalPath).path());
         m_webBrowser1->setCurrentWidget(m_page);
+        if (cut)
+            m_status->setText(kPageCut);
         return;
     case PageKind::Text:
-        m_page->showText(decodePageText(readHead(full, kPageReadLimit), false));
+        m_page->showText(decodePageText(page.bytes, false));
         m_webBrowser1->setCurrentWidget(m_page);
+        if (cut)
+            m_status->setText(kPageCut);
         return;
     case PageKind::Pdf:
-        if (showPdf(full))
+        if (!m_pdf) {
+            m_pdf = new PdfPane(m_webBrowser1);
+            m_webBrowser1->addWidget(m_pdf);
+        }
+        if (m_pdf->showFile(folder.open(full))) {
+            m_webBrowser1->setCurrentWidget(m_pdf);
             return;
+        }
         break;
     case PageKind::Other:
         break;
     }
-    showPanel(full);
+    m_blank->setText(QFileInfo(full).fileName());
+    m_webBrowser1->setCurrentWidget(m_blank);
 }
 
-bool AttachForm::showPdf(const QString& full) {
-    QPdfDocument document;
-    if (document.load(full) != QPdfDocument::Error::None || document.pageCount() < 1)
-        return false;
-    const QSizeF points = document.pagePointSize(0);
-    if (points.isEmpty())
-        return false;
-    const QSize area = m_webBrowser1->size() * m_webBrowser1->devicePixelRatioF();
-    const QSize pixels = points.scaled(QSizeF(area), Qt::KeepAspectRatio).toSize();
-    const QImage page = document.render(0, pixels.expandedTo(QSize(1, 1)));
-    document.close();
-    if (page.isNull())
-        return false;
-    QPixmap picture = QPixmap::fromImage(page);
-    picture.setDevicePixelRatio(m_webBrowser1->devicePixelRatioF());
-    m_pdf->setPixmap(picture);
-    m_webBrowser1->setCurrentWidget(m_pdf);
-    return true;
+void AttachForm::noteBoundReached() {
+    if (!m_status->text().contains(kPageBound))
+        m_status->setText((m_status->text() + QLatin1Char('\n') + kPageBound).trimmed());
 }
 
 void AttachForm::showPanel(const QString& full) {
-    m_panelName->setText(QDir::toNativeSeparators(full));
-    m_webBrowser1->setCurrentWidget(m_panel);
+    m_current = full;
+    m_panelName->setText(QFileInfo(full).fileName());
+    m_panel->show();
 }
 
 void AttachForm::openFile() {
-    const QString full = m_text2->text();
-    if (full.isEmpty() || !QFileInfo(full).isFile())
+    const QString full = m_current;
+    const FolderFile::Contents head = FolderFile(m_folder).read(full, kHeadBytes, true);
+    if (head.result == FolderFile::Result::Refused)
         return;
-    if (wouldRunWhenOpened(full)) {
-        // Handed to the desktop, a program or a launcher would run, not open.
-        Prompter::current().notify(QStringLiteral("このファイルは実行される形式のため開けません。"
-                                                  "保存してから内容を確かめて下さい。"));
+    if (!mayHandToDesktop(full, head.bytes)) {
+        // Only documents go to the desktop; a program, script or launcher would run.
+        Prompter::current().notify(QStringLiteral("このファイルは文書・画像・音声・動画・圧縮"
+                                                  "ファイルではないため開けません。保存してから"
+                                                  "内容を確かめて下さい。"));
         return;
     }
     if (!Prompter::current().askYesNo(openQuestion(QFileInfo(full).fileName())))
@@ -382,24 +408,32 @@ void AttachForm::openFile() {
 }
 
 void AttachForm::saveFile() {
-    const QString full = m_text2->text();
-    if (full.isEmpty() || !QFileInfo(full).isFile())
+    QString canonical;
+    std::unique_ptr<QFile> source = FolderFile(m_folder).open(m_current, &canonical);
+    if (!source)
         return;
     const QString folder = FileDialogs::current().folderName(this);
     if (folder.isEmpty())
         return;
-    const QString target = QDir(folder).absoluteFilePath(QFileInfo(full).fileName());
-    if (QFileInfo(target).canonicalFilePath() == QFileInfo(full).canonicalFilePath())
+    const QString target = QDir(folder).absoluteFilePath(QFileInfo(m_current).fileName());
+    if (QFileInfo(target).canonicalFilePath() == canonical)
         return; // already there
-    if (QFileInfo::exists(target)) {
-        if (!Prompter::current().askYesNo(
-                QStringLiteral("同じ名前のファイルがあります。上書きしますか？")))
-            return;
-        QFile::remove(target);
+    if (QFileInfo::exists(target) && !Prompter::current().askYesNo(QStringLiteral(
+                                         "同じ名前のファイルがあります。上書きしますか？")))
+        return;
+    // Written beside the target and renamed over it at the end: a copy that fails leaves
+    // the old file as it was.
+    QSaveFile copy(target);
+    bool written = copy.open(QIODevice::WriteOnly);
+    while (written && !source->atEnd()) {
+        const QByteArray chunk = source->read(1024 * 1024);
+        written = !chunk.isEmpty() && copy.write(chunk) == chunk.size();
     }
-    if (!QFile::copy(full, target))
+    if (!written || !copy.commit()) {
+        copy.cancelWriting();
         Prompter::current().notify(QStringLiteral("ファイルを保存できませんでした：") +
                                    QDir::toNativeSeparators(target));
+    }
 }
 
 // ---------------------------------------------------------------------------------------

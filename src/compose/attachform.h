@@ -17,12 +17,14 @@ class QTimer;
 namespace kiku {
 
 class PageBrowser;
+class PdfPane;
 
 // The attachment browser "添付ファイルの確認": drive, folder and file lists starting at the
 // program's current folder, a picture preview, and below it a page area for what is not a
-// picture (HTML and text pages, the first page of a PDF, or a panel to open or save any other
-// file). The explanation box lies over the page area. The window is hidden, not closed, by
-// "戻る", and keeps its state until it is closed.
+// picture (HTML and text pages, PDFs), with a panel under it to open or save whatever file
+// was clicked last. Nothing is read through a link that leaves the folder, and only regular
+// files are read. The explanation box lies over the page area. The window is hidden, not
+// closed, by "戻る", and keeps its state until it is closed.
 class AttachForm : public QWidget {
     Q_OBJECT
 public:
@@ -40,11 +42,15 @@ public:
     QTimer* captionTimer() const { return m_timer1; }
     QPushButton* explanationButton() const { return m_command1; }
     QPushButton* backButton() const { return m_command7; }
-    // The page area (WebBrowser1) and its three faces.
+    // The page area (WebBrowser1) and its three faces: pages, PDFs (made with the first
+    // PDF shown), and the name of a file it cannot show.
     QStackedWidget* pageArea() const { return m_webBrowser1; }
     PageBrowser* pageBrowser() const { return m_page; }
-    QLabel* pdfView() const { return m_pdf; }
+    PdfPane* pdfPane() const { return m_pdf; }
+    QLabel* blankFace() const { return m_blank; }
+    // The open/save panel under the page area, for the file clicked last, and its status.
     QWidget* filePanel() const { return m_panel; }
+    QLabel* pageStatus() const { return m_status; }
     QPushButton* openButton() const { return m_openButton; }
     QPushButton* saveButton() const { return m_saveButton; }
 
@@ -74,8 +80,8 @@ private:
     void goBack();
     void showPreview(const QPixmap& picture);
     void showPage(const QString& full);
-    bool showPdf(const QString& full);
     void showPanel(const QString& full);
+    void noteBoundReached();
     void openFile();
     void saveFile();
 
@@ -92,13 +98,16 @@ private:
     QPushButton* m_command7 = nullptr;
     QStackedWidget* m_webBrowser1 = nullptr;
     PageBrowser* m_page = nullptr;
-    QLabel* m_pdf = nullptr;
+    PdfPane* m_pdf = nullptr;
+    QLabel* m_blank = nullptr;
     QWidget* m_panel = nullptr;
+    QLabel* m_status = nullptr;
     QLabel* m_panelName = nullptr;
     QPushButton* m_openButton = nullptr;
     QPushButton* m_saveButton = nullptr;
 
     QString m_folder;
+    QString m_current; // the file the panel opens or saves
     QPixmap m_picture; // the last picture shown, at its own size
     int m_captionTop = 0;
     quint16 m_presses = 0;

@@ -3,9 +3,12 @@
 #include "base/codec.h"
 
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace kiku {
 
@@ -115,17 +118,52 @@ int nextCaptionTop(int top) {
     return top != kPreviewTop ? top - 10 : kCaptionRestartTop;
 }
 
-bool wouldRunWhenOpened(const QString& path) {
-    const QFileInfo info(path);
-    if (info.isExecutable())
-        return true;
-    static const QStringList programs = {
-        QStringLiteral("desktop"), QStringLiteral("exe"),      QStringLiteral("com"),
-        QStringLiteral("bat"),     QStringLiteral("cmd"),      QStringLiteral("scr"),
-        QStringLiteral("pif"),     QStringLiteral("msi"),      QStringLiteral("vbs"),
-        QStringLiteral("js"),      QStringLiteral("jar"),      QStringLiteral("sh"),
-        QStringLiteral("run"),     QStringLiteral("appimage"), QStringLiteral("lnk")};
-    return programs.contains(info.suffix().toLower());
+namespace {
+
+// Whether a content type is a document, picture, sound, film or archive: something the
+// desktop opens in a viewer, never a program, script or launcher.
+bool isDocumentType(const QMimeType& type) {
+    static const QStringList prefixes = {QStringLiteral("image/"), QStringLiteral("audio/"),
+                                         QStringLiteral("video/")};
+    static const QStringList documents = {
+        QStringLiteral("text/plain"),
+        QStringLiteral("text/csv"),
+        QStringLiteral("application/pdf"),
+        QStringLiteral("application/rtf"),
+        QStringLiteral("application/msword"),
+        QStringLiteral("application/vnd.ms-excel"),
+        QStringLiteral("application/vnd.ms-powerpoint"),
+        QStringLiteral("application/zip"),
+        QStringLiteral("application/gzip"),
+        QStringLiteral("application/x-tar"),
+        QStringLiteral("application/x-compressed-tar"),
+        QStringLiteral("application/x-bzip"),
+        QStringLiteral("application/x-bzip2"),
+        QStringLiteral("application/x-xz"),
+        QStringLiteral("application/x-7z-compressed"),
+        QStringLiteral("application/vnd.rar"),
+        QStringLiteral("application/x-rar"),
+        QStringLiteral("application/x-lzh-compressed"),
+    };
+    static const QStringList documentFamilies = {
+        QStringLiteral("application/vnd.oasis.opendocument."),
+        QStringLiteral("application/vnd.openxmlformats-officedocument."),
+    };
+    const QString name = type.name();
+    const auto startsWith = [&name](const QString& prefix) { return name.startsWith(prefix); };
+    return documents.contains(name) || std::any_of(prefixes.begin(), prefixes.end(), startsWith) ||
+           std::any_of(documentFamilies.begin(), documentFamilies.end(), startsWith);
+}
+
+} // namespace
+
+bool mayHandToDesktop(const QString& fileName, const QByteArray& head) {
+    const QMimeDatabase types;
+    if (!isDocumentType(types.mimeTypeForData(head)))
+        return false;
+    // The desktop may go by the name, so the name must not say "program" either.
+    const QMimeType byName = types.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    return byName.isDefault() || isDocumentType(byName);
 }
 
 } // namespace kiku

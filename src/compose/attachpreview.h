@@ -9,7 +9,7 @@ namespace kiku {
 enum class PageKind {
     Html, // shown in the page area as a page (nothing remote fetched, no script run)
     Text, // shown in the page area as plain text
-    Pdf,  // its first page rendered into the page area
+    Pdf,  // read in the page area, every page
     Other // the open/save panel
 };
 
@@ -36,8 +36,9 @@ constexpr int kCaptionDesignTop = 3120;
 constexpr int kCaptionRestartTop = 1920;
 constexpr int kPreviewTop = 120;
 
-// Whether handing the file to the desktop would run it rather than open it: it may be
-// executed (permission bit), or it is a launcher or a program by its name.
-bool wouldRunWhenOpened(const QString& path);
+// Whether the file may be handed to the desktop to open: its content (its first bytes, a
+// few kilobytes) shows a document, picture, sound, film or archive, and its name does not
+// make it something else. The program never runs a file itself.
+bool mayHandToDesktop(const QString& fileName, const QByteArray& head);
 
 } // namespace kiku

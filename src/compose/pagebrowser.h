@@ -1,5 +1,7 @@
 #pragma once
 
+#include "compose/pageresources.h"
+
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -7,8 +9,8 @@ namespace kiku {
 
 // The page area's reader for HTML pages and text files. It shows a page as it stands and
 // goes nowhere: nothing is fetched from the network, no script runs (it has no script
-// engine), a clicked link is not followed inside it. Pictures and style sheets that the page
-// names beside itself in its own folder are shown; every other resource is refused.
+// engine), a clicked link is not followed inside it. Every picture and style sheet the page
+// asks for goes through PageResources: files of the page's own folder, within bounds.
 class PageBrowser : public QTextBrowser {
     Q_OBJECT
 public:
@@ -18,15 +20,18 @@ public:
     void showHtml(const QString& html, const QString& folder);
     void showText(const QString& text);
 
-    // How many resources the pages asked for and did not get (remote or outside the folder).
-    int refusedResources() const { return m_refused; }
+    // Whether a bound left something out of the page shown.
+    bool boundReached() const { return m_resources.boundReached(); }
+
+signals:
+    // A bound left something out of the page (once per page).
+    void limitReached();
 
 protected:
     QVariant loadResource(int type, const QUrl& name) override;
 
 private:
-    QString m_folder;
-    int m_refused = 0;
+    PageResources m_resources;
 };
 
 } // namespace kiku

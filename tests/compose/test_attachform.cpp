@@ -11,7 +11,6 @@
 #include "compose/pagebrowser.h"
 #include "core/mainform.h"
 #include "guitest.h"
-#include "recordingserver.h"
 #include "scriptedfiledialogs.h"
 #include "scriptedprompter.h"
 #include "temphome.h"
@@ -20,15 +19,23 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QPdfView>
+#include <QPdfWriter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
@@ -36,16 +43,24 @@
 
 #include <memory>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 using namespace kiku;
 using namespace kiku::test;
+
+// Qt's PDF view registers a flick recogniser for its viewport that Qt never frees (16 bytes
+// for each view): not ours to mend.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:QScroller::grabGesture\n";
+}
 
 namespace {
 
 const QString kAttachments = QStringLiteral("\\添付フォルダ\\");
 
-QByteArray imageBytes(const QColor& colour, const char* format) {
-    QImage image(40, 30, QImage::Format_RGB32);
-    image.fill(colour);
+QByteArray imageBytes(const QImage& image, const char* format) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -53,29 +68,73 @@ QByteArray imageBytes(const QColor& colour, const char* format) {
     return bytes;
 }
 
-// A one-page PDF whose page is filled red.
-QByteArray redPdf() {
-    const QByteArray content = "1 0 0 rg 0 0 200 200 re f\n";
-    QList<QByteArray> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
-        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content +
-            "endstream",
-    };
-    QByteArray pdf = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
-    for (qsizetype i = 0; i < objects.size(); ++i) {
-        offsets.append(pdf.size());
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+QByteArray imageBytes(const QColor& colour, const char* format) {
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(colour);
+    return imageBytes(image, format);
+}
+
+// A picture of one colour at `size`: a few kilobytes of PNG, however large it decodes.
+QByteArray pngBytes(const QSize& size, QImage::Format format) {
+    QImage image(size, format);
+    image.fill(Qt::darkGray);
+    return imageBytes(image, "png");
+}
+
+// A PDF of three pages filled red, green and blue, as a writer makes it.
+QByteArray threePagePdf() {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setResolution(72);
+    writer.setPageSize(QPageSize(QSizeF(200, 200), QPageSize::Point));
+    writer.setPageMargins(QMarginsF());
+    QPainter painter(&writer);
+    const QColor colours[] = {Qt::red, Qt::green, Qt::blue};
+    for (int page = 0; page < 3; ++page) {
+        if (page > 0)
+            writer.newPage();
+        painter.fillRect(QRect(0, 0, 200, 200), colours[page]);
     }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 5\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf +=
-        "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    painter.end();
+    return bytes;
+}
+
+bool shows(const QImage& image, const QColor& colour) {
+    for (int y = 0; y < image.height(); y += 3) {
+        for (int x = 0; x < image.width(); x += 3) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (qAbs(pixel.red() - colour.red()) < 30 &&
+                qAbs(pixel.green() - colour.green()) < 30 &&
+                qAbs(pixel.blue() - colour.blue()) < 30)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The resident set of this process, in kilobytes.
+qint64 residentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// What the page area's document holds for a resource, as bytes and as a picture.
+QSize pictureSize(const QVariant& resource) {
+    if (resource.userType() == QMetaType::QPixmap)
+        return resource.value<QPixmap>().size();
+    if (resource.userType() == QMetaType::QImage)
+        return resource.value<QImage>().size();
+    QImage image;
+    image.loadFromData(resource.toByteArray());
+    return image.size();
 }
 
 QColor centre(const QPixmap& picture) {
@@ -249,29 +308,27 @@ private slots:
         QVERIFY(form->captionLabel()->isHidden());
     }
 
-    // An HTML page shows in the page area without fetching anything: a server on loopback
-    // records every request its pictures, style sheet, script and link would make.
+    // An HTML page shows in the page area and reaches nobody: a server listens on loopback
+    // for the requests its pictures, style sheet, script, background and link would make.
     void htmlPageShowsWithoutFetchingRemoteContent() {
-        RecordingServer server("HTTP/1.0 200 OK\r\nContent-Type: image/png\r\n\r\n" +
-                               imageBytes(Qt::red, "png"));
-        const QByteArray url = "http://127.0.0.1:" + QByteArray::number(server.port());
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        int connections = 0;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            ++connections;
+            delete server.nextPendingConnection();
+        });
+        const QByteArray url = "http://127.0.0.1:" + QByteArray::number(server.serverPort());
         const QByteArray page =
             "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
             "charset=Shift_JIS\"><link rel=\"stylesheet\" href=\"" +
-            url +
-            "/s.css\">"
-            "<script src=\"" +
-            url +
-            "/x.js\"></script>"
-            "<script>document.write('SCRIPT RAN')</script></head>"
+            url + "/s.css\"><script src=\"" + url +
+            "/x.js\"></script><script>document.write('SCRIPT RAN')</script></head>"
             "<body background=\"" +
             url + "/bg.png\"><p>" + codec::toCp932(QStringLiteral("添付のお知らせです")) +
-            "</p>"
-            "<img src=\"" +
-            url + "/a.png\"><img src=\"//127.0.0.1:" + QByteArray::number(server.port()) +
-            "/b.png\">"
-            "<img src=\"local.png\"><a href=\"" +
-            url + "/go\">link</a></body></html>";
+            "</p><img src=\"" + url +
+            "/a.png\"><img src=\"//127.0.0.1:" + QByteArray::number(server.serverPort()) +
+            "/b.png\"><img src=\"local.png\"><a href=\"" + url + "/go\">link</a></body></html>";
         writeAttachment("letter.html", page);
         writeAttachment("local.png", imageBytes(Qt::blue, "png"));
         writeAttachment("pic.png", imageBytes(Qt::green, "png"));
@@ -289,20 +346,129 @@ private slots:
         QVERIFY(form->explanationBox()->isHidden());
         // The preview keeps the last picture.
         QCOMPARE(form->preview()->pixmap().toImage(), picture.toImage());
-
-        // Give any request time to arrive, then look.
-        QTest::qWait(400);
-        QCOMPARE(server.connections(), 0);
-        QVERIFY(form->pageBrowser()->refusedResources() >= 2);
         // The picture beside the page in its own folder is shown.
-        QVERIFY(!form->pageBrowser()
-                     ->document()
-                     ->resource(QTextDocument::ImageResource, QUrl("local.png"))
-                     .isNull());
-        // A click on the link goes nowhere inside the page area.
+        QCOMPARE(pictureSize(form->pageBrowser()->document()->resource(QTextDocument::ImageResource,
+                                                                       QUrl("local.png"))),
+                 QSize(40, 30));
+
+        // Laid out, drawn and its link clicked, the page still reaches nobody.
+        form->pageBrowser()->viewport()->grab();
         emit form->pageBrowser()->anchorClicked(QUrl(QString::fromLatin1(url + "/go")));
-        QTest::qWait(100);
-        QCOMPARE(server.connections(), 0);
+        QTest::qWait(300);
+        QCOMPARE(connections, 0);
+        // The server does count a connection that is made.
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        QTRY_COMPARE(connections, 1);
+    }
+
+    // Nothing outside the page's folder reaches the page: not by a file: URL, an absolute
+    // path, a way up, a link that leaves the folder, nor as a style sheet. %H stands for the
+    // program folder, which holds the attachment folder.
+    void pageNeverReadsOutsideItsFolder_data() {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<int>("type");
+        const int image = QTextDocument::ImageResource;
+        const int sheet = QTextDocument::StyleSheetResource;
+        const QString img = QStringLiteral("<img src=\"%1\">");
+        const QString link = QStringLiteral("<link rel=\"stylesheet\" href=\"%1\">");
+        const struct {
+            const char* row;
+            QString tag;
+            QString url;
+            int type;
+        } rows[] = {
+            {"file URL", img, "file://%H/private.png", image},
+            {"absolute path", img, "%H/private.png", image},
+            {"way up", img, "../private.png", image},
+            {"link leaving the folder", img, "link.png", image},
+            {"style sheet by file URL", link, "file://%H/secret.css", sheet},
+            {"style sheet up", link, "../secret.css", sheet},
+            {"style sheet by link", link, "link.css", sheet},
+        };
+        for (const auto& row : rows)
+            QTest::newRow(row.row) << row.tag << row.url << row.type;
+    }
+    void pageNeverReadsOutsideItsFolder() {
+        QFETCH(QString, tag);
+        QFETCH(QString, url);
+        QFETCH(int, type);
+        const QColor secret(255, 0, 255);
+        m_home->writeFile("private.png", imageBytes(secret, "png"));
+        m_home->writeFile("secret.css", "body { background-color: #ff00ff; }");
+        QVERIFY(QFile::link(m_home->file("private.png"), attachment("link.png")));
+        QVERIFY(QFile::link(m_home->file("secret.css"), attachment("link.css")));
+        url.replace("%H", m_home->path());
+        writeAttachment("page.html", ("<html><head>" + tag.arg(url) + "</head><body><p>本文</p>" +
+                                      tag.arg(url) + "</body></html>")
+                                         .toUtf8());
+        auto* form = openInAttachments();
+        clickFile(form, "page.html");
+        PageBrowser* page = form->pageBrowser();
+        QVERIFY(page->toPlainText().contains(QStringLiteral("本文")));
+        QVERIFY(!shows(page->viewport()->grab().toImage(), secret));
+        const QVariant resource = page->document()->resource(type, QUrl(url));
+        if (type == QTextDocument::ImageResource) {
+            const QSize size = pictureSize(resource);
+            QVERIFY2(size.width() <= 1 && size.height() <= 1, qPrintable(url));
+        } else {
+            QVERIFY2(!resource.toString().contains("ff00ff"), qPrintable(url));
+        }
+        // The links that leave the folder are not offered as files of it.
+        QVERIFY(form->fileList()->findItems("link.png", Qt::MatchExactly).isEmpty());
+        QVERIFY(form->fileList()->findItems("link.css", Qt::MatchExactly).isEmpty());
+    }
+
+    // Resources that never end, never come, or are far too big: the page shows at once,
+    // memory stays put, and the status says when a bound left something out. %A stands for
+    // the attachment folder.
+    void hostileResourcesNeitherHangNorExhaustMemory_data() {
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<bool>("bounded");
+        QString many;
+        for (int i = 0; i < 6; ++i)
+            many += QStringLiteral("<img src=\"big.png?%1\"><img src=\"./big.png#%1\">").arg(i);
+        QTest::newRow("device") << "<img src=\"/dev/zero\">" << false;
+        QTest::newRow("link to a device") << "<img src=\"zero.png\">" << false;
+        QTest::newRow("pipe") << "<img src=\"%A/pipe.png\">" << false;
+        QTest::newRow("2 GB sparse file") << "<img src=\"%A/huge.png\">" << true;
+        QTest::newRow("one large picture, many URLs") << many << false;
+        QTest::newRow("decompression bomb") << "<img src=\"bomb.png\">" << true;
+    }
+    void hostileResourcesNeitherHangNorExhaustMemory() {
+        QFETCH(QString, html);
+        QFETCH(bool, bounded);
+        // A 3000 x 3000 picture (36 MB decoded) and a 5500 x 5500 one (121 MB, under Qt's own
+        // limit), each a few kilobytes.
+        static const QByteArray big = pngBytes(QSize(3000, 3000), QImage::Format_RGB32);
+        static const QByteArray bomb = pngBytes(QSize(5500, 5500), QImage::Format_RGB32);
+        writeAttachment("big.png", big);
+        writeAttachment("bomb.png", bomb);
+        QVERIFY(QFile::link("/dev/zero", attachment("zero.png")));
+        QCOMPARE(mkfifo(QFile::encodeName(attachment("pipe.png")).constData(), 0600), 0);
+        QFile huge(attachment("huge.png"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(2) << 30));
+        huge.close();
+        html.replace("%A", m_home->file(kAttachments));
+        writeAttachment("page.html",
+                        ("<html><body><p>本文</p>" + html + "</body></html>").toUtf8());
+        auto* form = openInAttachments();
+
+        const qint64 before = residentKb();
+        QElapsedTimer clock;
+        clock.start();
+        clickFile(form, "page.html");
+        PageBrowser* page = form->pageBrowser();
+        page->viewport()->grab();
+        QTest::mouseClick(page->viewport(), Qt::LeftButton, {}, QPoint(10, 30));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        const qint64 grown = residentKb() - before;
+        QVERIFY2(grown < 100 * 1024, qPrintable(QStringLiteral("%1 kB").arg(grown)));
+        QVERIFY(page->toPlainText().contains(QStringLiteral("本文")));
+        auto* status = form->findChild<QLabel*>("PageStatus");
+        QVERIFY(status);
+        QCOMPARE(!status->text().isEmpty(), bounded);
     }
 
     void textFilesShowDecoded_data() {
@@ -323,25 +489,70 @@ private slots:
                  QStringLiteral("件名：お元気ですか\n本文です"));
     }
 
-    void pdfShowsItsFirstPage() {
-        writeAttachment("doc.pdf", redPdf());
+    // A PDF shows every page, one under the other, fitted to the width; it zooms, and the
+    // panel saves it.
+    void pdfShowsEveryPageAndIsSaved() {
+        const QByteArray pdf = threePagePdf();
+        writeAttachment("doc.pdf", pdf);
         auto* form = openInAttachments();
         clickFile(form, "doc.pdf");
-        QCOMPARE(form->pageArea()->currentWidget(), form->pdfView());
-        QVERIFY(!form->pdfView()->pixmap().isNull());
-        QVERIFY(near(centre(form->pdfView()->pixmap()), Qt::red));
+        auto* view = form->findChild<QPdfView*>();
+        QVERIFY(view);
+        QVERIFY(view->isVisible());
         QCOMPARE(form->pathBox()->text(), attachment("doc.pdf"));
+        QCOMPARE(view->document()->pageCount(), 3);
+        QCOMPARE(view->pageMode(), QPdfView::PageMode::MultiPage);
+        QCOMPARE(view->zoomMode(), QPdfView::ZoomMode::FitToWidth);
+        QTRY_VERIFY(shows(view->viewport()->grab().toImage(), Qt::red));
+        QScrollBar* bar = view->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        QTRY_VERIFY(shows(view->viewport()->grab().toImage(), Qt::blue));
+        const int fitted = bar->maximum();
+        child<QPushButton>(form, "ZoomIn")->click();
+        QCOMPARE(view->zoomMode(), QPdfView::ZoomMode::Custom);
+        QVERIFY(bar->maximum() > fitted);
+        child<QPushButton>(form, "FitWidth")->click();
+        QCOMPARE(view->zoomMode(), QPdfView::ZoomMode::FitToWidth);
+
+        QDir(m_home->path()).mkpath("saved");
+        m_dialogs->answerFolders({m_home->file("saved")});
+        form->saveButton()->click();
+        QCOMPARE(m_home->readFile("saved/doc.pdf"), pdf);
     }
 
-    // Anything else gets the two choices: open (after a question) or save a copy.
-    void otherFilesCanBeOpenedOrSaved() {
-        const QByteArray bytes("PK\x03\x04\x00\x00"
-                               "binary\x00\x01\x02",
-                               15);
-        writeAttachment("data.bin", bytes);
+    // Open hands to the desktop, after the question, only what its content shows to be a
+    // document, picture, sound, film or archive; anything else is refused with a word.
+    void openHandsOverOnlyDocuments_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("handed");
+        QTest::newRow("archive") << "data.bin" << QByteArray("PK\x03\x04\x14\x00\x00\x00", 8)
+                                 << true;
+        QTest::newRow("picture") << "photo.jpg" << imageBytes(Qt::red, "jpeg") << true;
+        QTest::newRow("PDF") << "doc.pdf" << threePagePdf() << true;
+        QTest::newRow("text") << "memo.txt" << QByteArray("hello\n") << true;
+        QTest::newRow("windows program") << "setup.exe" << QByteArray("MZ\x90\x00\x03", 5) << false;
+        QTest::newRow("linux program") << "tool"
+                                       << QByteArray("\x7F"
+                                                     "ELF\x02\x01\x01\x00",
+                                                     8)
+                                       << false;
+        QTest::newRow("script named as text")
+            << "notes.txt" << QByteArray("#!/bin/sh\necho hi\n") << false;
+        QTest::newRow("launcher") << "menu.desktop"
+                                  << QByteArray("[Desktop Entry]\nType=Application\nExec=x\n")
+                                  << false;
+    }
+    void openHandsOverOnlyDocuments() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, handed);
+        writeAttachment(name, bytes);
+        QFile::setPermissions(attachment(name),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         auto* form = openInAttachments();
-        clickFile(form, "data.bin");
-        QCOMPARE(form->pageArea()->currentWidget(), form->filePanel());
+        clickFile(form, name);
+        QVERIFY(form->openButton()->isVisible());
         QCOMPARE(form->openButton()->text(),
                  QStringLiteral("このファイルを上記の場所から実行する（開く）"));
         QCOMPARE(form->saveButton()->text(),
@@ -351,46 +562,57 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
         m_prompter->answer({false, true});
         form->openButton()->click();
-        QVERIFY(catcher.opened.isEmpty());
         form->openButton()->click();
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(attachment("data.bin"))});
+        QCOMPARE(catcher.opened,
+                 handed ? QList<QUrl>{QUrl::fromLocalFile(attachment(name))} : QList<QUrl>{});
         QCOMPARE(m_prompter->shown().size(), 2);
-        QVERIFY(m_prompter->shown().at(0).question);
-        QCOMPARE(m_prompter->shown().at(0).title, QStringLiteral("確認"));
-        QVERIFY(m_prompter->shown().at(0).text.contains(QStringLiteral("知らない人")));
-
-        // Save: cancelled, then into a chosen folder.
-        QDir(m_home->path()).mkpath("saved");
-        m_dialogs->answerFolders({QString(), m_home->file("saved")});
-        form->saveButton()->click();
-        QVERIFY(!QFile::exists(m_home->file("saved/data.bin")));
-        form->saveButton()->click();
-        QCOMPARE(m_home->readFile("saved/data.bin"), bytes);
-        QCOMPARE(m_dialogs->foldersAsked(), 2);
+        QCOMPARE(m_prompter->shown().at(0).question, handed);
+        if (handed)
+            QVERIFY(m_prompter->shown().at(0).text.contains(QStringLiteral("知らない人")));
     }
 
-    // A file that would run when handed to the desktop is never handed over.
-    void programsAreNeverRun() {
-        writeAttachment("setup.exe", QByteArray("MZ\x90\x00\x03", 5));
-        writeAttachment("tool", QByteArray("\x7F"
-                                           "ELF\x02\x01\x01\x00",
-                                           8));
-        QFile::setPermissions(attachment("tool"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // The panel saves every kind of file into a chosen folder, over a file of the same name
+    // only when asked; a copy that fails (the file size limit here) leaves the old file.
+    void panelSavesEveryKind_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("failing");
+        const QByteArray binary = QByteArray("PK\x03\x04", 4) + QByteArray(64 * 1024, '\x01');
+        QTest::newRow("picture") << "p.png" << imageBytes(Qt::green, "png") << false;
+        QTest::newRow("page") << "letter.html" << QByteArray("<html><p>x</p></html>") << false;
+        QTest::newRow("other") << "data.bin" << binary << false;
+        QTest::newRow("failing copy") << "data.bin" << binary << true;
+    }
+    void panelSavesEveryKind() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, failing);
+        const QByteArray own = "the user's own file";
+        writeAttachment(name, bytes);
+        QDir(m_home->path()).mkpath("saved");
+        m_home->writeFile("saved/" + name, own);
         auto* form = openInAttachments();
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-        m_prompter->answer({true, true});
-        for (const char* name : {"setup.exe", "tool"}) {
-            clickFile(form, name);
-            QCOMPARE(form->pageArea()->currentWidget(), form->filePanel());
-            form->openButton()->click();
+        clickFile(form, name);
+        m_dialogs->answerFolders({QString(), m_home->file("saved")});
+        form->saveButton()->click(); // cancelled
+        m_prompter->answer({true});
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit unlimited = limit;
+        if (failing) {
+            signal(SIGXFSZ, SIG_IGN);
+            limit.rlim_cur = 16 * 1024;
+            setrlimit(RLIMIT_FSIZE, &limit);
         }
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QVERIFY(catcher.opened.isEmpty());
-        QCOMPARE(m_prompter->shown().size(), 2);
-        QVERIFY(!m_prompter->shown().at(0).question);
+        form->saveButton()->click();
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        QCOMPARE(m_home->readFile("saved/" + name), failing ? own : bytes);
+        QCOMPARE(m_dialogs->foldersAsked(), 2);
+        QVERIFY(m_prompter->shown().at(0).text.contains(QStringLiteral("上書き")));
+        QCOMPARE(m_prompter->shown().size(), failing ? 2 : 1);
+        // Nothing half-written is left beside it.
+        QCOMPARE(QDir(m_home->file("saved")).entryList(QDir::Files), QStringList{name});
     }
 
     void pageKinds_data() {
