@@ -183,19 +183,18 @@ bool fitsOnALine(qsizetype pieceSize) {
 // A display name as the words of an address list: atom, quoted string or encoded words.
 // A name too long for one line goes as encoded words, which fold between them.
 void appendDisplayName(FieldFolder& field, const QString& name) {
-    if (!canGoRaw(name) || !fitsOnALine(name.size() + 2)) {
-        field.encoded(name);
-        return;
-    }
     static const QRegularExpression plainPhrase(
         QStringLiteral("^[A-Za-z0-9!#$%&'*+/=?^_`{|}~ -]+$"));
-    if (plainPhrase.match(name).hasMatch()) {
-        field.atom(name.toLatin1());
-        return;
+    QByteArray piece;
+    if (canGoRaw(name)) {
+        piece = name.toLatin1();
+        if (!plainPhrase.match(name).hasMatch())
+            piece = '"' + piece.replace('\\', "\\\\").replace('"', "\\\"") + '"';
     }
-    QByteArray quoted = name.toLatin1();
-    quoted.replace('\\', "\\\\").replace('"', "\\\"");
-    field.atom('"' + quoted + '"');
+    if (piece.isEmpty() || !fitsOnALine(piece.size()))
+        field.encoded(name);
+    else
+        field.atom(piece);
 }
 
 QByteArray addressField(const QByteArray& name, const QList<MailAddress>& list) {
@@ -267,9 +266,6 @@ QByteArray percentEncoded(const QString& text) {
     return out;
 }
 
-// ` parameter="value"` for a file name, folded inside the quotes when long. ASCII names
-// that fit are quoted as they are; others become encoded words inside the quotes, the form
-// common Japanese mail programs read.
 // The name as it stands in quotes, when it is ASCII and the parameter fits on its line.
 std::optional<QByteArray> plainQuotedName(const QByteArray& parameter, const QString& name) {
     if (!isPrintableAscii(name))
@@ -282,6 +278,9 @@ std::optional<QByteArray> plainQuotedName(const QByteArray& parameter, const QSt
     return '"' + value + '"';
 }
 
+// ` parameter="value"` for a file name, folded inside the quotes when long. ASCII names
+// that fit are quoted as they are; others become encoded words inside the quotes, the form
+// common Japanese mail programs read.
 QByteArray quotedNameParameter(const QByteArray& parameter, const QString& name) {
     const QByteArray head = ' ' + parameter + "=\"";
     if (const std::optional<QByteArray> plain = plainQuotedName(parameter, name))

@@ -222,12 +222,6 @@ bool SmtpClient::mailFrom(const QString& sender, qsizetype size) {
     SmtpReply reply;
     if (!command(line, reply))
         return false;
-    // The server as the user typed it under a TLS scheme: the port only when one was given,
-    // so that smtps:// keeps its own default.
-    const QString typed = m_address.portTyped ? m_address.display()
-                          : m_address.host.contains(QLatin1Char(':'))
-                              ? QLatin1Char('[') + m_address.host + QLatin1Char(']')
-                              : m_address.host;
     // 530 when we have not logged in: we had no account, or the server offered no way we
     // know (or none at all before asking).
     if (reply.code == 530 && !m_authenticated) {
@@ -239,6 +233,12 @@ bool SmtpClient::mailFrom(const QString& sender, qsizetype size) {
         else if (!m_authMechanisms.contains("PLAIN") && !m_authMechanisms.contains("LOGIN"))
             why = QStringLiteral("対応する認証方式がありません: AUTH %1").arg(offeredMechanisms());
         if (!m_connection.isEncrypted() && !m_userId.isEmpty()) {
+            // The server as the user typed it: the port only when one was given, so that
+            // smtps:// without one keeps its own default.
+            const QString typed = m_address.portTyped ? m_address.display()
+                                  : m_address.host.contains(QLatin1Char(':'))
+                                      ? QLatin1Char('[') + m_address.host + QLatin1Char(']')
+                                      : m_address.host;
             // Whatever the server offers, the password waits for an encrypted connection.
             why +=
                 QStringLiteral("%1暗号化されていない接続ではパスワードを送りません。サーバー名を "

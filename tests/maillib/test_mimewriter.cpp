@@ -49,7 +49,8 @@ QByteArray headerBlock(const QByteArray& message) {
     return message.left(message.indexOf("\r\n\r\n") + 2);
 }
 
-// Every line of the message is 7-bit and ends in CR LF; header lines stay under 76.
+// Every line of the message is 7-bit and ends in CR LF; header lines, the parts' too, stay
+// under 76.
 void expectWellFormed(const QByteArray& message) {
     for (char c : message)
         ASSERT_EQ(uchar(c) & 0x80, 0) << "8-bit byte in message";
@@ -63,6 +64,8 @@ void expectWellFormed(const QByteArray& message) {
         ASSERT_FALSE(line.contains('\r')) << "bare CR in line: " << line.toStdString();
         if (line.isEmpty())
             inHeader = false;
+        if (line.startsWith("--")) // a part's own header lines follow its boundary
+            inHeader = true;
         if (inHeader)
             EXPECT_LT(line.size(), 76) << line.toStdString();
         else
