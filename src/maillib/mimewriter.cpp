@@ -22,6 +22,9 @@ constexpr int kMaxLine = 75;
 constexpr int kMinWordRoom = 30;
 // RFC 5322's hard limit for a line of 7-bit text.
 constexpr int kMaxBodyLine = 998;
+// The longest address an SMTP path holds (RFC 5321: 256 with the angle brackets); it also
+// keeps every address line of the header far below the hard limit.
+constexpr int kMaxAddress = 254;
 
 const QByteArray kJisCharset = QByteArrayLiteral("ISO-2022-JP");
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
@@ -172,21 +175,26 @@ private:
     int m_line;
 };
 
+// True when a piece that is never split fits on a continuation line.
+bool fitsOnALine(qsizetype pieceSize) {
+    return 1 + pieceSize <= kMaxLine;
+}
+
 // A display name as the words of an address list: atom, quoted string or encoded words.
+// A name too long for one line goes as encoded words, which fold between them.
 void appendDisplayName(FieldFolder& field, const QString& name) {
-    if (!canGoRaw(name)) {
-        field.encoded(name);
-        return;
-    }
     static const QRegularExpression plainPhrase(
         QStringLiteral("^[A-Za-z0-9!#$%&'*+/=?^_`{|}~ -]+$"));
-    if (plainPhrase.match(name).hasMatch()) {
-        field.atom(name.toLatin1());
-        return;
+    QByteArray piece;
+    if (canGoRaw(name)) {
+        piece = name.toLatin1();
+        if (!plainPhrase.match(name).hasMatch())
+            piece = '"' + piece.replace('\\', "\\\\").replace('"', "\\\"") + '"';
     }
-    QByteArray quoted = name.toLatin1();
-    quoted.replace('\\', "\\\\").replace('"', "\\\"");
-    field.atom('"' + quoted + '"');
+    if (piece.isEmpty() || !fitsOnALine(piece.size()))
+        field.encoded(name);
+    else
+        field.atom(piece);
 }
 
 QByteArray addressField(const QByteArray& name, const QList<MailAddress>& list) {
@@ -205,14 +213,20 @@ QByteArray addressField(const QByteArray& name, const QList<MailAddress>& list) 
 }
 
 QByteArray unstructuredField(const QByteArray& name, const QString& text) {
-    FieldFolder field(name);
     // Some readers squeeze the spaces at a fold into one; text whose runs of spaces matter
     // and that needs folding goes as encoded words, which keep every space.
     const bool fitsOneLine = name.size() + 2 + text.size() <= kMaxLine;
-    if (canGoRaw(text) && (fitsOneLine || !text.contains(QLatin1String("  "))))
-        field.raw(text);
-    else
-        field.encoded(text);
+    if (canGoRaw(text) && (fitsOneLine || !text.contains(QLatin1String("  ")))) {
+        FieldFolder raw(name);
+        raw.raw(text);
+        // A run with no space to fold at (a pasted URL) would make a line strict servers
+        // refuse: then the whole text goes as encoded words, folded between them.
+        const QByteArray field = raw.finish();
+        if (longestLine(field.chopped(2)) <= kMaxLine)
+            return field;
+    }
+    FieldFolder field(name);
+    field.encoded(text);
     return field.finish();
 }
 
@@ -252,16 +266,25 @@ QByteArray percentEncoded(const QString& text) {
     return out;
 }
 
+// The name as it stands in quotes, when it is ASCII and the parameter fits on its line.
+std::optional<QByteArray> plainQuotedName(const QByteArray& parameter, const QString& name) {
+    if (!isPrintableAscii(name))
+        return std::nullopt;
+    QByteArray value = name.toLatin1();
+    value.replace('\\', "\\\\").replace('"', "\\\"");
+    // Room: the leading space, "=", the two quotes and the ";" after them.
+    if (parameter.size() + value.size() + 5 > kMaxLine)
+        return std::nullopt;
+    return '"' + value + '"';
+}
+
 // ` parameter="value"` for a file name, folded inside the quotes when long. ASCII names
-// are quoted as they are; others become encoded words inside the quotes, the form common
-// Japanese mail programs read.
+// that fit are quoted as they are; others become encoded words inside the quotes, the form
+// common Japanese mail programs read.
 QByteArray quotedNameParameter(const QByteArray& parameter, const QString& name) {
     const QByteArray head = ' ' + parameter + "=\"";
-    if (isPrintableAscii(name)) {
-        QByteArray value = name.toLatin1();
-        value.replace('\\', "\\\\").replace('"', "\\\"");
-        return head + value + '"';
-    }
+    if (const std::optional<QByteArray> plain = plainQuotedName(parameter, name))
+        return ' ' + parameter + '=' + *plain;
     // Room: the line prefix, the closing quote and the ";" after it.
     const QList<QByteArray> words =
         mime::encodedWords(name, kMaxLine - int(head.size()) - 2, kMaxLine - 1 - 2);
@@ -361,7 +384,7 @@ std::optional<MailAddress> parseMailAddress(const QString& text) {
     // The address goes into "MAIL FROM:<...>" and "RCPT TO:<...>": nothing that could end
     // or bend the command.
     static const QRegularExpression sendable(QStringLiteral("^[!#-'*-+\\-./0-9=?@A-Z^-~]+$"));
-    if (!sendable.match(box.address).hasMatch())
+    if (!sendable.match(box.address).hasMatch() || box.address.size() > kMaxAddress)
         return std::nullopt;
     // A name with line breaks or other controls is not a name but a pasting accident.
     for (QChar c : box.displayName) {
@@ -557,7 +580,10 @@ std::optional<QByteArray> MimeWriter::write(const OutgoingMessage& message) {
     if (!message.cc.isEmpty())
         out += addressField("Cc", message.cc);
     out += unstructuredField("Subject", message.subject);
-    out += "Message-ID: " + newMessageId(message.from.address) + kCrLf;
+    // A long domain moves the Message-ID onto a line of its own.
+    FieldFolder messageId("Message-ID");
+    messageId.atom(newMessageId(message.from.address));
+    out += messageId.finish();
     out += *extra;
     out += "MIME-Version: 1.0\r\n";
 
@@ -635,7 +661,9 @@ std::optional<MimeWriter::Part> MimeWriter::attachmentPart(const QString& path) 
                                   {quotedNameParameter("name", name)});
     part.headers += "Content-Transfer-Encoding: base64\r\n";
     QList<QByteArray> dispositionLines{quotedNameParameter("filename", name)};
-    if (!isPrintableAscii(name))
+    // A name in encoded words (not ASCII, or too long for one line) also goes in RFC 2231
+    // form, which every current reader prefers.
+    if (!plainQuotedName("filename", name))
         dispositionLines += extendedNameLines("filename", name);
     part.headers += parameterField("Content-Disposition: attachment", dispositionLines);
     part.content = wrappedBase64(bytes);
@@ -665,6 +693,11 @@ std::optional<QByteArray> MimeWriter::extraHeaderLines(const QString& text) {
             return std::nullopt;
         }
         const QString name = match.captured(1);
+        if (name.size() + 1 > kMaxLine) {
+            // A field name cannot be folded: it would make a line strict servers refuse.
+            m_error = QStringLiteral("追加ヘッダーの名前が長すぎます: %1").arg(name);
+            return std::nullopt;
+        }
         if (ownFields.contains(name.toLower())) {
             m_error = QStringLiteral("追加ヘッダーに %1 は指定できません").arg(name);
             return std::nullopt;

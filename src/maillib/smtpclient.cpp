@@ -14,6 +14,10 @@ constexpr qint64 kMaxReplyBytes = 256 * 1024;
 // The message goes out in pieces so a large attachment on a slow line gets a fresh
 // deadline for every piece instead of one deadline for the whole transfer.
 constexpr qsizetype kChunkSize = 64 * 1024;
+// Of a reply, the user is shown this many lines of at most this many characters: enough
+// for any honest server's explanation, never a dialog the screen cannot hold.
+constexpr int kShownReplyLines = 5;
+constexpr int kShownLineChars = 160;
 
 // The name we greet with: this machine's name when it is a plain host name.
 QByteArray helloName() {
@@ -27,8 +31,18 @@ QByteArray helloName() {
 QString SmtpReply::text() const {
     QStringList out;
     for (const QByteArray& line : lines) {
-        QString s = QString::fromUtf8(line);
-        s.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+        if (out.size() == kShownReplyLines) {
+            out << QStringLiteral("（ほか %1 行）").arg(lines.size() - kShownReplyLines);
+            break;
+        }
+        QString s = QString::fromUtf8(line.left(kShownLineChars * 4));
+        // Terminal escapes, C1 controls and direction overrides would garble or turn the
+        // text around in the dialog.
+        s.removeIf([](QChar c) {
+            return c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
+        });
+        if (s.size() > kShownLineChars)
+            s = s.left(kShownLineChars) + QStringLiteral("…");
         out << s;
     }
     return out.join(QLatin1Char('\n'));
@@ -219,11 +233,17 @@ bool SmtpClient::mailFrom(const QString& sender, qsizetype size) {
         else if (!m_authMechanisms.contains("PLAIN") && !m_authMechanisms.contains("LOGIN"))
             why = QStringLiteral("対応する認証方式がありません: AUTH %1").arg(offeredMechanisms());
         if (!m_connection.isEncrypted() && !m_userId.isEmpty()) {
+            // The server as the user typed it: the port only when one was given, so that
+            // smtps:// without one keeps its own default.
+            const QString typed = m_address.portTyped ? m_address.display()
+                                  : m_address.host.contains(QLatin1Char(':'))
+                                      ? QLatin1Char('[') + m_address.host + QLatin1Char(']')
+                                      : m_address.host;
             // Whatever the server offers, the password waits for an encrypted connection.
             why +=
                 QStringLiteral("%1暗号化されていない接続ではパスワードを送りません。サーバー名を "
                                "smtp+starttls://%2 または smtps://%2 にしてください")
-                    .arg(why.isEmpty() ? QString() : QStringLiteral("。"), m_address.host);
+                    .arg(why.isEmpty() ? QString() : QStringLiteral("。"), typed);
         }
         refused(QStringLiteral("SMTPサーバーが認証を求めています（%1）").arg(why), reply);
         quit();

@@ -132,11 +132,60 @@ ServerAddress parseServerAddress(const QString& text, Protocol protocol) {
         if (!ok || port == 0 || port > 65535)
             return invalid(QStringLiteral("ポート番号が読めません: %1").arg(text));
         a.port = quint16(port);
+        a.portTyped = true;
     } else {
         a.port = defaultPort(protocol, a.security);
     }
     a.valid = true;
     return a;
+}
+
+QString certificateProblemText(const QSslError& error) {
+    switch (error.error()) {
+    case QSslError::SelfSignedCertificate:
+        return QStringLiteral("自己署名の証明書です");
+    case QSslError::SelfSignedCertificateInChain:
+        return QStringLiteral("証明書の経路に自己署名の証明書があります");
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+        return QStringLiteral("発行元の認証局が信頼されていません");
+    case QSslError::CertificateUntrusted:
+        return QStringLiteral("証明書が信頼されていません");
+    case QSslError::HostNameMismatch:
+        return QStringLiteral("証明書がサーバー名と一致しません");
+    case QSslError::CertificateExpired:
+        return QStringLiteral("証明書の有効期限が切れています");
+    case QSslError::CertificateNotYetValid:
+        return QStringLiteral("証明書はまだ有効になっていません");
+    case QSslError::InvalidNotBeforeField:
+    case QSslError::InvalidNotAfterField:
+        return QStringLiteral("証明書の有効期間が読めません");
+    case QSslError::CertificateRevoked:
+        return QStringLiteral("証明書は失効しています");
+    case QSslError::PathLengthExceeded:
+        return QStringLiteral("証明書の経路が長すぎます");
+    case QSslError::CertificateSignatureFailed:
+    case QSslError::UnableToDecryptCertificateSignature:
+    case QSslError::UnableToDecodeIssuerPublicKey:
+        return QStringLiteral("証明書の署名を確かめられません");
+    case QSslError::InvalidCaCertificate:
+        return QStringLiteral("発行元の証明書が認証局のものではありません");
+    case QSslError::InvalidPurpose:
+        return QStringLiteral("証明書の用途がサーバー用ではありません");
+    case QSslError::CertificateRejected:
+        return QStringLiteral("証明書が拒否されました");
+    case QSslError::SubjectIssuerMismatch:
+    case QSslError::AuthorityIssuerSerialNumberMismatch:
+        return QStringLiteral("証明書と発行元が食い違っています");
+    case QSslError::NoPeerCertificate:
+        return QStringLiteral("サーバーから証明書が送られてきません");
+    case QSslError::CertificateBlacklisted:
+        return QStringLiteral("証明書は使用を禁止されています");
+    default:
+        // Rare ones (OCSP and the like) keep Qt's own words for whoever looks them up.
+        return QStringLiteral("証明書に問題があります（%1）").arg(error.errorString());
+    }
 }
 
 QList<QSslCertificate> trustedCertificates() {
@@ -219,12 +268,13 @@ bool LineConnection::startTls() {
 
 QString LineConnection::tlsFailureText() const {
     QStringList reasons;
-    for (const QSslError& e : m_socket->sslHandshakeErrors())
-        reasons << e.errorString();
-    if (reasons.isEmpty())
-        reasons << m_socket->errorString();
+    for (const QSslError& e : m_socket->sslHandshakeErrors()) {
+        const QString reason = certificateProblemText(e);
+        if (!reasons.contains(reason))
+            reasons << reason;
+    }
     return QStringLiteral("%1の証明書を確認できません: %2 (%3)")
-        .arg(serverLabel(), m_address.display(), reasons.join(QStringLiteral("; ")));
+        .arg(serverLabel(), m_address.display(), reasons.join(QStringLiteral("、")));
 }
 
 bool LineConnection::handshake() {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <memory>
 
+class QSslError;
 class QSslSocket;
 
 namespace kiku {
@@ -20,7 +21,8 @@ struct ServerAddress {
     quint16 port = 0;
     Security security = Security::Plain;
     bool valid = false;
-    QString error; // why the text could not be read, when !valid
+    bool portTyped = false; // the port came from the text, not from the scheme's default
+    QString error;          // why the text could not be read, when !valid
 
     // "host:port", with an IPv6 literal in brackets.
     QString display() const;
@@ -30,6 +32,9 @@ struct ServerAddress {
 // "smtps://host[:port]" and "smtp+starttls://host[:port]" ("[::1]" for an IPv6 literal).
 // Missing ports default to 110/995 for POP3 and 25/465 for SMTP; STARTTLS keeps the plain port.
 ServerAddress parseServerAddress(const QString& text, Protocol protocol);
+
+// Why a server's certificate was not accepted, in words for the user.
+QString certificateProblemText(const QSslError& error);
 
 // The certificates a server's chain may end in: the system's CAs plus
 // "\★MailData\ca.pem" under the program folder when that file exists.

@@ -173,6 +173,16 @@ TEST(SmtpDialogue, FailuresCarryTheServersOwnLines) {
          kAcceptAll,
          "552 5.3.4 message too big\r\n",
          {QStringLiteral("552 5.3.4 message too big")}},
+        // Lines that would paint the screen, turn the text around, or fill the dialog.
+        {"message refused at length",
+         "220 hi\r\n",
+         kAcceptAll,
+         "554-5.6.0 Line too long\r\n554-\x1b]0;title\x07 \xc2\x9b"
+         "31m \xe2\x80\xae"
+         "evil\r\n" +
+             QByteArray("554-" + QByteArray(300, 'y') + "\r\n").repeated(400) + "554 5.6.0 bye\r\n",
+         {QString::fromUtf8("メールの本文を受け付けられませんでした"),
+          QStringLiteral("554-5.6.0 Line too long"), QStringLiteral("evil")}},
         {"auth wanted without an offer",
          "220 hi\r\n",
          withRule("MAIL", "530 5.7.0 Authentication required\r\n"),
@@ -191,8 +201,16 @@ TEST(SmtpDialogue, FailuresCarryTheServersOwnLines) {
         client.setCredentials(QStringLiteral("user"), QStringLiteral("pw"));
         EXPECT_FALSE(client.send(server.address(), QStringLiteral("a@b.jp"),
                                  {QStringLiteral("c@d.jp")}, "Subject: x\r\n\r\nhi\r\n"));
+        const QString text = client.errorText();
         for (const QString& part : c.expected)
-            EXPECT_TRUE(client.errorText().contains(part)) << client.errorText().toStdString();
+            EXPECT_TRUE(text.contains(part)) << text.toStdString();
+        EXPECT_LE(text.size(), 1000);
+        for (QChar ch : text) {
+            const bool control =
+                ch.category() == QChar::Other_Control || ch.category() == QChar::Other_Format;
+            EXPECT_TRUE(!control || ch == QLatin1Char('\n'))
+                << "U+" << std::hex << int(ch.unicode());
+        }
     }
 }
 

@@ -3,6 +3,8 @@
 #include "oneconnectionserver.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSslError>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 
@@ -98,6 +100,43 @@ TEST(Transport, ParsesServerNames) {
         EXPECT_EQ(a.port, c.port);
         EXPECT_EQ(a.security, c.security);
     }
+    // Advice that names the server again keeps a port only when the user typed one.
+    EXPECT_FALSE(parseServerAddress(QStringLiteral("smtp.example.jp"), Protocol::Smtp).portTyped);
+    EXPECT_TRUE(parseServerAddress(QStringLiteral("smtp.example.jp:25"), Protocol::Smtp).portTyped);
+}
+
+TEST(Transport, CertificateProblemsAreNamedInJapanese) {
+    const struct {
+        QSslError::SslError error;
+        const char* word; // what the user must read in the reason
+    } cases[] = {
+        {QSslError::SelfSignedCertificate, "自己署名"},
+        {QSslError::SelfSignedCertificateInChain, "自己署名"},
+        {QSslError::UnableToGetLocalIssuerCertificate, "発行元"},
+        {QSslError::UnableToGetIssuerCertificate, "発行元"},
+        {QSslError::UnableToVerifyFirstCertificate, "発行元"},
+        {QSslError::CertificateUntrusted, "信頼"},
+        {QSslError::HostNameMismatch, "サーバー名"},
+        {QSslError::CertificateExpired, "期限"},
+        {QSslError::CertificateNotYetValid, "まだ"},
+        {QSslError::CertificateRevoked, "失効"},
+        {QSslError::PathLengthExceeded, "長すぎ"},
+        {QSslError::CertificateSignatureFailed, "署名"},
+        {QSslError::InvalidPurpose, "用途"},
+        {QSslError::NoPeerCertificate, "送られて"},
+    };
+    static const QRegularExpression english(QStringLiteral("[A-Za-z]{2,}"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.error));
+        const QString reason = certificateProblemText(QSslError(c.error));
+        EXPECT_TRUE(reason.contains(QString::fromUtf8(c.word))) << reason.toStdString();
+        EXPECT_FALSE(reason.contains(english)) << reason.toStdString();
+    }
+    // One we have no words for still says it is the certificate, with Qt's reason kept.
+    const QSslError rare(QSslError::OcspResponseCertIdUnknown);
+    const QString reason = certificateProblemText(rare);
+    EXPECT_TRUE(reason.contains(QString::fromUtf8("証明書"))) << reason.toStdString();
+    EXPECT_TRUE(reason.contains(rare.errorString())) << reason.toStdString();
 }
 
 TEST(Transport, ReadsLinesExactlyAcrossSplitReads) {
