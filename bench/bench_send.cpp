@@ -38,7 +38,7 @@ public:
     QString body = QString::fromUtf8("皆様、今年もお世話になりました。\r\n").repeated(10);
     QString attachments;
     bool bulk = false;
-    QList<int> numbers;
+    QList<AddressEntry> entries;
 
     QString recipientText() override { return recipient; }
     QString subjectText() override { return subject; }
@@ -47,7 +47,8 @@ public:
     QString attachmentText() override { return attachments; }
     bool fortuneOn() override { return false; }
     bool bulkOn() override { return bulk; }
-    QList<int> nameListRecordNumbers() override { return numbers; }
+    QList<AddressEntry> nameListEntries() override { return entries; }
+    void nameListChanged() override {}
     void setStatus(const QString&) override {}
     void finish() override {}
     QString accountUserId() override { return {}; }
@@ -149,7 +150,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "address book cannot be written\n");
             return 1;
         }
-        bulk.numbers << i;
+        AddressEntry line{i, {}};
+        ReadAddress(i, line.record);
+        bulk.entries << line;
     }
     std::printf("Bulk send of %d messages to aiosmtpd on 127.0.0.1 (%lld bytes each):\n", bulkCount,
                 static_cast<long long>(written(bulk, address(1)).size()));
