@@ -563,6 +563,7 @@ void TyakuForm::selectionMoved() {
     // then ask for a selection.
     if (number <= 0 || (stagingShowsSelection() && m_messageSelected))
         return;
+    m_pressMovedSelection = true;
     showLine(number);
 }
 
@@ -641,6 +642,8 @@ bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
+        if (watched == m_mailList->viewport())
+            m_pressMovedSelection = false;
         // A picture button takes the press so that the release comes back to it. Filters
         // see the clicks of disabled controls too: a button the box does not offer ignores
         // them.
@@ -661,7 +664,10 @@ bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
             !widget->rect().contains(mouse->position().toPoint()))
             break;
         if (watched == m_mailList->viewport()) {
-            showMessage();
+            // A press that moved the selection has shown its line already.
+            if (!m_pressMovedSelection)
+                showMessage();
+            m_pressMovedSelection = false;
             break;
         }
         if (clickPictureButton(watched))

@@ -236,6 +236,7 @@ private:
     };
     ShownRecord m_shown;
     bool m_filling = false; // the list is being rebuilt: its selection signals mean nothing
+    bool m_pressMovedSelection = false; // the press now on the list showed its line
     // An operation is running (its press animation or question lets events through): a
     // second press waits for its end.
     bool m_operating = false;
