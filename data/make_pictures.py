@@ -1104,7 +1104,39 @@ OPAQUE_GIFS = [
 ]
 
 
+# The sizes of the desktop's icon theme (hicolor) that the installed program ships.
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def icon_at(size):
+    """The program icon at `size` pixels: the 64-pixel drawing made at least four times
+    larger than the result and then reduced, so that the large sizes are as smooth as the
+    small ones."""
+    global SS
+    saved = SS
+    SS = max(4, -(-size // 16))
+    _font_cache.clear()
+    try:
+        sk = picture_icon()
+        sk.w = sk.h = size
+        return sk.rgba()
+    finally:
+        SS = saved
+        _font_cache.clear()
+
+
+def write_icons(out, name):
+    """OUT/hicolor/<n>x<n>/apps/NAME.png for every size of ICON_SIZES."""
+    for size in ICON_SIZES:
+        folder = os.path.join(out, "hicolor", f"{size}x{size}", "apps")
+        os.makedirs(folder, exist_ok=True)
+        icon_at(size).save(os.path.join(folder, name + ".png"), optimize=True)
+
+
 def main(argv):
+    if len(argv) == 4 and argv[1] == "--icons":
+        write_icons(argv[2], argv[3])
+        return 0
     out = argv[1] if len(argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     os.makedirs(out, exist_ok=True)
     for name, make, colors in GIFS:

@@ -10,19 +10,26 @@ folder set up to use them, and the program started in it.
                                             stdin closes or a signal comes (for tests)
 
 FOLDER is an assembled program folder (scripts/assemble.sh). Its mail and settings are
-kept from one demo start to the next; the demo's messages (data/demo/*.eml) go into the
-mailbox on the first start only. Everything the servers need lives in FOLDER/.demo/.
+kept from one demo start to the next; the demo's messages (data/demo/*.eml) and the address
+book's three friends go in on the first start only. FOLDER/.demo/ keeps the demo's
+certificates and the server's mailbox between starts; while the demo runs, Dovecot works in
+a folder of its own (under /tmp), which its unprivileged users can enter wherever FOLDER
+lies, and the mailbox is copied back into FOLDER/.demo/ when the demo ends.
 Every message the SMTP server accepts is delivered back into the demo mailbox."""
 
 import argparse
 import ctypes
+import grp
 import os
 import pwd
 import shutil
 import signal
 import socket
+import stat
+import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -32,6 +39,8 @@ TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 USER, PASSWORD = "demo", "kiku-demo"
 ME = "taro@kiku.demo"
 PARTNER = "花子 <hanako@kiku.demo>"
+# The address book: the partner first, then two more friends.
+FRIENDS = [("花子", PARTNER), ("次郎", "次郎 <jiro@kiku.demo>"), ("さくら", "さくら <sakura@kiku.demo>")]
 
 
 def free_port():
@@ -58,6 +67,40 @@ class MailOwner:
     def give(self, path):
         if self.root:
             os.chown(path, self.uid, self.gid)
+
+    def give_tree(self, top):
+        if not self.root:
+            return
+        for folder, subfolders, files in os.walk(top):
+            self.give(folder)
+            for name in files:
+                self.give(os.path.join(folder, name))
+
+
+def enterable_by_all(path):
+    """Whether every folder from / down to `path` lets other users pass through."""
+    path = os.path.abspath(path)
+    while True:
+        if not os.stat(path).st_mode & stat.S_IXOTH:
+            return False
+        parent = os.path.dirname(path)
+        if parent == path:
+            return True
+        path = parent
+
+
+def server_folder(owner):
+    """A fresh folder for Dovecot's files. As root, Dovecot's login, auth and mail processes
+    run as its own users, so the folder must lie where they can reach it, not under the
+    program folder, which may be private; as a plain user every process is that user."""
+    if not owner.root:
+        return tempfile.mkdtemp(prefix="kikumail-demo-")
+    for parent in ("/tmp", "/var/tmp", "/run"):
+        if os.path.isdir(parent) and enterable_by_all(parent):
+            folder = tempfile.mkdtemp(prefix="kikumail-demo-", dir=parent)
+            os.chmod(folder, 0o755)
+            return folder
+    sys.exit("demo: no folder that Dovecot's users can enter (/tmp, /var/tmp, /run)")
 
 
 class Maildir:
@@ -107,16 +150,42 @@ def make_certificate(state, data_folder):
         subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key,
                         "-CAcreateserial", "-days", "3650", "-extfile", extensions, "-out", cert],
                        **quiet)
-        os.chmod(key, 0o644)
     shutil.copyfile(ca_cert, os.path.join(data_folder, "ca.pem"))
     return cert, key
 
 
+def encode_address(name, address):
+    """One 184-byte record of the address file vbmdata.data: the name padded with ideographic
+    spaces to 30 characters, CR LF, Live 1, the address; Shift-JIS, each field space padded."""
+    def field(text):
+        return text.encode("cp932")[:90].ljust(90, b" ")
+    return field(name + "　" * (30 - len(name))) + b"\r\n" + struct.pack("<h", 1) + field(address)
+
+
+def fill_address_book(data, state):
+    """The friends go in once, into a missing or empty book; entries the user made (or a book
+    the user emptied after the first start) are left alone."""
+    book = os.path.join(data, "vbmdata.data")
+    marker = os.path.join(state, "addresses")
+    if os.path.exists(marker):
+        return
+    if not os.path.exists(book) or os.path.getsize(book) == 0:
+        with open(book, "wb") as f:
+            f.write(b"".join(encode_address(name, address) for name, address in FRIENDS))
+    write(marker, "the address book was filled\n")
+
+
 def dovecot_conf(state, port, cert, key, owner):
+    # As root, Dovecot's processes run as its own users; otherwise every one of them, its
+    # groups included, is the user who started the demo.
+    me = pwd.getpwuid(os.getuid()).pw_name
     identity = ("default_internal_user = dovecot\ndefault_login_user = dovenull\n" if owner.root
-                else "default_internal_user = %s\ndefault_login_user = %s\n"
-                % ((pwd.getpwuid(os.getuid()).pw_name,) * 2))
+                else f"default_internal_user = {me}\ndefault_internal_group = "
+                     f"{grp.getgrgid(os.getgid()).gr_name}\ndefault_login_user = {me}\n")
     write(os.path.join(state, "users"), "%s:{PLAIN}%s::::::\n" % (USER, PASSWORD))
+    # Only root may chroot: as a plain user the login and anvil processes stay where they are.
+    chroots = "" if owner.root else "service anvil {\n  chroot =\n}\n"
+    login_chroot = "" if owner.root else "chroot =\n  "
     conf = f"""base_dir = {state}/run
 state_dir = {state}/state
 log_path = {state}/dovecot.log
@@ -142,8 +211,8 @@ userdb {{
   driver = passwd-file
   args = username_format=%u {state}/users
 }}
-service pop3-login {{
-  inet_listener pop3 {{
+{chroots}service pop3-login {{
+  {login_chroot}inet_listener pop3 {{
     address = 127.0.0.1
     port = {port}
   }}
@@ -189,59 +258,96 @@ def set_up_program_folder(folder, pop3_port, smtp_port):
     # Settings files are Shift-JIS, as the program writes them.
     write(os.path.join(data, "iniIdPass2.ini"), f"[EXEINI]\r\nNAME={PARTNER}\r\nNAME2=花子\r\n",
           keep=True, encoding="cp932")
+    fill_address_book(data, os.path.join(folder, ".demo"))
 
 
-def start(folder):
-    """Starts both servers; returns (dovecot process, smtp controller, ports)."""
-    data = os.path.join(folder, "★MailData")
-    if not os.path.isdir(data):
-        sys.exit(f"demo: {folder} is not an assembled program folder (no ★MailData)")
-    state = os.path.join(folder, ".demo")
-    os.makedirs(state, exist_ok=True)
-    os.chmod(state, 0o755)
-    owner = MailOwner()
-    if owner.root:
-        # Dovecot's unprivileged processes must be able to pass through the folder.
-        os.chmod(folder, os.stat(folder).st_mode | 0o011)
-    os.makedirs(os.path.join(state, "mail"), exist_ok=True)
-    owner.give(os.path.join(state, "mail"))
-    maildir = Maildir(os.path.join(state, "mail", USER), owner)
-    seeded = os.path.join(state, "seeded")
-    if not os.path.exists(seeded):
-        demo = os.path.join(TOP, "data", "demo")
-        for name in sorted(n for n in os.listdir(demo) if n.endswith(".eml")):
-            with open(os.path.join(demo, name), "rb") as f:
-                maildir.deliver(f.read())
-        write(seeded, "the demo messages were delivered\n")
+class Servers:
+    """Both servers of one demo start and the folder Dovecot works in."""
 
-    cert, key = make_certificate(state, data)
-    pop3_port, smtp_port = free_port(), free_port()
-    conf = dovecot_conf(state, pop3_port, cert, key, owner)
-    dovecot = subprocess.Popen(["/usr/sbin/dovecot", "-F", "-c", conf],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               preexec_fn=die_with_the_demo)
-    if not wait_for_port(pop3_port, dovecot):
-        dovecot.kill()
-        log = os.path.join(state, "dovecot.log")
-        sys.exit("demo: Dovecot did not start; see " + log)
-    smtp = Controller(Delivering(maildir), hostname="127.0.0.1", port=smtp_port)
-    smtp.start()
-    set_up_program_folder(folder, pop3_port, smtp_port)
-    return dovecot, smtp, pop3_port, smtp_port
+    def __init__(self, folder):
+        self.folder = folder
+        self.state = os.path.join(folder, ".demo")
+        self.kept_mail = os.path.join(self.state, "mail", USER)
+        self.work = None
+        self.dovecot = None
+        self.smtp = None
 
+    def start(self):
+        data = os.path.join(self.folder, "★MailData")
+        if not os.path.isdir(data):
+            sys.exit(f"demo: {self.folder} is not an assembled program folder (no ★MailData)")
+        os.makedirs(self.state, exist_ok=True)
+        owner = MailOwner()
+        cert, key = make_certificate(self.state, data)
 
-def stop(dovecot, smtp):
-    try:
-        smtp.stop()
-    except Exception:
-        pass
-    if dovecot.poll() is None:
-        dovecot.terminate()
-        try:
-            dovecot.wait(5)
-        except subprocess.TimeoutExpired:
-            dovecot.kill()
-            dovecot.wait()
+        self.work = server_folder(owner)
+        mail = os.path.join(self.work, "mail")
+        os.makedirs(mail)
+        owner.give(mail)
+        if os.path.isdir(self.kept_mail):
+            shutil.copytree(self.kept_mail, os.path.join(mail, USER), symlinks=True)
+        maildir = Maildir(os.path.join(mail, USER), owner)
+        owner.give_tree(maildir.path)
+        seeded = os.path.join(self.state, "seeded")
+        if not os.path.exists(seeded):
+            demo = os.path.join(TOP, "data", "demo")
+            for name in sorted(n for n in os.listdir(demo) if n.endswith(".eml")):
+                with open(os.path.join(demo, name), "rb") as f:
+                    maildir.deliver(f.read())
+            write(seeded, "the demo messages were delivered\n")
+        # The server's copies of the certificate, so the program folder is never read by it.
+        for source in (cert, key):
+            shutil.copyfile(source, os.path.join(self.work, os.path.basename(source)))
+        cert, key = (os.path.join(self.work, os.path.basename(p)) for p in (cert, key))
+
+        self.pop3_port, self.smtp_port = free_port(), free_port()
+        conf = dovecot_conf(self.work, self.pop3_port, cert, key, owner)
+        self.dovecot = subprocess.Popen(["/usr/sbin/dovecot", "-F", "-c", conf],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        preexec_fn=die_with_the_demo)
+        if not wait_for_port(self.pop3_port, self.dovecot):
+            self.stop()
+            sys.exit("demo: Dovecot did not start; see " + os.path.join(self.state, "dovecot.log"))
+        self.smtp = Controller(Delivering(maildir), hostname="127.0.0.1", port=self.smtp_port)
+        self.smtp.start()
+        set_up_program_folder(self.folder, self.pop3_port, self.smtp_port)
+
+    def stop(self):
+        if self.smtp:
+            try:
+                self.smtp.stop()
+            except Exception:
+                pass
+            self.smtp = None
+        if self.dovecot and self.dovecot.poll() is None:
+            self.dovecot.terminate()
+            try:
+                self.dovecot.wait(5)
+            except subprocess.TimeoutExpired:
+                self.dovecot.kill()
+                self.dovecot.wait()
+        if self.work:
+            self.keep_mail()
+            shutil.rmtree(self.work, ignore_errors=True)
+            self.work = None
+
+    def keep_mail(self):
+        """The mailbox as the server left it (what was not received yet, and what the SMTP
+        server delivered) replaces the kept copy; the log goes beside it."""
+        log = os.path.join(self.work, "dovecot.log")
+        if os.path.exists(log):
+            shutil.copyfile(log, os.path.join(self.state, "dovecot.log"))
+        served = os.path.join(self.work, "mail", USER)
+        if not os.path.isdir(served):
+            return
+        fresh, old = self.kept_mail + ".new", self.kept_mail + ".old"
+        for leftover in (fresh, old):
+            shutil.rmtree(leftover, ignore_errors=True)
+        shutil.copytree(served, fresh, symlinks=True)
+        if os.path.exists(self.kept_mail):
+            os.rename(self.kept_mail, old)
+        os.rename(fresh, self.kept_mail)
+        shutil.rmtree(old, ignore_errors=True)
 
 
 def main():
@@ -252,7 +358,7 @@ def main():
     args = p.parse_args()
     folder = os.path.abspath(args.folder)
 
-    dovecot, smtp, pop3_port, smtp_port = start(folder)
+    servers = Servers(folder)
     ended = threading.Event()
     program = None
 
@@ -264,6 +370,8 @@ def main():
     signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
     try:
+        servers.start()
+        pop3_port, smtp_port = servers.pop3_port, servers.smtp_port
         if args.servers_only:
             print(f"READY {pop3_port} {smtp_port}", flush=True)
             threading.Thread(target=lambda: (sys.stdin.read(), ended.set()), daemon=True).start()
@@ -275,7 +383,7 @@ def main():
         program = subprocess.Popen([args.program, "--home", folder], cwd=folder)
         return program.wait()
     finally:
-        stop(dovecot, smtp)
+        servers.stop()
 
 
 if __name__ == "__main__":

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing KikuMail need.
-# Idempotent and quick: apt-get is only called when something is missing.
+# Installs every Debian package that building, running and testing KikuMail need, and does
+# nothing else: it never starts, stops, restarts or disables a service and ends no process.
+# The tests and the demo run private Dovecot instances on ports of their own, so a system
+# Dovecot may be running or not. Idempotent and quick: apt-get is only called when something
+# is missing.
 set -euo pipefail
 
 packages=(
@@ -19,6 +22,7 @@ packages=(
   poppler-utils
   xvfb xauth
   fonts-noto-cjk
+  desktop-file-utils appstream
 )
 
 missing=()
@@ -32,8 +36,23 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
+# Packages that ship a service (Dovecot) would start it from their post-install script. A
+# policy-rc.d that refuses every action keeps the install from starting, stopping or
+# restarting any service; it exists only while apt-get runs, and one the system already has
+# is left as it is.
+policy=/usr/sbin/policy-rc.d
+ours=""
+if [ ! -e "$policy" ]; then
+  blocker=$(mktemp)
+  printf '#!/bin/sh\n# Placed by KikuMail'"'"'s scripts/setup.sh while it installs packages.\nexit 101\n' >"$blocker"
+  $SUDO install -m 0755 "$blocker" "$policy"
+  rm -f "$blocker"
+  ours=$policy
+  trap '$SUDO rm -f "$ours"' EXIT
+fi
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-# Dovecot's own service is not wanted: the tests start private instances.
-if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now dovecot >/dev/null 2>&1 || true; fi
-if pgrep -x dovecot >/dev/null 2>&1; then $SUDO pkill -x dovecot || true; fi
+if [ -n "$ours" ]; then
+  $SUDO rm -f "$ours"
+  trap - EXIT
+fi
 exit 0

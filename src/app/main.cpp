@@ -1,12 +1,15 @@
 #include "base/filedialogs.h"
 #include "base/forms.h"
+#include "base/installation.h"
 #include "base/messageboxprompter.h"
 #include "base/paths.h"
 #include "core/mainform.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -27,6 +30,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KikuMail"));
+    // The desktop entry and icon of the installed program carry this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kikumail.KikuMail"));
     kiku::ProgramFolder::initialise(
         kiku::ProgramFolder::homeFromArguments(QCoreApplication::arguments()));
 
@@ -35,13 +40,30 @@ int main(int argc, char** argv) {
     kiku::QtFileDialogs dialogs;
     kiku::FileDialogs::install(&dialogs);
 
+    // Installed, the program folder is laid out from the installed pictures on the first
+    // start, and it is where zadiru.ini is read, whatever folder the desktop started us in.
+    const QString share = kiku::Installation::shareFolder(QCoreApplication::applicationDirPath());
+    if (!share.isEmpty()) {
+        const QString failed = kiku::Installation::layOut(kiku::ProgramFolder::path(),
+                                                          share + QStringLiteral("/Data"));
+        if (!failed.isEmpty())
+            kiku::Prompter::current().notify(
+                QStringLiteral("プログラムフォルダを用意できません：") + failed);
+        QDir::setCurrent(kiku::ProgramFolder::path());
+    }
+
     const QString iconFile = kiku::ProgramFolder::resolve(QStringLiteral("\\Data\\KikuMail.png"));
     if (QFileInfo::exists(iconFile))
-        QApplication::setWindowIcon(QIcon(iconFile));
+        QApplication::setWindowIcon(
+            QIcon::fromTheme(QGuiApplication::desktopFileName(), QIcon(iconFile)));
 
     kiku::MainForm* mainForm = kiku::Forms::show<kiku::MainForm>();
     // Closing the main window ends the program, whatever other windows were open.
     QObject::connect(mainForm, &QObject::destroyed, &app, &QCoreApplication::quit);
+    // For the installation test only: start, then close the main window as a user would.
+    if (const int quitAfter = qEnvironmentVariableIntValue("KIKU_TEST_QUIT_AFTER_MS");
+        quitAfter > 0)
+        QTimer::singleShot(quitAfter, mainForm, &QWidget::close);
 
     const int result = QApplication::exec();
     kiku::Forms::closeAll();

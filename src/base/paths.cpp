@@ -1,5 +1,7 @@
 #include "base/paths.h"
 
+#include "base/installation.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -88,9 +90,15 @@ void ProgramFolder::initialise(const QString& home) {
         set(fromEnv);
         return;
     }
-    // Without an application object (some tests) the working directory stands in.
-    set(QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
-                                     : QDir::currentPath());
+    // Without an application object (some tests) the working directory stands in. An
+    // installed program keeps the user's folder instead of its own.
+    if (!QCoreApplication::instance()) {
+        set(QDir::currentPath());
+        return;
+    }
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    set(Installation::shareFolder(executableFolder).isEmpty() ? executableFolder
+                                                              : Installation::userProgramFolder());
 }
 
 void ProgramFolder::set(const QString& path) {

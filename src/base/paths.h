@@ -5,12 +5,13 @@
 
 namespace kiku {
 
-// Where the program keeps its data: the folder of the executable, unless `--home DIR` or
-// KIKUMAIL_HOME names another one (that is how every test gets a folder of its own).
+// Where the program keeps its data: the folder of the executable (for an installed program,
+// $XDG_DATA_HOME/KikuMail; see installation.h), unless `--home DIR` or KIKUMAIL_HOME names
+// another one (that is how every test gets a folder of its own).
 class ProgramFolder {
 public:
     // Chooses the folder: `home` when not empty, else $KIKUMAIL_HOME, else the folder of
-    // the running executable.
+    // the running executable, or the user's folder when the program is installed.
     static void initialise(const QString& home = {});
     static void set(const QString& folder);
     static QString path();

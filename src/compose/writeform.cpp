@@ -1,5 +1,6 @@
 #include "compose/writeform.h"
 
+#include "base/keyboardbutton.h"
 #include "base/pictures.h"
 #include "base/prompter.h"
 #include "base/text.h"
@@ -194,6 +195,20 @@ void WriteForm::buildButtons() {
             QStringLiteral("送信します。電話回線が接続されていない場合は、自動的に接続してメール"
                            "を送信します。"));
     addHint(control(QStringLiteral("Image2")), QStringLiteral("送信を中止します。"));
+
+    // From the keyboard each caption presses as a click on it does.
+    const QKeySequence keys[] = {Qt::CTRL | Qt::Key_Return,        Qt::CTRL | Qt::SHIFT | Qt::Key_S,
+                                 Qt::CTRL | Qt::SHIFT | Qt::Key_B, Qt::CTRL | Qt::SHIFT | Qt::Key_R,
+                                 Qt::CTRL | Qt::SHIFT | Qt::Key_V, Qt::CTRL | Qt::SHIFT | Qt::Key_T,
+                                 Qt::CTRL | Qt::SHIFT | Qt::Key_L};
+    Q_ASSERT(m_buttons.size() == qsizetype(std::size(keys))); // in the order they were added
+    for (qsizetype i = 0; i < m_buttons.size(); ++i) {
+        QLabel* caption = m_buttons.at(i).caption;
+        const QString hint = m_hints.value(caption);
+        new KeyboardButton(caption, hint, keys[i],
+                           [this, caption] { clickPictureButton(caption); });
+        m_hints.insert(caption, KeyboardButton::withShortcut(hint, keys[i]));
+    }
 }
 
 void WriteForm::addPictureButton(const char* pictureName, const char* captionName,

@@ -1,6 +1,7 @@
 #include "core/mainform.h"
 
 #include "base/forms.h"
+#include "base/keyboardbutton.h"
 #include "base/mainboard.h"
 #include "base/paths.h"
 #include "base/pause.h"
@@ -56,6 +57,11 @@ const QString kCountHint = QStringLiteral("カウント数でハートが成長�
 QRect button(int left, int top) {
     return twipsRect(left, top, kButtonSize, kButtonSize);
 }
+
+// The order in which Tab walks the board.
+constexpr const char* kTabOrder[] = {
+    "Label6",  "Label7",  "Label8",  "Label9",  "Label18", "Label16", "Text2",   "Text1",
+    "Label17", "Label10", "Label12", "Label13", "Label14", "Label5",  "Label20", "Label19"};
 } // namespace
 
 MainForm::MainForm(QWidget* parent) : QWidget(parent) {
@@ -63,6 +69,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent) {
     buildBoard();
     buildButtons();
     buildBoxes();
+    setKeyboardOrder();
     MainBoard::install(this);
     startUp();
 }
@@ -153,7 +160,8 @@ void MainForm::buildBoard() {
 
 void MainForm::addFlashingButton(const char* label, const QString& caption, QRect rect,
                                  const QString& hint, const char* picture,
-                                 const QString& restingFile, void (MainForm::*command)()) {
+                                 const QString& restingFile, void (MainForm::*command)(),
+                                 const QKeySequence& shortcut) {
     QLabel* image = addPicture(picture, restingFile, rect);
     QLabel* text = addCaption(label, caption, rect);
     addTarget(text, hint, false, [this, image, restingFile, command] {
@@ -162,27 +170,49 @@ void MainForm::addFlashingButton(const char* label, const QString& caption, QRec
         if (pressPictureButton(this, image, kPressedPicture, restingFile))
             (this->*command)();
     });
+    addKeys(text, shortcut);
+}
+
+void MainForm::addKeys(QLabel* label, const QKeySequence& shortcut) {
+    Target& target = m_targets[label];
+    new KeyboardButton(label, target.hint, shortcut, [this, label] { runCommand(label); });
+    target.hint = KeyboardButton::withShortcut(target.hint, shortcut);
+}
+
+void MainForm::runCommand(QObject* label) {
+    const auto it = m_targets.constFind(label);
+    if (it == m_targets.constEnd() || !it->command)
+        return;
+    // Copied: a command may run the event loop (the press animation) meanwhile.
+    const std::function<void()> command = it->command;
+    command();
 }
 
 void MainForm::buildButtons() {
     addFlashingButton("Label7", QStringLiteral("    R"), button(120, 1960),
                       QStringLiteral("新着メールの受信を行います。"), "Image10",
-                      dataPicture("R.gif"), &MainForm::receiveMail);
+                      dataPicture("R.gif"), &MainForm::receiveMail,
+                      QKeySequence(Qt::CTRL | Qt::Key_R));
     addFlashingButton("Label6", QStringLiteral("    N"), button(120, 960),
                       QStringLiteral("メールの新規作成、送信を行います。"), "Image7",
-                      dataPicture("New.gif"), &MainForm::composeMail);
+                      dataPicture("New.gif"), &MainForm::composeMail,
+                      QKeySequence(Qt::CTRL | Qt::Key_N));
     addFlashingButton("Label10", QStringLiteral("    Ad"), button(8280, 960),
                       QStringLiteral("メールアドレスの登録を行います。"), "Image13",
-                      dataPicture("Ad.gif"), &MainForm::showAddressBook);
+                      dataPicture("Ad.gif"), &MainForm::showAddressBook,
+                      QKeySequence(Qt::CTRL | Qt::Key_B));
     addFlashingButton("Label12", QStringLiteral("    At"), button(8280, 1980),
                       QStringLiteral("ファイルを「見る」、「実行」を行います。"), "Image14",
-                      dataPicture("At.gif"), &MainForm::showAttachments);
+                      dataPicture("At.gif"), &MainForm::showAttachments,
+                      QKeySequence(Qt::CTRL | Qt::Key_T));
     addFlashingButton("Label13", QStringLiteral("    D"), button(8340, 2960),
                       QStringLiteral("特定の相手のアドレスを登録。"), "Image15",
-                      dataPicture("D.gif"), &MainForm::showPartnerSettings);
+                      dataPicture("D.gif"), &MainForm::showPartnerSettings,
+                      QKeySequence(Qt::CTRL | Qt::Key_D));
     addFlashingButton("Label14", QStringLiteral("    O"), button(8320, 3960),
                       QStringLiteral("ID,Pass、サーバーの設定を行います。"), "Image16",
-                      dataPicture("O.gif"), &MainForm::showSettings);
+                      dataPicture("O.gif"), &MainForm::showSettings,
+                      QKeySequence(Qt::CTRL | Qt::Key_O));
 
     // The five box views: the view itself gives the press feedback on its picture.
     const struct {
@@ -192,32 +222,62 @@ void MainForm::buildButtons() {
         const char* hint;
         bool blue;
         void (MainForm::*command)();
+        QKeyCombination key; // Ctrl+1 to Ctrl+5 in the order of the box codes
     } boxes[] = {
         {"Label8", "    S", button(120, 2960), "特定の相手以外へのメールの送信履歴。", false,
-         &MainForm::showOthersSentBox},
+         &MainForm::showOthersSentBox, Qt::CTRL | Qt::Key_4},
         {"Label9", "    Pr", button(120, 3960), "特定の相手以外のメールの着信履歴。", true,
-         &MainForm::showOthersInBox},
+         &MainForm::showOthersInBox, Qt::CTRL | Qt::Key_2},
         {"Label17", "Pr", button(6960, 3840), "特定の相手からのメールが保管されています。", false,
-         &MainForm::showPartnerInBox},
+         &MainForm::showPartnerInBox, Qt::CTRL | Qt::Key_1},
         {"Label16", "s", button(1840, 1320), "特定の相手への送信履歴が保管されています。", false,
-         &MainForm::showPartnerSentBox},
+         &MainForm::showPartnerSentBox, Qt::CTRL | Qt::Key_3},
         {"Label18", "Box", button(960, 3960), "■特定の相手以外のメールの保管箱■", true,
-         &MainForm::showStorageBox},
+         &MainForm::showStorageBox, Qt::CTRL | Qt::Key_5},
     };
     for (const auto& box : boxes) {
         QLabel* label = addCaption(box.name, QString::fromUtf8(box.caption), box.rect);
         addTarget(label, QString::fromUtf8(box.hint), box.blue,
                   [this, command = box.command] { (this->*command)(); });
+        addKeys(label, QKeySequence(box.key));
     }
 
     // Commands that act at once, without a picture.
-    addTarget(addCaption("Label20", QStringLiteral("MiniHelp"), twipsRect(7680, 200, 1080, 300)),
-              QStringLiteral("メールの送受信データの流れの説明です。"), false,
+    QLabel* help =
+        addCaption("Label20", QStringLiteral("MiniHelp"), twipsRect(7680, 200, 1080, 300));
+    addTarget(help, QStringLiteral("メールの送受信データの流れの説明です。"), false,
               [this] { showHelp(); });
-    addTarget(addCaption("Label19", QStringLiteral("Small"), twipsRect(720, 120, 900, 300)),
-              QStringLiteral("フォームを最小化します。"), false, [this] { minimise(); });
-    addTarget(addCaption("Label5", QStringLiteral("    HP"), twipsRect(7920, 4640, 900, 360)),
-              QStringLiteral("作者のホームページです。"), false, [this] { openHomePage(); });
+    addKeys(help, QKeySequence(Qt::Key_F1));
+    QLabel* small = addCaption("Label19", QStringLiteral("Small"), twipsRect(720, 120, 900, 300));
+    addTarget(small, QStringLiteral("フォームを最小化します。"), false, [this] { minimise(); });
+    addKeys(small, QKeySequence(Qt::CTRL | Qt::Key_M));
+    QLabel* homePage =
+        addCaption("Label5", QStringLiteral("    HP"), twipsRect(7920, 4640, 900, 360));
+    addTarget(homePage, QStringLiteral("作者のホームページです。"), false,
+              [this] { openHomePage(); });
+    addKeys(homePage, QKeySequence(Qt::CTRL | Qt::Key_H));
+}
+
+void MainForm::setKeyboardOrder() {
+    // Column by column as the board reads: the left column, the middle with the partner's
+    // boxes and the counters, the right column, then the small commands at the top.
+    QWidget* previous = nullptr;
+    for (const char* name : kTabOrder) {
+        QWidget* next = name == QByteArrayView("Text1")   ? static_cast<QWidget*>(m_text1)
+                        : name == QByteArrayView("Text2") ? static_cast<QWidget*>(m_text2)
+                                                          : m_board.value(QLatin1String(name));
+        if (previous)
+            setTabOrder(previous, next);
+        previous = next;
+    }
+    // Screen readers name every control that carries a hover text, and the two lines below.
+    for (const char* heart : {"Image3", "Image4"})
+        KeyboardButton::describe(m_board.value(QLatin1String(heart)), kHeartHint);
+    KeyboardButton::describe(m_text1, QStringLiteral("受信カウント。") + kCountHint);
+    KeyboardButton::describe(m_text2, QStringLiteral("送信カウント。") + kCountHint);
+    KeyboardButton::describe(m_text3,
+                             QStringLiteral("ステータス。ボタンの説明と受信の結果を表示します。"));
+    KeyboardButton::describe(m_text4, QStringLiteral("日付と時刻。"));
 }
 
 void MainForm::buildBoxes() {
@@ -375,6 +435,11 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Enter:
     case QEvent::MouseMove:
         showHint(*it);
+        break;
+    case QEvent::FocusIn:
+        // The keyboard's way of pointing at a button.
+        if (it->command)
+            showHint(*it);
         break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:

@@ -5,6 +5,7 @@
 #include "maillib/nmail.h"
 
 #include <QHash>
+#include <QKeySequence>
 #include <QList>
 #include <QPointer>
 #include <QWidget>
@@ -94,7 +95,13 @@ private:
                    std::function<void()> command = {});
     void addFlashingButton(const char* label, const QString& caption, QRect rect,
                            const QString& hint, const char* picture, const QString& restingFile,
-                           void (MainForm::*command)());
+                           void (MainForm::*command)(), const QKeySequence& shortcut);
+    // Focus, Enter/Space, the shortcut and the accessible texts for a command label; its
+    // hover text gains the shortcut.
+    void addKeys(QLabel* label, const QKeySequence& shortcut);
+    // The command of a label, as a click runs it.
+    void runCommand(QObject* label);
+    void setKeyboardOrder();
 
     void showHint(const Target& target);
     void hideHint();

@@ -1,6 +1,7 @@
 #include "viewer/tyakuform.h"
 
 #include "base/forms.h"
+#include "base/keyboardbutton.h"
 #include "base/pictures.h"
 #include "base/prompter.h"
 #include "base/text.h"
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -202,6 +204,7 @@ void TyakuForm::buildList() {
     m_mailList->header()->setSectionsClickable(false);
     m_mailList->setItemDelegate(new PaddedFieldDelegate(m_mailList));
     m_mailList->viewport()->installEventFilter(this);
+    m_mailList->installEventFilter(this); // Enter shows a line, Delete asks to delete it
     // Keys, typed letters and a press dragged off the list move the selection without a
     // click: each move shows its message as a click does.
     connect(m_mailList, &QTreeWidget::itemSelectionChanged, this, &TyakuForm::selectionMoved);
@@ -291,6 +294,22 @@ void TyakuForm::buildPictureButtons() {
     m_hints.insert(m_deleteAll.caption, kDeleteAllHint);
     m_hints.insert(m_move.picture, kMoveHint);
     m_hints.insert(m_move.caption, kMoveHint);
+
+    // From the keyboard each caption presses as a click on it does; the shortcuts keep clear
+    // of the editor's keys.
+    const std::pair<PictureButton*, QKeySequence> keys[] = {
+        {&m_deleteOne, Qt::CTRL | Qt::SHIFT | Qt::Key_D},
+        {&m_register, Qt::CTRL | Qt::SHIFT | Qt::Key_B},
+        {&m_reply, Qt::CTRL | Qt::Key_R},
+        {&m_deleteAll, Qt::CTRL | Qt::SHIFT | Qt::Key_Delete},
+        {&m_move, Qt::CTRL | Qt::SHIFT | Qt::Key_M}};
+    for (const auto& [button, key] : keys) {
+        QLabel* caption = button->caption;
+        const QString hint = m_hints.value(caption);
+        new KeyboardButton(caption, hint, key, [this, caption] { clickPictureButton(caption); });
+        m_hints.insert(caption, KeyboardButton::withShortcut(hint, key));
+        m_hints.insert(button->picture, m_hints.value(caption));
+    }
 }
 
 void TyakuForm::buildStatusControls() {
@@ -628,6 +647,17 @@ void TyakuForm::backgroundMoved(QObject* watched, QEvent* event) {
 
 bool TyakuForm::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::KeyPress:
+        if (watched == m_mailList) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                showMessage();
+                return true;
+            }
+            if (key == Qt::Key_Delete && clickPictureButton(m_deleteOne.caption))
+                return true;
+        }
+        break;
     case QEvent::Enter:
     case QEvent::MouseMove:
         if (const auto hint = m_hints.constFind(watched); hint != m_hints.constEnd()) {

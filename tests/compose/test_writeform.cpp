@@ -370,9 +370,9 @@ private slots:
             const char* control;
             const char* hint;
         } cases[] = {
-            {"Label8", "入力した内容を送信します。"},
-            {"Label14", "送信を中止します。"},
-            {"Label13", "入力した内容消去します。"},
+            {"Label8", "入力した内容を送信します。（Ctrl+Return）"},
+            {"Label14", "送信を中止します。（Ctrl+Shift+S）"},
+            {"Label13", "入力した内容消去します。（Ctrl+Shift+L）"},
             {"Image1",
              "送信します。電話回線が接続されていない場合は、自動的に接続してメールを送信します。"},
             {"AttachCommand", "各種ファイルを添付して送信できます。"},

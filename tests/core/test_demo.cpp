@@ -1,18 +1,21 @@
 // The demo set-up: its private POP3 (APOP, STARTTLS) and SMTP servers, started by
-// scripts/demo.py for a program folder, carry a real receive and a send round trip, and
-// stop when the demo is told to.
+// scripts/demo.py for a program folder that lies inside a folder only its owner may enter,
+// carry a real receive and a send round trip, fill the address book, and stop when the demo
+// is told to.
 #include "base/forms.h"
 #include "base/pause.h"
 #include "compose/writeform.h"
 #include "core/mainform.h"
 #include "guitest.h"
 #include "scriptedprompter.h"
+#include "store/addressfile.h"
 #include "store/mailbox.h"
 #include "temphome.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTcpSocket>
@@ -45,20 +48,31 @@ private slots:
     void initTestCase() { Pause::setTimeScale(0); }
 
     void demoServersCarryAReceiveAndASendRoundTrip() {
-        test::TempHome home;
+        // The program folder inside a private folder: Dovecot's own users cannot enter it.
+        QTemporaryDir privateFolder;
+        QVERIFY(QFile::setPermissions(privateFolder.path(), QFileDevice::ReadOwner |
+                                                                QFileDevice::WriteOwner |
+                                                                QFileDevice::ExeOwner));
+        const QByteArray tmpdir = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(privateFolder.path()));
+        auto home = std::make_unique<test::TempHome>();
+        qputenv("TMPDIR", tmpdir);
+        if (tmpdir.isEmpty())
+            qunsetenv("TMPDIR");
+        QVERIFY(home->path().startsWith(privateFolder.path()));
         test::ScriptedPrompter prompter;
         QProcess demo;
         demo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         demo.start(QStringLiteral("/usr/bin/python3"),
                    {qEnvironmentVariable("KIKU_SOURCE_DIR") + QStringLiteral("/scripts/demo.py"),
-                    home.path(), QStringLiteral("--servers-only")});
+                    home->path(), QStringLiteral("--servers-only")});
         QVERIFY(demo.waitForStarted(5000));
         QVERIFY2(demo.waitForReadyRead(60000), "the demo servers did not come up");
         const QStringList ready = QString::fromUtf8(demo.readLine()).trimmed().split(u' ');
         QCOMPARE(ready.value(0), QStringLiteral("READY"));
         const quint16 pop3Port = ready.value(1).toUShort();
         QVERIFY(accepting(pop3Port));
-        QVERIFY(home.readFile("zadiru.ini").contains("APOP=1"));
+        QVERIFY(home->readFile("zadiru.ini").contains("APOP=1"));
 
         // Receive through the main window: two from the partner, four from others, and the
         // picture, page and PDF in the attachment folder.
@@ -71,15 +85,23 @@ private slots:
         QCOMPARE(messages(Box::OthersInbox), 4);
         QCOMPARE(main->receivedCountBox()->text(), QStringLiteral("2"));
         const QStringList files =
-            QDir(home.file(QStringLiteral("\\添付フォルダ"))).entryList(QDir::Files);
+            QDir(home->file(QStringLiteral("\\添付フォルダ"))).entryList(QDir::Files);
         for (const char* name : {"sakura.gif", "otayori.html", "agenda.pdf"})
             QVERIFY2(files.contains(QLatin1String(name)), qPrintable(files.join(u' ')));
 
-        // Send to the partner: stored and counted, delivered back, received again.
+        // Send to the partner, picked from the address book: stored and counted, delivered
+        // back, received again.
         QTest::mouseClick(main->boardControl(QStringLiteral("Label6")), Qt::LeftButton);
         WriteForm* compose = Forms::existing<WriteForm>();
         QVERIFY(compose);
-        compose->toText()->setText(QStringLiteral("花子 <hanako@kiku.demo>"));
+        QTest::mouseClick(test::child<QLabel>(compose, "Label6"), Qt::LeftButton, {}, QPoint(4, 4));
+        auto* names = test::child<QListWidget>(compose, "List1");
+        QCOMPARE(names->count(), 3);
+        QCOMPARE(names->item(0)->text().trimmed(), QStringLiteral("花子"));
+        names->setCurrentRow(0);
+        QTest::mouseClick(names->viewport(), Qt::LeftButton, {},
+                          names->visualItemRect(names->item(0)).center());
+        QCOMPARE(compose->toText()->text(), QStringLiteral("花子 <hanako@kiku.demo>"));
         compose->subjectText()->setText(QStringLiteral("週末の件"));
         compose->bodyText()->setPlainText(QStringLiteral("ぜひ行きましょう。"));
         QTest::mouseClick(test::child<QLabel>(compose, "Label8"), Qt::LeftButton, {}, QPoint(4, 4));

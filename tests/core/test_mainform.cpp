@@ -1,5 +1,5 @@
-// The main window board: start-up and shutdown, hover hints, picture buttons, the window
-// registry and the message-box prompter.
+// The main window board: start-up and shutdown, hover hints, picture buttons (by mouse, by
+// keyboard and for screen readers), the window registry and the message-box prompter.
 #include "base/forms.h"
 #include "base/messageboxprompter.h"
 #include "base/pause.h"
@@ -17,6 +17,7 @@
 #include "temphome.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QBuffer>
 #include <QDateTime>
@@ -261,14 +262,16 @@ private slots:
             QColor colour;
             bool visible;
         } steps[] = {
-            {"Label9", "特定の相手以外のメールの着信履歴。", MainForm::statusBlue(), true},
-            {"Label7", "新着メールの受信を行います。", MainForm::statusBlue(), true},
+            {"Label9", "特定の相手以外のメールの着信履歴。（Ctrl+2）", MainForm::statusBlue(),
+             true},
+            {"Label7", "新着メールの受信を行います。（Ctrl+R）", MainForm::statusBlue(), true},
             {"Picture1", nullptr, MainForm::statusRed(), false},
-            {"Label18", "■特定の相手以外のメールの保管箱■", MainForm::statusBlue(), true},
+            {"Label18", "■特定の相手以外のメールの保管箱■（Ctrl+5）", MainForm::statusBlue(), true},
             {"Picture1", nullptr, MainForm::statusRed(), false},
             {"Image3", "成長し・・・大きな１個に融合♪", MainForm::statusRed(), true},
-            {"Label14", "ID,Pass、サーバーの設定を行います。", MainForm::statusRed(), true},
-            {"Label5", "作者のホームページです。", MainForm::statusRed(), true},
+            {"Label14", "ID,Pass、サーバーの設定を行います。（Ctrl+O）", MainForm::statusRed(),
+             true},
+            {"Label5", "作者のホームページです。（Ctrl+H）", MainForm::statusRed(), true},
         };
         QString lastText;
         for (const auto& step : steps) {
@@ -491,57 +494,172 @@ private slots:
         QCOMPARE(answer, expectedAnswer);
     }
 
-    // Every command label of the board: its hover text, and the window its command brings up.
+    // Every command label of the board, pressed by the mouse, by Enter or Space once it has
+    // the focus, and by its shortcut: its hover text (the shortcut in it), what a screen
+    // reader is told, and its command, run once.
     void everyLabelHintAndCommand_data() {
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("hint");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QKeySequence>("shortcut");
         QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("press");
         const struct {
             const char* label;
             const char* hint;
-            const char* window; // the window the click shows; "" for none
+            const char* name;
+            QKeySequence shortcut;
+            const char* window; // the window the press shows; "" for none
         } rows[] = {
-            {"Label7", "新着メールの受信を行います。", ""},
-            {"Label6", "メールの新規作成、送信を行います。", "WriteForm"},
-            {"Label8", "特定の相手以外へのメールの送信履歴。", "TyakuForm"},
-            {"Label9", "特定の相手以外のメールの着信履歴。", "TyakuForm"},
-            {"Label17", "特定の相手からのメールが保管されています。", "TyakuForm"},
-            {"Label16", "特定の相手への送信履歴が保管されています。", "TyakuForm"},
-            {"Label18", "■特定の相手以外のメールの保管箱■", "TyakuForm"},
-            {"Label10", "メールアドレスの登録を行います。", "FriendForm"},
-            {"Label12", "ファイルを「見る」、「実行」を行います。", "AttachForm"},
-            {"Label13", "特定の相手のアドレスを登録。", "BunbetuForm"},
-            {"Label14", "ID,Pass、サーバーの設定を行います。", "SetForm"},
-            {"Label20", "メールの送受信データの流れの説明です。", "HelpForm"},
-            {"Label19", "フォームを最小化します。", ""},
-            {"Label5", "作者のホームページです。", ""},
+            {"Label7", "新着メールの受信を行います。", "新着メールの受信を行います",
+             Qt::CTRL | Qt::Key_R, ""},
+            {"Label6", "メールの新規作成、送信を行います。", "メールの新規作成、送信を行います",
+             Qt::CTRL | Qt::Key_N, "WriteForm"},
+            {"Label8", "特定の相手以外へのメールの送信履歴。", "特定の相手以外へのメールの送信履歴",
+             Qt::CTRL | Qt::Key_4, "TyakuForm"},
+            {"Label9", "特定の相手以外のメールの着信履歴。", "特定の相手以外のメールの着信履歴",
+             Qt::CTRL | Qt::Key_2, "TyakuForm"},
+            {"Label17", "特定の相手からのメールが保管されています。",
+             "特定の相手からのメールが保管されています", Qt::CTRL | Qt::Key_1, "TyakuForm"},
+            {"Label16", "特定の相手への送信履歴が保管されています。",
+             "特定の相手への送信履歴が保管されています", Qt::CTRL | Qt::Key_3, "TyakuForm"},
+            {"Label18", "■特定の相手以外のメールの保管箱■", "特定の相手以外のメールの保管箱",
+             Qt::CTRL | Qt::Key_5, "TyakuForm"},
+            {"Label10", "メールアドレスの登録を行います。", "メールアドレスの登録を行います",
+             Qt::CTRL | Qt::Key_B, "FriendForm"},
+            {"Label12", "ファイルを「見る」、「実行」を行います。",
+             "ファイルを「見る」、「実行」を行います", Qt::CTRL | Qt::Key_T, "AttachForm"},
+            {"Label13", "特定の相手のアドレスを登録。", "特定の相手のアドレスを登録",
+             Qt::CTRL | Qt::Key_D, "BunbetuForm"},
+            {"Label14", "ID,Pass、サーバーの設定を行います。", "ID,Pass、サーバーの設定を行います",
+             Qt::CTRL | Qt::Key_O, "SetForm"},
+            {"Label20", "メールの送受信データの流れの説明です。",
+             "メールの送受信データの流れの説明です", Qt::Key_F1, "HelpForm"},
+            {"Label19", "フォームを最小化します。", "フォームを最小化します", Qt::CTRL | Qt::Key_M,
+             ""},
+            {"Label5", "作者のホームページです。", "作者のホームページです", Qt::CTRL | Qt::Key_H,
+             ""},
         };
-        for (const auto& row : rows)
-            QTest::newRow(row.label) << row.label << QString::fromUtf8(row.hint) << row.window;
+        for (const auto& row : rows) {
+            for (const char* press : {"click", "Enter", "Space", "shortcut"}) {
+                QTest::addRow("%s %s", row.label, press)
+                    << row.label << QString::fromUtf8(row.hint) << QString::fromUtf8(row.name)
+                    << row.shortcut << row.window << press;
+            }
+        }
     }
     void everyLabelHintAndCommand() {
         QFETCH(QString, label);
         QFETCH(QString, hint);
+        QFETCH(QString, name);
+        QFETCH(QKeySequence, shortcut);
         QFETCH(QString, window);
-        configure();
+        QFETCH(QString, press);
+        RecordingServer pop3("-ERR not now\r\n");
+        home().writeFile("zadiru.ini",
+                         "POP3=127.0.0.1:" + QByteArray::number(pop3.port()) + "\r\n");
+        writeAccount(home(), "user", "secret");
         test::ScriptedPrompter prompter;
         MainForm* form = start();
         form->receivedHeartTimer()->stop();
         form->sentHeartTimer()->stop();
+        QApplication::setActiveWindow(form);
+        QVERIFY(QTest::qWaitForWindowActive(form));
         QLabel* target = form->boardControl(label);
+        const QString shown =
+            hint + QStringLiteral("（") + shortcut.toString() + QStringLiteral("）");
         QTest::mouseMove(target, target->rect().center());
-        QCOMPARE(form->statusLine()->text(), hint);
+        QCOMPARE(form->statusLine()->text(), shown);
+
+        QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(target);
+        QVERIFY(reader);
+        QCOMPARE(reader->role(), QAccessible::Button);
+        QCOMPARE(reader->text(QAccessible::Name), name);
+        QCOMPARE(reader->text(QAccessible::Description), shown);
+        QVERIFY(reader->state().focusable);
 
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-        QTest::mouseClick(target, Qt::LeftButton);
+        if (press == QLatin1String("click")) {
+            QTest::mouseClick(target, Qt::LeftButton);
+        } else if (press == QLatin1String("shortcut")) {
+            QTest::keySequence(form, shortcut);
+        } else {
+            target->setFocus();
+            QCOMPARE(QApplication::focusWidget(), target);
+            QTest::keyClick(target,
+                            press == QLatin1String("Enter") ? Qt::Key_Return : Qt::Key_Space);
+        }
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QStringList shown;
+        QStringList windows;
         for (QWidget* open : Forms::openWindows()) {
             if (open != form && open->isVisible())
-                shown << QString::fromLatin1(open->metaObject()->className()).section("::", -1);
+                windows << QString::fromLatin1(open->metaObject()->className()).section("::", -1);
         }
-        QCOMPARE(shown, window.isEmpty() ? QStringList() : QStringList{window});
+        QCOMPARE(windows, window.isEmpty() ? QStringList() : QStringList{window});
+        // The commands without a window of their own ran once too.
+        if (label == QLatin1String("Label7"))
+            QCOMPARE(pop3.connections(), 1);
+        if (label == QLatin1String("Label19"))
+            QVERIFY(form->isMinimized());
+        if (label == QLatin1String("Label5")) // the page, or the notice that it is missing
+            QCOMPARE(catcher.opened.size() + prompter.shown().size(), 1);
+    }
+
+    // Tab walks the board column by column and back again; every control on the way and the
+    // status line have a name and a description for screen readers.
+    void tabWalksTheBoard() {
+        configure();
+        MainForm* form = start();
+        QApplication::setActiveWindow(form);
+        QVERIFY(QTest::qWaitForWindowActive(form));
+        const QStringList order{"Label6",  "Label7", "Label8",  "Label9",  "Label18", "Label16",
+                                "Text2",   "Text1",  "Label17", "Label10", "Label12", "Label13",
+                                "Label14", "Label5", "Label20", "Label19"};
+        form->boardControl(order.first())->setFocus();
+        QStringList walked{QApplication::focusWidget()->objectName()};
+        for (qsizetype i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            walked << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(walked, order);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), order.at(order.size() - 2));
+        // The status line shows what the focused button does.
+        QCOMPARE(form->statusLine()->text(),
+                 QStringLiteral("メールの送受信データの流れの説明です。（F1）"));
+
+        for (QWidget* control : {static_cast<QWidget*>(form->receivedCountBox()),
+                                 static_cast<QWidget*>(form->sentCountBox()),
+                                 static_cast<QWidget*>(form->statusLine()),
+                                 static_cast<QWidget*>(form->boardControl("Image3"))}) {
+            QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(control);
+            QVERIFY(reader);
+            QVERIFY2(!reader->text(QAccessible::Name).isEmpty(), qPrintable(control->objectName()));
+            QVERIFY2(!reader->text(QAccessible::Description).isEmpty(),
+                     qPrintable(control->objectName()));
+        }
+        QVERIFY(QAccessible::queryAccessibleInterface(form->receivedCountBox())
+                    ->text(QAccessible::Description)
+                    .contains(QStringLiteral("カウント数でハートが成長")));
+    }
+
+    // Enter held down, or pressed again while the picture is still down, is one command.
+    void oneKeyPressOneCommand() {
+        RecordingServer pop3("-ERR not now\r\n");
+        home().writeFile("zadiru.ini",
+                         "POP3=127.0.0.1:" + QByteArray::number(pop3.port()) + "\r\n");
+        writeAccount(home(), "user", "secret");
+        MainForm* form = start();
+        QLabel* receive = form->boardControl("Label7");
+        receive->setFocus();
+        QTimer::singleShot(0, this, [&] { QTest::keyClick(receive, Qt::Key_Return); });
+        QTest::keyClick(receive, Qt::Key_Return);
+        QCOMPARE(pop3.connections(), 1);
+        QTest::sendKeyEvent(QTest::Press, receive, Qt::Key_Return, QString(), Qt::NoModifier);
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(receive, &repeat);
+        QCOMPARE(pop3.connections(), 2);
     }
 
     // Closing the board while a button flashes: the command does not run on the closed

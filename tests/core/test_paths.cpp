@@ -1,3 +1,4 @@
+#include "base/installation.h"
 #include "base/paths.h"
 #include "temphome.h"
 
@@ -67,4 +68,19 @@ TEST(Paths, EntriesOfAFolderAreMatchedTogether) {
     EXPECT_EQ(
         ProgramFolder::resolveIn(home.path() + QStringLiteral("/none"), {QStringLiteral("a")}),
         QStringList{home.path() + QStringLiteral("/none/a")});
+}
+
+TEST(Paths, AnInstalledExecutableIsToldFromAnAssembledOne) {
+    test::TempHome home(false);
+    QDir root(home.path());
+    // An assembled folder has its own Data/; an installed one finds <prefix>/share/kikumail.
+    root.mkpath(QStringLiteral("assembled/Data"));
+    root.mkpath(QStringLiteral("assembled/share/kikumail/Data"));
+    root.mkpath(QStringLiteral("usr/bin"));
+    root.mkpath(QStringLiteral("usr/share/kikumail/Data"));
+    root.mkpath(QStringLiteral("loose/bin"));
+    EXPECT_EQ(Installation::shareFolder(home.file(QStringLiteral("assembled"))), QString());
+    EXPECT_EQ(Installation::shareFolder(home.file(QStringLiteral("usr/bin"))),
+              home.file(QStringLiteral("usr/share/kikumail")));
+    EXPECT_EQ(Installation::shareFolder(home.file(QStringLiteral("loose/bin"))), QString());
 }

@@ -427,15 +427,21 @@ private slots:
                            "ック）してから実行して下さい。");
         const QString move = QStringLiteral("受信したメールを保管箱に移します。「その他」に格納"
                                             "されたメール以外はこの操作は出来ません。");
-        QTest::newRow("delete one, caption") << "DeleteOneLabel" << deleteOne;
-        QTest::newRow("delete one, picture") << "DeleteOnePicture" << deleteOne;
+        // The picture buttons name their shortcuts.
+        const auto keys = [](const QString& hint, const char* key) {
+            return hint + QStringLiteral("（") + QLatin1String(key) + QStringLiteral("）");
+        };
+        QTest::newRow("delete one, caption") << "DeleteOneLabel" << keys(deleteOne, "Ctrl+Shift+D");
+        QTest::newRow("delete one, picture")
+            << "DeleteOnePicture" << keys(deleteOne, "Ctrl+Shift+D");
         QTest::newRow("delete all")
-            << "DeleteAllLabel" << QStringLiteral("受信したメール全件削除します。");
-        QTest::newRow("reply") << "ReplyLabel" << reply;
-        QTest::newRow("reply, picture") << "ReplyPicture" << reply;
-        QTest::newRow("register") << "RegisterLabel" << registerHint;
-        QTest::newRow("move") << "MoveLabel" << move;
-        QTest::newRow("move, picture") << "MovePicture" << move;
+            << "DeleteAllLabel"
+            << keys(QStringLiteral("受信したメール全件削除します。"), "Ctrl+Shift+Del");
+        QTest::newRow("reply") << "ReplyLabel" << keys(reply, "Ctrl+R");
+        QTest::newRow("reply, picture") << "ReplyPicture" << keys(reply, "Ctrl+R");
+        QTest::newRow("register") << "RegisterLabel" << keys(registerHint, "Ctrl+Shift+B");
+        QTest::newRow("move") << "MoveLabel" << keys(move, "Ctrl+Shift+M");
+        QTest::newRow("move, picture") << "MovePicture" << keys(move, "Ctrl+Shift+M");
         QTest::newRow("quick save")
             << "QuickSaveCommand"
             << QStringLiteral("選択したデータをテキスト形式で本ソフト内の「TextQuickSave」フォルダ"

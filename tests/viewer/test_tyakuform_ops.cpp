@@ -179,6 +179,22 @@ private slots:
         QCOMPARE(viewer->selectedLine(), 0);
     }
 
+    // Without a mouse: the arrows and Enter show a line, Delete asks and deletes it.
+    void deleteByKeyboard() {
+        test::writeBox(home(), Box::OthersInbox, numberedMessages({1, 2, 3}));
+        TyakuForm* viewer = view(Box::OthersInbox);
+        QTreeWidget* list = viewer->mailList();
+        list->setFocus();
+        list->setCurrentItem(list->topLevelItem(0));
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(viewer->subjectText(), QStringLiteral("件名2"));
+        prompter().answer({true});
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(prompter().texts(), QStringList{kDeleteOneQuestion});
+        QCOMPARE(boxBytes(Box::OthersInbox), bytesOf(numberedMessages({1, 3}), Box::OthersInbox));
+    }
+
     void deleteAnsweredNoEmptiesThePaneOnly() {
         test::writeBox(home(), Box::OthersInbox, numberedMessages({1, 2, 3}));
         const QByteArray before = boxBytes(Box::OthersInbox);
