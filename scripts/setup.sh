@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   qt6-pdf-dev qt6-image-formats-plugins
   libgl-dev
-  libvmime-dev libssl-dev
+  libgmime-3.0-dev libssl-dev
   libgtest-dev googletest
   dovecot-core dovecot-pop3d
   python3-aiosmtpd

@@ -160,8 +160,6 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
         outcome.notDurable = true;
     }
     m_appends.reset();
-    if (outcome.waiting > 0)
-        QFile::remove(m_workFile); // left by earlier versions, which wrote it per message
     outcome.notDeleted = outcome.notDurable ? 0 : m_library.keptOnServer();
     if (outcome.notDeleted > 0) {
         m_afterClose.append(QStringLiteral("受信したメールをサーバーで削除できませんでした。%1 通"

@@ -17,7 +17,7 @@ namespace {
 // One POP3 session and what it has learnt: the sizes from its one LIST and the message
 // it fetched last, which status, size and fetch of that number all serve from.
 struct Pop3Session {
-    explicit Pop3Session(int timeoutMs) : client(timeoutMs) {}
+    Pop3Session(int timeoutMs, const Pop3Limits& limits) : client(timeoutMs, limits) {}
     Pop3Client client;
     bool sizesRead = false;
     QHash<int, qint64> sizes;
@@ -128,7 +128,7 @@ int NMail::NMailGetMessage(int, QString& text, int& size) {
 
 int NMail::NMailPop3Connect(const QString& server) {
     const ServerAddress address = parseServerAddress(server, Protocol::Pop3);
-    auto session = std::make_unique<Pop3Session>(m_timeoutMs);
+    auto session = std::make_unique<Pop3Session>(m_timeoutMs, m_pop3Limits);
     if (!session->client.connectTo(address)) {
         setLastError(session->client.errorText());
         return -1;
@@ -175,7 +175,8 @@ static bool fetchMessage(Pop3Session& s, int number, QString& error) {
     QString listError;
     readSizes(s, listError);
     if (!s.client.isConnected()) {
-        error = listError;
+        // Gone before this message (a pipelined DELE may have been the last word): say why.
+        error = listError.isEmpty() ? s.client.connectionLostText() : listError;
         return false;
     }
     prefetchFrom(s, number);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "maillib/pop3client.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -78,6 +80,8 @@ public:
     // How long a silent server is waited for before the operation fails (30 s by default).
     void setTimeout(int milliseconds);
     int timeout() const { return m_timeoutMs; }
+    // Bounds on POP3 replies (how slow and how long a reply may be); tests shorten them.
+    void setPop3Limits(const Pop3Limits& limits) { m_pop3Limits = limits; }
 
     bool initialised() const { return m_initialised; }
     int headerBufferSize() const { return m_headerBufferSize; }
@@ -90,6 +94,7 @@ private:
     bool m_initialised = false;
     int m_headerBufferSize = 8192;
     int m_timeoutMs = 30000;
+    Pop3Limits m_pop3Limits;
     QString m_lastError;
     QString m_smtpUserId;
     QString m_smtpPassword;

@@ -376,12 +376,35 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
     body.clear();
     // Room for what was announced, but not more than a hostile announcement deserves.
     body.reserve(qsizetype(qMin<qint64>(qMin(expectedBytes, maxBytes), 16 * 1024 * 1024)) + 64);
-    const QDeadlineTimer deadline = replyDeadline(expectedBytes);
+    // The whole reply: the time its size needs at the slowest working rate, but never past
+    // the cap, however large the announced size.
+    const QDeadlineTimer sized = replyDeadline(expectedBytes);
+    const QDeadlineTimer capped(qMax<qint64>(m_limits.capMs, 1));
+    const QDeadlineTimer deadline = sized.deadline() < capped.deadline() ? sized : capped;
+    // And it must keep moving: each window brings at least the floor.
+    QDeadlineTimer window(qMax(m_limits.floorWindowMs, 1));
+    qint64 windowBytes = 0;
     qint64 budget = maxBytes + 3; // the closing "." line
     QByteArrayView line;
     for (;;) {
-        if (!m_connection.readLineView(line, deadline, budget))
+        const bool floorPending = windowBytes < m_limits.floorBytes;
+        const bool windowBinds = floorPending && window.deadline() < deadline.deadline();
+        if (!m_connection.readLineView(line, windowBinds ? window : deadline, budget)) {
+            if (windowBinds && window.hasExpired()) {
+                transportFailed();
+                return fail(tooSlowText());
+            }
             return transportFailed();
+        }
+        windowBytes += line.size() + 2;
+        if (window.hasExpired()) {
+            if (windowBytes < m_limits.floorBytes) {
+                transportFailed();
+                return fail(tooSlowText());
+            }
+            window.setRemainingTime(qMax(m_limits.floorWindowMs, 1));
+            windowBytes = 0;
+        }
         if (line.size() == 1 && line.at(0) == '.')
             return true;
         // Byte-stuffing: the server doubled every leading dot; take exactly one away.
@@ -389,6 +412,19 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
             line = line.sliced(1);
         body.append(line).append("\r\n");
     }
+}
+
+QString Pop3Client::tooSlowText() const {
+    return QStringLiteral("POP3サーバーの応答が遅すぎるため切断しました: %1 (%2秒間に%3バイト未満)")
+        .arg(m_address.display())
+        .arg(m_limits.floorWindowMs / 1000.0)
+        .arg(m_limits.floorBytes);
+}
+
+QString Pop3Client::connectionLostText() const {
+    return m_error.isEmpty()
+               ? QStringLiteral("POP3サーバーとの接続が切れています: %1").arg(m_address.display())
+               : m_error;
 }
 
 } // namespace kiku

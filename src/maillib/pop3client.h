@@ -16,6 +16,11 @@ struct Pop3Limits {
     qint64 listingBytes = 16 * 1024 * 1024;   // CAPA, LIST
     qint64 messageBytes = 512 * 1024 * 1024;  // RETR, whatever size was announced
     qint64 minimumBytesPerSecond = 16 * 1024; // a whole reply's deadline grows with its size
+    // A reply must keep moving: at least `floorBytes` in every `floorWindowMs`, whatever size
+    // was announced, and never longer than `capMs` in all.
+    qint64 floorBytes = 1024;
+    int floorWindowMs = 30 * 1000;
+    qint64 capMs = 30 * 60 * 1000;
 };
 
 // One POP3 session: greeting, CAPA, STLS, USER/PASS or APOP, STAT, LIST, RETR, DELE, QUIT.
@@ -58,6 +63,8 @@ public:
     bool isEncrypted() const { return m_connection.isEncrypted(); }
     QByteArray apopTimestamp() const { return m_timestamp; }
     QString errorText() const { return m_error; }
+    // Why the connection is gone: the failure that ended it, or that it was closed.
+    QString connectionLostText() const;
 
 private:
     bool command(const QByteArray& line, QByteArray* reply = nullptr);
@@ -80,6 +87,7 @@ private:
     bool readRetrReply(int number, qint64 announced, QByteArray& message);
     bool readMultiline(QByteArray& body, qint64 maxBytes, qint64 expectedBytes);
     QDeadlineTimer replyDeadline(qint64 expectedBytes) const;
+    QString tooSlowText() const;
     bool readCapabilities();
     bool fail(const QString& text);
     bool transportFailed();

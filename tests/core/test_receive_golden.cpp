@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 using namespace kiku;
@@ -103,6 +104,9 @@ TEST_F(ReceiveGoldenTest, EveryKindOfMailIsStoredExactlyAsBefore) {
     const QStringList digest = digestOfHome(m_home, m_prompter.texts()) +
                                QStringList{QStringLiteral("count ") + m_host.count};
 
+    // KIKU_GOLDEN_COPY=DIR keeps the program folder, to compare records one by one.
+    if (const QString copy = qEnvironmentVariable("KIKU_GOLDEN_COPY"); !copy.isEmpty())
+        QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), m_home.path(), copy});
     if (qEnvironmentVariableIsSet("KIKU_WRITE_GOLDEN")) {
         QFile out(goldenPath());
         ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));

@@ -6,14 +6,16 @@
 
 namespace kiku::test {
 
-// An outgoing message read back with vmime, the way a receiving mail program sees it.
+// An outgoing message read back with GMime for the structure and the transfer encodings, and the
+// words through the receive path's decoders (GMime's own drop a B word after a padded one), the way
+// a receiving mail program sees it.
 struct ParsedMail {
     struct Address {
         QString name;
         QString address;
     };
     struct Attachment {
-        QString name;        // the name vmime reads (RFC 2231 preferred)
+        QString name;        // the name the receive path reads (RFC 2231 preferred)
         QString contentType; // "image/png"
         QByteArray bytes;
     };
@@ -30,7 +32,7 @@ struct ParsedMail {
 
 ParsedMail parseMail(const QByteArray& message);
 
-// Header text with RFC 2047 words decoded by vmime.
+// Header text with RFC 2047 words decoded as the receive path does.
 QString decodedWords(const QString& text);
 
 // The unfolded raw text of a header field (up to the blank line); empty when absent.
