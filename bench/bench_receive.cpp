@@ -13,10 +13,12 @@
 // the largest message, and whether every repetition left the same bytes behind.
 //
 //   bench_receive [--reps N] [small] [text] [attach]     (default: 5 repetitions, all three)
+//   bench_receive hostile    the reader alone on messages built to stall or crash it
 #include "base/paths.h"
 #include "benchsupport.h"
 #include "core/receivecycle.h"
 #include "dovecotserver.h"
+#include "maillib/mimereader.h"
 #include "maillib/nmail.h"
 #include "plainreceivehost.h"
 #include "receivecorpus.h"
@@ -203,6 +205,66 @@ bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
     return whole && sameBytes;
 }
 
+// `depth` nested multiparts whose Content-Type is spelt by `spell`, then `tail`.
+QByteArray nested(int depth, const std::function<QByteArray(const QByteArray&)>& spell,
+                  const QByteArray& tail) {
+    QByteArray raw = "From: deep@example.jp\r\nSubject: deep\r\nMIME-Version: 1.0\r\n";
+    for (int i = 0; i < depth; ++i) {
+        const QByteArray b = "n" + QByteArray::number(i);
+        raw += spell(b) + "\r\n\r\n--" + b + "\r\n";
+    }
+    return raw + tail;
+}
+
+// The reader alone (GMime's tree, our decoders, every limit), once per message.
+void runHostile() {
+    const auto plain = [](const QByteArray& b) {
+        return "Content-Type: multipart/mixed; boundary=" + b;
+    };
+    const auto spaced = [](const QByteArray& b) {
+        return "Content-Type : multipart/mixed; x-decoy=\"boundary=zz\"; boundary*0 = \"" + b + '"';
+    };
+    const QByteArray leaf = "Content-Type: text/plain\r\n\r\ninnermost\r\n";
+    QByteArray siblings = "From: wide@example.jp\r\nMIME-Version: 1.0\r\n"
+                          "Content-Type: multipart/mixed; boundary=w\r\n\r\n";
+    for (int i = 0; i < 25000; ++i)
+        siblings += "--w\r\nContent-Type: text/plain\r\n\r\np\r\n";
+    siblings += "--w--\r\n";
+    QByteArray text = "From: a@example.jp\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n\r\n";
+    while (text.size() < 10 * 1024 * 1024)
+        text += "\x1b$B$3$s$K$A$O\x1b(B hello -- a line of text\r\n";
+    const struct {
+        const char* name;
+        QByteArray raw;
+    } cases[] = {
+        {"1,100 boundaries, then 2 million --x lines",
+         nested(1100, plain, QByteArray("--x\r\n").repeated(2000000))},
+        {"nested 50,000 deep, hostile spelling", nested(50000, spaced, leaf)},
+        {"nested 50,000 deep", nested(50000, plain, leaf)},
+        {"25,000 siblings", siblings},
+        {"10 MB of ISO-2022-JP text", text},
+    };
+    std::printf("The reader alone, one message each (median of 3)\n");
+    for (const auto& c : cases) {
+        std::vector<double> times;
+        QString note;
+        for (int rep = 0; rep < 3; ++rep) {
+            QElapsedTimer timer;
+            timer.start();
+            const MimeMessage message(c.raw);
+            const qsizetype chars = message.text().size();
+            const qsizetype files = message.attachments().size();
+            times.push_back(timer.nsecsElapsed() / 1e9);
+            note = message.withinLimits()
+                       ? QStringLiteral("read: %1 characters, %2 files").arg(chars).arg(files)
+                       : QStringLiteral("kept as text: ") + message.limitNote().mid(4, 60);
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("  %-44s %6.1f MB  %7.3f s  %s\n", c.name, c.raw.size() / 1e6, times[1],
+                    note.toUtf8().constData());
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -215,6 +277,12 @@ int main(int argc, char** argv) {
             reps = qMax(1, args[++i].toInt());
         else
             chosen << args[i];
+    }
+    if (chosen.contains(QLatin1String("hostile"))) {
+        runHostile();
+        chosen.removeAll(QLatin1String("hostile"));
+        if (chosen.isEmpty())
+            return 0;
     }
     DovecotServer server;
     if (!startDovecot(server))
