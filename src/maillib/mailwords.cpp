@@ -39,24 +39,17 @@ QByteArray percentDecoded(const QByteArray& text) {
     return QByteArray::fromPercentEncoding(text);
 }
 
-// An RFC 2231 parameter split into numbered sections ("name*0", "name*1*", ...), joined in
-// the order of the numbers rather than the order they arrived in; null when the parameter
-// has no numbered sections.
-std::optional<QString> continuedParameter(const QByteArray& fieldValue, const QByteArray& name) {
-    struct Section {
-        int index;
-        bool encoded;
-        QByteArray value;
-    };
-    QList<Section> sections;
-    const QByteArray prefix = name.toLower() + '*';
+// Calls each(key, value) for every "key=value" after the field's first ';', in order: the
+// key trimmed and lowered, the value without its quotes and escapes. Blanks outside quotes
+// are dropped when `dropBlanks` (the sections of an RFC 2231 value), otherwise kept.
+template <class Each>
+void forEachParameter(const QByteArray& fieldValue, bool dropBlanks, Each each) {
     qsizetype pos = fieldValue.indexOf(';');
     while (pos >= 0 && pos < fieldValue.size()) {
         // One "key=value" up to the next ';' outside quotes.
         qsizetype at = pos + 1;
-        bool quoted = false;
+        bool quoted = false, inValue = false;
         QByteArray key, value;
-        bool inValue = false;
         for (; at < fieldValue.size(); ++at) {
             const char c = fieldValue.at(at);
             if (quoted) {
@@ -70,21 +63,34 @@ std::optional<QString> continuedParameter(const QByteArray& fieldValue, const QB
             }
             if (c == ';')
                 break;
-            if (!inValue && c == '=') {
+            if (!inValue && c == '=')
                 inValue = true;
-            } else if (inValue && c == '"') {
+            else if (inValue && c == '"')
                 quoted = true;
-            } else if (inValue) {
-                if (c != ' ' && c != '\t')
-                    value += c;
-            } else {
+            else if (inValue && !(dropBlanks && (c == ' ' || c == '\t')))
+                value += c;
+            else if (!inValue)
                 key += c;
-            }
         }
         pos = at < fieldValue.size() ? at : -1;
-        key = key.trimmed().toLower();
+        each(key.trimmed().toLower(), value);
+    }
+}
+
+// An RFC 2231 parameter split into numbered sections ("name*0", "name*1*", ...), joined in
+// the order of the numbers rather than the order they arrived in; null when the parameter
+// has no numbered sections.
+std::optional<QString> continuedParameter(const QByteArray& fieldValue, const QByteArray& name) {
+    struct Section {
+        int index;
+        bool encoded;
+        QByteArray value;
+    };
+    QList<Section> sections;
+    const QByteArray prefix = name.toLower() + '*';
+    forEachParameter(fieldValue, true, [&](const QByteArray& key, const QByteArray& value) {
         if (!key.startsWith(prefix))
-            continue;
+            return;
         QByteArray number = key.mid(prefix.size());
         const bool encoded = number.endsWith('*');
         if (encoded)
@@ -93,7 +99,7 @@ std::optional<QString> continuedParameter(const QByteArray& fieldValue, const QB
         const int index = number.toInt(&ok);
         if (ok && index >= 0 && index < 10000 && !number.startsWith('+'))
             sections.append({index, encoded, value});
-    }
+    });
     if (sections.isEmpty())
         return std::nullopt;
     std::stable_sort(sections.begin(), sections.end(),
@@ -132,36 +138,8 @@ struct Found {
 Found findParameter(const QByteArray& fieldValue, const QByteArray& name) {
     Found found;
     const QByteArray lower = name.toLower();
-    qsizetype pos = fieldValue.indexOf(';');
-    while (pos >= 0 && pos < fieldValue.size()) {
-        qsizetype at = pos + 1;
-        bool quoted = false, inValue = false;
-        QByteArray key, value;
-        for (; at < fieldValue.size(); ++at) {
-            const char c = fieldValue.at(at);
-            if (quoted) {
-                if (c == '\\' && at + 1 < fieldValue.size())
-                    value += fieldValue.at(++at);
-                else if (c == '"')
-                    quoted = false;
-                else
-                    value += c;
-                continue;
-            }
-            if (c == ';')
-                break;
-            if (!inValue && c == '=')
-                inValue = true;
-            else if (inValue && c == '"')
-                quoted = true;
-            else if (inValue)
-                value += c;
-            else
-                key += c;
-        }
-        pos = at < fieldValue.size() ? at : -1;
-        key = key.trimmed().toLower();
-        value = value.trimmed();
+    forEachParameter(fieldValue, false, [&](const QByteArray& key, const QByteArray& raw) {
+        const QByteArray value = raw.trimmed();
         // The first of each wins, as a reader that stops at the first match would see it.
         if (key == lower && !found.plain) {
             found.plain = true;
@@ -170,7 +148,7 @@ Found findParameter(const QByteArray& fieldValue, const QByteArray& name) {
             found.extended = true;
             found.extendedValue = value;
         }
-    }
+    });
     return found;
 }
 
