@@ -3,6 +3,8 @@
 #include "base/codec.h"
 #include "store/fielddecode.h"
 
+#include <QCryptographicHash>
+
 #include <cstring>
 
 namespace kiku {
@@ -55,6 +57,19 @@ MailRecord decodeMail(const char* bytes, RecordLayout layout) {
     r.body = get(bytes, l.body);
     r.live = readLive16(bytes + l.live.offset);
     return r;
+}
+
+QByteArray recordDigest(const char* bytes, RecordLayout layout) {
+    const MailLayout& l = mailLayout(layout);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const FieldSpan span : {l.subject, l.date, l.from, l.body})
+        hash.addData(QByteArrayView(bytes + span.offset, span.width));
+    return hash.result();
+}
+
+QByteArray recordDigest(const MailRecord& record) {
+    return recordDigest(encodeMail(record, RecordLayout::Standard).constData(),
+                        RecordLayout::Standard);
 }
 
 } // namespace kiku

@@ -55,6 +55,13 @@ QByteArray encodeMail(const MailRecord& record, RecordLayout layout);
 // A record from its 32284 bytes (LineBreak is not kept: it is always CR LF).
 MailRecord decodeMail(const char* bytes, RecordLayout layout);
 
+// What links a stored message to everything kept about it outside its box (the id the server
+// gave it, its original): SHA-256 of the Subject, Date, From and Body bytes as stored, in that
+// order, whatever the layout. Live is left out, so a move to the storage box or a compaction
+// keeps the link. 32 bytes.
+QByteArray recordDigest(const char* bytes, RecordLayout layout);
+QByteArray recordDigest(const MailRecord& record);
+
 // The Live field of raw record bytes.
 qint16 readLive16(const char* at);
 void writeLive16(char* at, qint16 value);

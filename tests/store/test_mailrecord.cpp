@@ -67,6 +67,27 @@ TEST(MailRecord, PartnerSendLayoutKeepsDateBehindTheLineBreak) {
         decodeMail(encodeMail(r, RecordLayout::Standard).constData(), RecordLayout::Standard));
 }
 
+TEST(MailRecord, DigestFollowsTheFourFieldsOnly) {
+    const MailRecord r{QStringLiteral("件名"), QStringLiteral("D"), QStringLiteral("F"),
+                       QStringLiteral("本文"), 1};
+    MailRecord stored = r;
+    stored.live = 7; // the storage box numbers its records
+    const QByteArray digest = recordDigest(r);
+    EXPECT_EQ(digest.size(), 32);
+    EXPECT_EQ(recordDigest(encodeMail(stored, RecordLayout::PartnerSend).constData(),
+                           RecordLayout::PartnerSend),
+              digest);
+    for (QString MailRecord::*field :
+         {&MailRecord::subject, &MailRecord::date, &MailRecord::from, &MailRecord::body}) {
+        MailRecord other = r;
+        other.*field += QLatin1Char('x');
+        EXPECT_NE(recordDigest(other), digest);
+    }
+    // Fields are told apart by their place, not run together.
+    EXPECT_NE(recordDigest(MailRecord{QStringLiteral("ab"), {}, {}, {}, 1}),
+              recordDigest(MailRecord{QStringLiteral("a"), QStringLiteral("b"), {}, {}, 1}));
+}
+
 TEST(MailRecord, ShiftJisRecordWrittenOnWindowsReadsBackAndReencodesToTheSameBytes) {
     // テスト件名～①髙≒ｶﾅ＼ / 山田太郎 <taro@example.jp> / 本文です。CR LF 二行目
     const QByteArray subject("\x83\x65\x83\x58\x83\x67\x8c\x8f\x96\xbc\x81\x60\x87\x40\xfb\xfc"
