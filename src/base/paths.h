@@ -35,6 +35,8 @@ namespace paths {
 inline const QString kCounterFile = QStringLiteral("\\★MailData\\iniCuntUp.ini");
 inline const QString kAccountFile = QStringLiteral("\\★MailData\\iniIdPass.ini");
 inline const QString kPartnerFile = QStringLiteral("\\★MailData\\iniIdPass2.ini");
+// "サーバーにメールを残す" and what goes with it, apart from the four lines of zadiru.ini.
+inline const QString kKeepOnServerFile = QStringLiteral("\\★MailData\\iniKeepMail.ini");
 inline const QString kDataFolder = QStringLiteral("\\★MAilData\\");
 inline const QString kAttachmentFolder = QStringLiteral("\\添付フォルダ\\");
 inline const QString kAttachmentWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");

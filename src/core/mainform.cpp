@@ -532,7 +532,7 @@ void MainForm::receiveMail() {
     {
         FormsReceiveHost host(*this);
         NMailReceiveLibrary library(m_mail);
-        outcome = ReceiveCycle(library, host).run(ServerSettings::current());
+        outcome = ReceiveCycle(library, host).run(ServerSettings::current(), KeepOnServer::load());
     }
     if (!alive) // a notice of the run let the window close
         return;

@@ -7,6 +7,7 @@
 #include "maillib/nmail.h"
 #include "settings/profile.h"
 #include "store/mailbox.h"
+#include "store/receivedids.h"
 
 #include <QFile>
 
@@ -20,6 +21,9 @@ namespace {
 constexpr int kBufferSize = 8192;
 
 const QString kCrLf = QStringLiteral("\r\n");
+
+// The library's results for "the session is gone".
+constexpr int kSessionLost = -2;
 
 void cutBuffers(QString& subject, QString& date, QString& from, QString& header) {
     subject = cutAtZero(subject);
@@ -86,6 +90,15 @@ int NMailReceiveLibrary::NMailGetMessage(int handle, QString& text, int& size) {
 int NMailReceiveLibrary::keptOnServer() {
     return m_mail.keptOnServer();
 }
+int NMailReceiveLibrary::uniqueIds(int handle, QHash<int, QByteArray>& ids) {
+    return m_mail.uniqueIds(handle, ids);
+}
+void NMailReceiveLibrary::planFetches(int handle, const QList<int>& numbers) {
+    m_mail.planFetches(handle, numbers);
+}
+int NMailReceiveLibrary::deleteStoredMail(int handle, int number) {
+    return m_mail.deleteStoredMail(handle, number);
+}
 
 // ---------------------------------------------------------------------------------------
 // ReceiveCycle
@@ -100,10 +113,19 @@ QString ReceiveCycle::attachmentNote() {
 }
 
 ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
+    return run(settings, KeepOnServer::load());
+}
+
+ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings, const KeepOnServer& keep) {
     ReceiveOutcome outcome;
     m_afterClose.clear();
     m_appends = std::make_unique<MailboxAppends>();
     m_countToSave.clear();
+    m_keep = keep;
+    m_ids.reset();
+    m_serverIds.clear();
+    m_idsKept.clear();
+    m_idsDeleted.clear();
     m_attachmentFolder = ProgramFolder::resolve(paths::kAttachmentFolder);
     m_workFile = ProgramFolder::resolve(paths::kAttachmentWorkFile);
 
@@ -132,24 +154,113 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
             Prompter::current().notify(cutAtZero(text), QStringLiteral("エラー"));
         }
         outcome.waiting = qMax(waiting, 0);
-        for (int number = 1; number <= waiting; ++number) {
-            const Step step = receiveMessage(handle, number, outcome);
+        const QList<int> numbers =
+            waiting > 0 ? planRun(handle, waiting, settings.pop3Server, outcome) : QList<int>();
+        for (qsizetype i = 0; i < numbers.size(); ++i) {
+            m_host.progress(int(i + 1), int(numbers.size()));
+            const int number = numbers.at(i);
+            const Step step = receiveMessage(handle, number, m_serverIds.value(number), outcome);
             if (step == Step::StopStoring) {
                 outcome.stopped = true;
                 break;
             }
             if (step == Step::SessionLost) {
-                // Nothing more can arrive; going on would only count through the numbers.
-                outcome.sessionLost = true;
-                outcome.skipped += waiting - number + 1;
-                m_afterClose.prepend(
-                    lastLibraryText() + QLatin1Char('\n') +
-                    QStringLiteral("POP3サーバーとの接続が切れたため受信を中止しました。"));
+                sessionLost(handle, int(numbers.size() - i), outcome);
                 break;
             }
         }
     }
 
+    closeSession(handle, outcome);
+    if (outcome.skipped > 0) {
+        m_afterClose.append(
+            QStringLiteral("%1 通のメールを受け取れませんでした。サーバーに残してあります。")
+                .arg(outcome.skipped));
+    }
+    for (const QString& text : std::as_const(m_afterClose))
+        Prompter::current().notify(text);
+    m_afterClose.clear();
+    return outcome;
+}
+
+ReceiveCycle::Step ReceiveCycle::sessionLost(int, int remaining, ReceiveOutcome& outcome) {
+    // Nothing more can arrive; going on would only count through the numbers.
+    outcome.sessionLost = true;
+    outcome.skipped += remaining;
+    m_afterClose.prepend(lastLibraryText() + QLatin1Char('\n') +
+                         QStringLiteral("POP3サーバーとの接続が切れたため受信を中止しました。"));
+    return Step::SessionLost;
+}
+
+QList<int> ReceiveCycle::planRun(int handle, int waiting, const QString& server,
+                                 ReceiveOutcome& outcome) {
+    QList<int> numbers;
+    const int idCount = m_library.uniqueIds(handle, m_serverIds);
+    if (idCount == kSessionLost) {
+        sessionLost(handle, waiting, outcome);
+        return numbers;
+    }
+    if (idCount < 0) {
+        m_serverIds.clear();
+        outcome.withoutIds = true;
+        if (m_keep.keep) {
+            // Without ids every run would store every message again.
+            m_afterClose.append(QStringLiteral(
+                "POP3サーバーがメールの識別番号（UIDL）に対応していないため、「サーバーにメール"
+                "を残す」では受信できません。今回は受信しませんでした。サーバー設定で「サーバー"
+                "にメールを残す」を外すと受信できます。"));
+            return numbers;
+        }
+        if (serverToldWithoutIds() != server) {
+            setServerToldWithoutIds(server);
+            m_afterClose.append(QStringLiteral(
+                "POP3サーバーがメールの識別番号（UIDL）に対応していません。受信の途中でプロ"
+                "グラムが止まると、次の受信で同じメールが二重に保存されることがあります。"));
+        }
+        for (int number = 1; number <= waiting; ++number)
+            numbers.append(number);
+        return numbers;
+    }
+
+    m_ids = std::make_unique<ReceivedIds>();
+    if (const StoreResult loaded = m_ids->load(); !loaded) {
+        if (m_keep.keep) {
+            // Without the record of what is stored, every message kept there would come again.
+            m_afterClose.append(loaded.error + QLatin1Char('\n') +
+                                QStringLiteral("受信を中止しました。メールはサーバーに残して"
+                                               "あります。"));
+            m_ids.reset();
+            return numbers;
+        }
+        m_afterClose.append(loaded.error + QLatin1Char('\n') +
+                            QStringLiteral("受信を続けますが、前回の受信で保存したメールが"
+                                           "二重に保存されることがあります。"));
+    }
+    const qint64 oldest = m_keep.days > 0 ? ReceivedIds::now() - qint64(m_keep.days) * 86400 : 0;
+    for (int number = 1; number <= waiting; ++number) {
+        const QByteArray id = m_serverIds.value(number);
+        if (id.isEmpty()) {
+            // A message without a usable id cannot be fetched only once: kept mail waits.
+            if (m_keep.keep)
+                ++outcome.skipped;
+            else
+                numbers.append(number);
+        } else if (!m_ids->contains(id)) {
+            numbers.append(number);
+        } else {
+            ++outcome.storedBefore;
+            const bool expired = m_keep.days > 0 && m_ids->storedAt(id) < oldest;
+            if ((!m_keep.keep || expired) && m_library.deleteStoredMail(handle, number) >= 0)
+                m_idsDeleted.insert(id);
+            else
+                m_idsKept.insert(id);
+        }
+    }
+    m_library.planFetches(handle, numbers);
+    return numbers;
+}
+
+void ReceiveCycle::closeSession(int handle, ReceiveOutcome& outcome) {
     // 15: the deletions so far take effect with QUIT, even after a failed store; but only
     // once every record of the run is durable. When that cannot be done the session is
     // dropped without QUIT, and the server keeps every message of the run.
@@ -167,16 +278,23 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
                                            "あります。")
                                 .arg(outcome.notDeleted));
     }
+    // A run that could not make its records durable keeps its journal for the next run,
+    // which trusts only what reached the disk.
+    if (m_ids && !outcome.notDurable)
+        saveIds(outcome.notDeleted == 0);
+    m_ids.reset();
+}
 
-    if (outcome.skipped > 0) {
-        m_afterClose.append(
-            QStringLiteral("%1 通のメールを受け取れませんでした。サーバーに残してあります。")
-                .arg(outcome.skipped));
-    }
-    for (const QString& text : std::as_const(m_afterClose))
-        Prompter::current().notify(text);
-    m_afterClose.clear();
-    return outcome;
+void ReceiveCycle::saveIds(bool deletionsDone) {
+    // The ids of the messages still on the server; those the server let go of are dropped,
+    // and so is every id it no longer lists.
+    QSet<QByteArray> keep = m_idsKept;
+    if (!deletionsDone)
+        keep.unite(m_idsDeleted);
+    if (const StoreResult saved = m_ids->save(keep); !saved)
+        m_afterClose.append(saved.error + QLatin1Char('\n') +
+                            QStringLiteral("受信したメールは保存されています。次の受信で"
+                                           "確かめ直します。"));
 }
 
 QString ReceiveCycle::lastLibraryText() {
@@ -186,12 +304,8 @@ QString ReceiveCycle::lastLibraryText() {
     return cutAtZero(text);
 }
 
-// The library's fetch results: -2 means the session is gone.
-constexpr int kSessionLost = -2;
-
-ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, ReceiveOutcome& outcome) {
-    m_host.progress(number, outcome.waiting);
-
+ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, const QByteArray& id,
+                                                ReceiveOutcome& outcome) {
     QString subject, date, from, header;
 
     // 7: status.
@@ -253,8 +367,15 @@ ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, ReceiveO
     record.from = trimSpaces(from);
     record.body = trimSpaces(text);
     record.live = 1;
-    const StoreResult stored =
-        m_appends->append(fromPartner ? Box::PartnerInbox : Box::OthersInbox, record);
+    const Box box = fromPartner ? Box::PartnerInbox : Box::OthersInbox;
+    // The id goes into the journal just before the record: a record without its line would
+    // be stored again next time, a line without its record is passed over. A message whose
+    // attachments were not all written is left to come again, so it gets no line.
+    const bool noteId = m_ids && !id.isEmpty() && !attachmentsLost;
+    const QByteArray digest = noteId ? recordDigest(record) : QByteArray();
+    const StoreResult stored = m_appends->append(box, record, nullptr, [&](int recordNumber) {
+        return noteId ? m_ids->noteStored(id, box, recordNumber, digest) : StoreResult{};
+    });
     if (!stored) {
         m_afterClose.append(
             stored.error + QLatin1Char('\n') +
@@ -275,8 +396,13 @@ ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, ReceiveO
         ++outcome.keptForAttachments;
         return Step::Next;
     }
-    m_library.NMailPop3DeleteMail(handle, number);
     ++outcome.stored;
+    if (m_keep.keep && noteId) {
+        m_idsKept.insert(id);
+        return Step::Next;
+    }
+    if (m_library.NMailPop3DeleteMail(handle, number) >= 0 && noteId)
+        m_idsDeleted.insert(id);
     return Step::Next;
 }
 
@@ -305,7 +431,11 @@ void ReceiveCycle::countPartnerMail() {
 }
 
 bool ReceiveCycle::keepDurably() {
-    const StoreResult durable = m_appends->commit();
+    // The journal first: a line whose record did not become durable is passed over, but a
+    // durable record without its line would come again.
+    StoreResult durable = m_ids ? m_ids->syncJournal() : StoreResult{};
+    if (durable)
+        durable = m_appends->commit();
     if (!durable) {
         m_afterClose.prepend(durable.error + QLatin1Char('\n') +
                              QStringLiteral("受信したメールを確実に保存できなかったため、今回の"

@@ -2,6 +2,10 @@
 
 #include "settings/serversettings.h"
 
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -10,6 +14,7 @@ namespace kiku {
 
 class NMail;
 class MailboxAppends;
+class ReceivedIds;
 
 // The mail-library operations one receive run calls, under the library's own names. The
 // program hands its NMail over through NMailReceiveLibrary; tests may wrap that to make one
@@ -38,6 +43,10 @@ public:
     virtual int keptOnServer() = 0;
     // Drops the session without QUIT: the server deletes nothing of it.
     virtual int abandonPop3Session(int handle) = 0;
+    // Exactly-once receiving (NMail::uniqueIds, planFetches, deleteStoredMail).
+    virtual int uniqueIds(int handle, QHash<int, QByteArray>& ids) = 0;
+    virtual void planFetches(int handle, const QList<int>& numbers) = 0;
+    virtual int deleteStoredMail(int handle, int number) = 0;
 };
 
 // The program's NMail behind ReceiveLibrary.
@@ -63,6 +72,9 @@ public:
     int NMailGetMessage(int handle, QString& text, int& size) override;
     int keptOnServer() override;
     int abandonPop3Session(int handle) override;
+    int uniqueIds(int handle, QHash<int, QByteArray>& ids) override;
+    void planFetches(int handle, const QList<int>& numbers) override;
+    int deleteStoredMail(int handle, int number) override;
 
 private:
     NMail& m_mail;
@@ -101,13 +113,15 @@ public:
 struct ReceiveOutcome {
     bool newMail = false;       // at least one message was fetched
     int waiting = 0;            // messages the server announced
-    int stored = 0;             // stored and deleted on the server
+    int stored = 0;             // stored (and deleted on the server unless kept there)
+    int storedBefore = 0;       // not fetched: stored by an earlier run, as their ids say
     int skipped = 0;            // could not be fetched; left on the server
     int keptForAttachments = 0; // stored, but left on the server: attachments not all written
     int notDeleted = 0;         // marked for deletion, but the server kept them
     bool stopped = false;     // storing failed; that message and the later ones stay on the server
     bool sessionLost = false; // the connection went; the later messages stay on the server
     bool notDurable = false;  // the records could not be made durable: all stays on the server
+    bool withoutIds = false;  // the server has no UIDL: an interrupted run may bring duplicates
 };
 
 // One press of the receive button, up to the status line (which the main window shows):
@@ -126,12 +140,23 @@ struct ReceiveOutcome {
 // A message whose attachments could not all be written is stored but stays on the server
 // (a duplicate record next time is better than a lost file). Deletions the server did not
 // carry out are reported once the session is closed.
+//
+// Exactly once: when the server gives unique ids (UIDL), a message whose id ReceivedIds knows
+// as stored is not fetched again; it is only deleted on the server (or, with "サーバーにメー
+// ルを残す", left there until it is older than the days set). Each new message's id goes into
+// the journal just before its record, the journal is synced just before the boxes, and the
+// known ids are saved after QUIT. A crash at any point therefore neither loses a message
+// (nothing leaves the server before its record is durable) nor stores one twice (an id counts
+// once its record is in the box). Without UIDL the run is as before, and the user is told
+// once that an interrupted run may bring duplicates; mail cannot then be kept on the server.
 class ReceiveCycle {
 public:
     ReceiveCycle(ReceiveLibrary& library, ReceiveHost& host);
     ~ReceiveCycle();
 
+    // With the "keep on server" setting as saved.
     ReceiveOutcome run(const ServerSettings& settings);
+    ReceiveOutcome run(const ServerSettings& settings, const KeepOnServer& keep);
 
     // The note appended to the body of mail that mentions "attachment".
     static QString attachmentNote();
@@ -139,7 +164,13 @@ public:
 private:
     // Steps 7 to 14 for one message; false stops the run.
     enum class Step { Next, StopStoring, SessionLost };
-    Step receiveMessage(int handle, int number, ReceiveOutcome& outcome);
+    Step receiveMessage(int handle, int number, const QByteArray& id, ReceiveOutcome& outcome);
+    // Which waiting messages to fetch; those stored already are deleted on the server as the
+    // setting says. Empty when nothing may be fetched.
+    QList<int> planRun(int handle, int waiting, const QString& server, ReceiveOutcome& outcome);
+    Step sessionLost(int handle, int remaining, ReceiveOutcome& outcome);
+    void closeSession(int handle, ReceiveOutcome& outcome);
+    void saveIds(bool deletionsDone);
     QString lastLibraryText();
     int attachmentPass(QString& subject, QString& date, QString& from, QString& header,
                        QString& body);
@@ -151,6 +182,11 @@ private:
     QStringList m_afterClose;                  // messages that wait until the session is closed
     std::unique_ptr<MailboxAppends> m_appends; // the records of the run, durable at the end
     QString m_countToSave;                     // the partner count the file takes at the end
+    KeepOnServer m_keep;
+    std::unique_ptr<ReceivedIds> m_ids; // set when the server gives unique ids
+    QHash<int, QByteArray> m_serverIds; // the id of each waiting message
+    QSet<QByteArray> m_idsKept;         // stored, and still on the server after this run
+    QSet<QByteArray> m_idsDeleted;      // stored, and marked for deletion in this run
     QString m_attachmentFolder;
     QString m_workFile;
 };

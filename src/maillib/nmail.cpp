@@ -5,8 +5,10 @@
 #include "maillib/pop3client.h"
 
 #include <QHash>
+#include <QList>
 #include <QSet>
 #include <QStringList>
+#include <algorithm>
 #include <limits>
 #include <map>
 
@@ -24,9 +26,11 @@ struct Pop3Session {
     int cachedNumber = 0;
     // The message fetched last, parsed once for status, fetch and the attachment pass.
     std::shared_ptr<const MimeMessage> cachedMessage;
-    QSet<int> fetched;      // numbers whose whole text arrived in this session
-    int waiting = 0;        // what STAT announced
-    int prefetchedUpTo = 0; // the highest number whose RETR went out ahead of its turn
+    QSet<int> fetched;          // numbers whose whole text arrived in this session
+    int waiting = 0;            // what STAT announced
+    int prefetchedUpTo = 0;     // the highest number whose RETR went out ahead of its turn
+    QHash<int, QByteArray> ids; // the unique ids the server gave
+    QList<int> plan;            // the messages the caller will fetch, in order; empty: all
 };
 
 // One LIST per session, even when it fails.
@@ -44,12 +48,22 @@ void readSizes(Pop3Session& s, QString& error) {
 constexpr int kPrefetchMessages = 16;
 constexpr qint64 kPrefetchBytes = 1024 * 1024;
 
-// Sends RETR for `number` and for the messages after it, as far as the window allows.
+// The message the caller will fetch after `number`, or 0 when there is none.
+int nextPlanned(const Pop3Session& s, int number) {
+    if (s.plan.isEmpty())
+        return number < s.waiting ? number + 1 : 0;
+    const auto it = std::upper_bound(s.plan.begin(), s.plan.end(), number);
+    return it == s.plan.end() ? 0 : *it;
+}
+
+// Sends RETR for `number` and for the messages the caller will fetch after it, as far as
+// the window allows.
 void prefetchFrom(Pop3Session& s, int number) {
     if (!s.client.pipelining())
         return;
     s.client.prefetch(number, s.sizes.value(number, -1));
-    for (int next = qMax(number + 1, s.prefetchedUpTo + 1); next <= s.waiting; ++next) {
+    for (int next = nextPlanned(s, qMax(number, s.prefetchedUpTo)); next > 0;
+         next = nextPlanned(s, next)) {
         if (s.client.prefetched() >= kPrefetchMessages ||
             (s.client.prefetched() >= 2 && s.client.prefetchedBytes() >= kPrefetchBytes))
             break;
@@ -328,6 +342,48 @@ int NMail::NMailPop3DeleteMail(int handle, int number) {
     if (s->cachedNumber == number) {
         s->cachedNumber = 0;
         s->cachedMessage.reset();
+    }
+    if (!s->client.deleteMessage(number)) {
+        setLastError(s->client.errorText());
+        return -1;
+    }
+    return 0;
+}
+
+int NMail::uniqueIds(int handle, QHash<int, QByteArray>& ids) {
+    ids.clear();
+    Pop3Session* s = m_receive->session(handle);
+    if (!s) {
+        setLastError(QStringLiteral("POP3サーバーに接続していません"));
+        return -1;
+    }
+    bool supported = false;
+    if (!s->client.uniqueIds(s->ids, s->waiting, supported)) {
+        setLastError(s->client.errorText());
+        return s->client.isConnected() ? -1 : kSessionLost;
+    }
+    if (!supported)
+        return -1;
+    ids = s->ids;
+    return int(ids.size());
+}
+
+void NMail::planFetches(int handle, const QList<int>& numbers) {
+    if (Pop3Session* s = m_receive->session(handle)) {
+        s->plan = numbers;
+        std::sort(s->plan.begin(), s->plan.end());
+    }
+}
+
+int NMail::deleteStoredMail(int handle, int number) {
+    Pop3Session* s = m_receive->session(handle);
+    if (!s) {
+        setLastError(QStringLiteral("POP3サーバーに接続していません"));
+        return -1;
+    }
+    if (!s->ids.contains(number)) {
+        setLastError(QStringLiteral("メール %1 は識別番号がないため削除しません").arg(number));
+        return -1;
     }
     if (!s->client.deleteMessage(number)) {
         setLastError(s->client.errorText());

@@ -3,6 +3,8 @@
 #include "maillib/pop3client.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -57,6 +59,16 @@ public:
     // Marks the message for deletion; it goes when the session ends with NMailPop3Close.
     int NMailPop3DeleteMail(int handle, int number);
     int NMailPop3Close(int handle);
+
+    // Exactly-once receiving. The server's unique id of every message, from one UIDL (see
+    // Pop3Client::uniqueIds): the number of ids, -1 when the server has no UIDL, -2 when the
+    // session is gone.
+    int uniqueIds(int handle, QHash<int, QByteArray>& ids);
+    // The messages the caller will fetch, in order: RETRs sent ahead go only to these.
+    void planFetches(int handle, const QList<int>& numbers);
+    // Marks for deletion a message that is not fetched because the caller keeps it already,
+    // as its id says. Only a message that has an id in this session.
+    int deleteStoredMail(int handle, int number);
     // Drops the session without QUIT, so the server deletes nothing of it; keptOnServer()
     // then counts every deletion of the session.
     int abandonPop3Session(int handle);

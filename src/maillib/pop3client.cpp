@@ -1,6 +1,7 @@
 #include "maillib/pop3client.h"
 
 #include <QCryptographicHash>
+#include <QSet>
 
 #include <algorithm>
 
@@ -186,6 +187,45 @@ bool Pop3Client::list(QHash<int, qint64>& sizes, int expected) {
         if (numberOk && sizeOk)
             sizes.insert(number, size);
     }
+    return true;
+}
+
+bool Pop3Client::uniqueIds(QHash<int, QByteArray>& ids, int expected, bool& supported) {
+    ids.clear();
+    supported = false;
+    QByteArray reply;
+    if (!command("UIDL", &reply))
+        return false;
+    if (!isOk(reply))
+        return true; // a server without UIDL: the run goes on without ids
+    QByteArray body;
+    // "n id" lines: at most 70 characters of id and the number.
+    if (!readMultiline(body, m_limits.listingBytes, qint64(qMax(expected, 0)) * 80))
+        return false;
+    supported = true;
+    QSet<QByteArray> seen;
+    QSet<QByteArray> twice;
+    for (const QByteArray& line : body.split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        const qsizetype space = trimmed.indexOf(' ');
+        if (space <= 0)
+            continue;
+        bool numberOk = false;
+        const int number = trimmed.first(space).toInt(&numberOk);
+        const QByteArray id = trimmed.sliced(space + 1);
+        const bool printable =
+            std::all_of(id.begin(), id.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
+        if (!numberOk || number < 1 || number > expected || id.isEmpty() || id.size() > 70 ||
+            !printable || ids.contains(number))
+            continue;
+        if (seen.contains(id))
+            twice.insert(id);
+        seen.insert(id);
+        ids.insert(number, id);
+    }
+    // Two messages under one id cannot be told apart: neither may count as the other.
+    if (!twice.isEmpty())
+        ids.removeIf([&](const auto& entry) { return twice.contains(entry.value()); });
     return true;
 }
 

@@ -37,6 +37,11 @@ public:
     bool stat(int& count, qint64& octets);
     // Octet counts of every message, from one LIST; `expected` messages set its deadline.
     bool list(QHash<int, qint64>& sizes, int expected = 0);
+    // The server's unique id of every message, from one UIDL. An id must be 1 to 70 printable
+    // ASCII characters; a message whose id is missing or malformed, or whose id the listing
+    // gives twice, gets none, and numbers past `expected` are ignored. `supported` is false
+    // (and the call true) when the server refuses UIDL.
+    bool uniqueIds(QHash<int, QByteArray>& ids, int expected, bool& supported);
     // The message exactly as stored: dot-unstuffed lines, each ended by CR LF. With the
     // size LIST announced (`announced` >= 0) the reply may not grow far past it.
     bool retrieve(int number, QByteArray& message, qint64 announced = -1);

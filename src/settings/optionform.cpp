@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 
 namespace kiku {
 
@@ -42,6 +43,20 @@ OptionForm::OptionForm(QWidget* parent) : QDialog(parent) {
     m_apopCheck->setObjectName(QStringLiteral("ApopCheck"));
     grid->addWidget(m_apopCheck, 3, 0, 1, 2);
 
+    // For a user who also reads the mail elsewhere (a phone): each message is fetched once
+    // and stays on the server, deleted there after the days set (0: never).
+    m_keepCheck = new QCheckBox(QStringLiteral("サーバーにメールを残す(&K)"), this);
+    m_keepCheck->setObjectName(QStringLiteral("KeepCheck"));
+    m_keepDays = new QSpinBox(this);
+    m_keepDays->setObjectName(QStringLiteral("KeepDays"));
+    m_keepDays->setRange(0, KeepOnServer::kMaxDays);
+    m_keepDays->setSpecialValueText(QStringLiteral("削除しない"));
+    m_keepDays->setSuffix(QStringLiteral(" 日後に削除"));
+    m_keepDays->setAccessibleName(QStringLiteral("サーバーから削除するまでの日数"));
+    grid->addWidget(m_keepCheck, 4, 0);
+    grid->addWidget(m_keepDays, 4, 1);
+    connect(m_keepCheck, &QCheckBox::toggled, m_keepDays, &QSpinBox::setEnabled);
+
     // Neither button answers Enter: a half-typed server name is not confirmed by accident.
     m_okCommand = new QPushButton(QStringLiteral("設定"), this);
     m_okCommand->setObjectName(QStringLiteral("OkCommand"));
@@ -53,7 +68,7 @@ OptionForm::OptionForm(QWidget* parent) : QDialog(parent) {
     buttons->addStretch();
     buttons->addWidget(m_okCommand);
     buttons->addWidget(m_cancelCommand);
-    grid->addLayout(buttons, 4, 0, 1, 2);
+    grid->addLayout(buttons, 5, 0, 1, 2);
     m_smtpText->setMinimumWidth(260);
 
     connect(m_okCommand, &QPushButton::clicked, this, &OptionForm::confirm);
@@ -68,6 +83,10 @@ void OptionForm::load() {
     m_pop3Text->setText(settings.pop3Server);
     m_mailText->setText(settings.senderAddress);
     m_apopCheck->setChecked(settings.useApop != 0);
+    const KeepOnServer keep = KeepOnServer::load();
+    m_keepCheck->setChecked(keep.keep);
+    m_keepDays->setValue(keep.days);
+    m_keepDays->setEnabled(keep.keep);
 }
 
 void OptionForm::confirm() {
@@ -79,7 +98,10 @@ void OptionForm::confirm() {
     settings.useApop = m_apopCheck->isChecked() ? 1 : 0;
     // The new settings are in effect for this run either way; say so when the file could
     // not keep them, rather than let the next start come up without them.
-    if (!SaveServerSettings(settings, paths::kServerSettingsFile))
+    KeepOnServer keep;
+    keep.keep = m_keepCheck->isChecked();
+    keep.days = m_keepDays->value();
+    if (!SaveServerSettings(settings, paths::kServerSettingsFile) || !keep.save())
         Prompter::current().notify(QStringLiteral("サーバー設定を保存できませんでした。"));
     close();
 }

@@ -1,7 +1,9 @@
 #include "settings/serversettings.h"
 
 #include "base/codec.h"
+#include "base/paths.h"
 #include "base/text.h"
+#include "settings/profile.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -49,6 +51,30 @@ bool SaveServerSettings(const ServerSettings& settings, const QString& filePath)
         return false;
     file.write(codec::toCp932(text));
     return file.commit();
+}
+
+KeepOnServer KeepOnServer::load() {
+    KeepOnServer k;
+    k.keep = ReadSetting(paths::kKeepOnServerFile, QStringLiteral("KEEP")).trimmed() ==
+             QLatin1String("1");
+    k.days =
+        qBound(0, ReadSetting(paths::kKeepOnServerFile, QStringLiteral("DAYS")).toInt(), kMaxDays);
+    return k;
+}
+
+bool KeepOnServer::save() const {
+    return WriteSetting(paths::kKeepOnServerFile, QStringLiteral("KEEP"),
+                        keep ? QStringLiteral("1") : QStringLiteral("0")) &&
+           WriteSetting(paths::kKeepOnServerFile, QStringLiteral("DAYS"),
+                        QString::number(qBound(0, days, kMaxDays)));
+}
+
+QString serverToldWithoutIds() {
+    return ReadSetting(paths::kKeepOnServerFile, QStringLiteral("NOUIDL"));
+}
+
+void setServerToldWithoutIds(const QString& server) {
+    WriteSetting(paths::kKeepOnServerFile, QStringLiteral("NOUIDL"), server);
 }
 
 } // namespace kiku

@@ -26,4 +26,22 @@ ServerSettings LoadServerSettings(const QString& filePath = QStringLiteral("zadi
 bool SaveServerSettings(const ServerSettings& settings,
                         const QString& filePath = QStringLiteral("zadiru.ini"));
 
+// "サーバーにメールを残す": received mail stays on the server, each message fetched once by
+// its unique id, and is deleted there `days` days after it was stored (0: never). Off by
+// default. Kept in "\★MailData\iniKeepMail.ini" (keys KEEP and DAYS), a settings file of
+// its own.
+struct KeepOnServer {
+    bool keep = false;
+    int days = 0;
+
+    static KeepOnServer load();
+    bool save() const;
+    // The longest wait the days box offers (ten years).
+    static constexpr int kMaxDays = 3650;
+};
+
+// The POP3 server the user was last told has no UIDL, so that it is said once a server.
+QString serverToldWithoutIds();
+void setServerToldWithoutIds(const QString& server);
+
 } // namespace kiku

@@ -53,6 +53,15 @@ StoreResult Mailbox::count(int& messages) {
     return m_file.count(messages);
 }
 
+StoreResult Mailbox::digestOf(int number, QByteArray& digest) {
+    digest.clear();
+    QByteArray bytes;
+    if (StoreResult r = m_file.read(number, bytes); !r)
+        return r;
+    digest = recordDigest(bytes.constData(), info().layout);
+    return {};
+}
+
 StoreResult Mailbox::append(const MailRecord& record, int* number) {
     const RecordLayout layout = info().layout;
     return m_file.append(
@@ -67,7 +76,8 @@ StoreResult Mailbox::append(const MailRecord& record, int* number) {
 MailboxAppends::MailboxAppends() = default;
 MailboxAppends::~MailboxAppends() = default;
 
-StoreResult MailboxAppends::append(Box box, const MailRecord& record, int* number) {
+StoreResult MailboxAppends::append(Box box, const MailRecord& record, int* number,
+                                   const std::function<StoreResult(int)>& beforeWrite) {
     const BoxInfo& info = boxInfo(box);
     std::unique_ptr<RecordAppender>& appender = m_boxes[size_t(info.code - 1)];
     if (!appender)
@@ -78,7 +88,7 @@ StoreResult MailboxAppends::append(Box box, const MailRecord& record, int* numbe
             r.live = 1;
             return encodeMail(r, info.layout);
         },
-        number);
+        number, beforeWrite);
 }
 
 StoreResult MailboxAppends::commit() {

@@ -93,6 +93,10 @@ public:
     StoreResult append(const MailRecord& record, int* number = nullptr);
     // Message `number` (1-based), all four fields untrimmed.
     StoreResult read(int number, MailRecord& record);
+    // The recordDigest of message `number`, from its bytes as stored.
+    StoreResult digestOf(int number, QByteArray& digest);
+    // Makes every record the file holds durable (records an interrupted run never synced).
+    StoreResult sync() { return m_file.sync(); }
     // visit(number, record) for every message in order; return false from visit to stop.
     StoreResult readAll(const std::function<bool(int, const MailRecord&)>& visit);
     // The viewer's list: only Subject, From and Date of each record are read from disk,
@@ -120,8 +124,11 @@ public:
     MailboxAppends(const MailboxAppends&) = delete;
     MailboxAppends& operator=(const MailboxAppends&) = delete;
 
-    // As Mailbox::append (Live = 1), without the sync.
-    StoreResult append(Box box, const MailRecord& record, int* number = nullptr);
+    // As Mailbox::append (Live = 1), without the sync. `beforeWrite`, when given, is called
+    // with the record number the message will get, just before its bytes are written; when it
+    // fails nothing is written and its failure is returned.
+    StoreResult append(Box box, const MailRecord& record, int* number = nullptr,
+                       const std::function<StoreResult(int)>& beforeWrite = {});
     // Syncs every box appended to; stops at the first that cannot be made durable.
     StoreResult commit();
 

@@ -344,7 +344,8 @@ StoreResult RecordFile::openForAppend(const Paths& p, AppendTarget& target) {
 }
 
 StoreResult RecordFile::writeNext(const Paths& p, AppendTarget& target,
-                                  const std::function<QByteArray(int)>& build, int* number) {
+                                  const std::function<QByteArray(int)>& build, int* number,
+                                  const std::function<StoreResult(int)>& beforeWrite) {
     if (number)
         *number = 0;
     if (target.records >= m_setup.maxRecords)
@@ -355,6 +356,9 @@ StoreResult RecordFile::writeNext(const Paths& p, AppendTarget& target,
                 .arg(m_setup.itemNoun));
     const qint64 recordSize = m_setup.recordSize;
     const int n = int(target.records + 1);
+    if (beforeWrite)
+        if (StoreResult r = beforeWrite(n); !r)
+            return r;
     const QByteArray bytes = build(n);
     Q_ASSERT(bytes.size() == recordSize);
     const qint64 offset = target.records * recordSize;
@@ -436,7 +440,8 @@ RecordAppender::~RecordAppender() {
         ops().close(m_target.fd);
 }
 
-StoreResult RecordAppender::append(const std::function<QByteArray(int)>& build, int* number) {
+StoreResult RecordAppender::append(const std::function<QByteArray(int)>& build, int* number,
+                                   const std::function<StoreResult(int)>& beforeWrite) {
     if (number)
         *number = 0;
     if (!m_opened) {
@@ -447,7 +452,7 @@ StoreResult RecordAppender::append(const std::function<QByteArray(int)>& build, 
         m_opened = true;
         m_pendingNotice = opened.notice;
     }
-    StoreResult r = m_file.writeNext(m_paths, m_target, build, number);
+    StoreResult r = m_file.writeNext(m_paths, m_target, build, number, beforeWrite);
     // The notice of the open goes out with the first append that can carry it.
     r.notice = std::exchange(m_pendingNotice, QString());
     return r;
@@ -469,6 +474,19 @@ StoreResult RecordFile::create() {
         return StoreResult::failure(failure(kWriteFailed, errno, p));
     if (ops().close(fd) < 0 || ops().syncFolder(p.folder.constData()) < 0)
         return StoreResult::failure(failure(kWriteFailed, errno, p));
+    return {};
+}
+
+StoreResult RecordFile::sync() {
+    const Paths p = paths();
+    const int fd = ops().open(p.file.constData(), O_RDWR);
+    if (fd < 0)
+        return StoreResult::failure(failure(kOpenFailed, errno, p));
+    const bool synced = ops().fsync(fd) == 0;
+    const int e = errno;
+    ops().close(fd);
+    if (!synced || ops().syncFolder(p.folder.constData()) < 0)
+        return StoreResult::failure(failure(kWriteFailed, synced ? errno : e, p));
     return {};
 }
 

@@ -61,6 +61,9 @@ public:
     // Creates an empty file when there is none (never the folder); an existing file is
     // left as it is.
     StoreResult create();
+    // Makes whatever the file holds durable, with its folder entry: for records an
+    // interrupted run wrote but never synced.
+    StoreResult sync();
     // Drops record `number` and every record whose Live is 0: one rewrite of the file.
     StoreResult remove(int number);
     // Drops every record, leaving an empty file (a missing file stays missing).
@@ -108,7 +111,8 @@ private:
     StoreResult openForAppend(const Paths& p, AppendTarget& target);
     // Writes build(n) as record n = records + 1, without syncing.
     StoreResult writeNext(const Paths& p, AppendTarget& target,
-                          const std::function<QByteArray(int)>& build, int* number);
+                          const std::function<QByteArray(int)>& build, int* number,
+                          const std::function<StoreResult(int)>& beforeWrite = {});
     // Makes everything written through `target` durable: the file, and its folder entry
     // when the file was created.
     StoreResult syncAppended(const Paths& p, AppendTarget& target);
@@ -128,8 +132,10 @@ public:
     RecordAppender(const RecordAppender&) = delete;
     RecordAppender& operator=(const RecordAppender&) = delete;
 
-    // As RecordFile::append, but not yet durable.
-    StoreResult append(const std::function<QByteArray(int)>& build, int* number = nullptr);
+    // As RecordFile::append, but not yet durable. `beforeWrite(n)`, when given, runs just
+    // before record n is written and can refuse it.
+    StoreResult append(const std::function<QByteArray(int)>& build, int* number = nullptr,
+                       const std::function<StoreResult(int)>& beforeWrite = {});
     // Makes every record appended so far durable.
     StoreResult sync();
 

@@ -87,6 +87,9 @@ public:
 
     int keptOnServer() override { return m_real.keptOnServer(); }
     int abandonPop3Session(int h) override { return m_real.abandonPop3Session(h); }
+    int uniqueIds(int h, QHash<int, QByteArray>& ids) override { return m_real.uniqueIds(h, ids); }
+    void planFetches(int h, const QList<int>& numbers) override { m_real.planFetches(h, numbers); }
+    int deleteStoredMail(int h, int n) override { return m_real.deleteStoredMail(h, n); }
 
     QList<int> deleted;
 

@@ -219,4 +219,12 @@ int DovecotServer::messageCount(const QString& user) const {
     return count;
 }
 
+void DovecotServer::removeAllMessages(const QString& user) const {
+    for (const char* sub : {"/new", "/cur"}) {
+        QDir folder(maildir(user) + QLatin1String(sub));
+        for (const QString& name : folder.entryList(QDir::Files | QDir::NoDotAndDotDot))
+            folder.remove(name);
+    }
+}
+
 } // namespace kiku::test

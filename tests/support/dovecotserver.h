@@ -44,6 +44,8 @@ public:
     bool addMessage(const QString& user, const QByteArray& raw);
     // Messages now in the user's maildir (new and cur).
     int messageCount(const QString& user) const;
+    // Empties the user's mailbox behind the server's back.
+    void removeAllMessages(const QString& user) const;
 
 private:
     QString path(const QString& relative) const { return m_dir.filePath(relative); }

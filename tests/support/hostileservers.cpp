@@ -1,5 +1,8 @@
 #include "hostileservers.h"
 
+#include <QCryptographicHash>
+#include <QHash>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -260,6 +263,19 @@ void HostilePop3Server::serve(HostileSocket& socket) {
             out = verb == "STAT" ? "+OK " + QByteArray::number(count) + ' ' +
                                        QByteArray::number(octets) + "\r\n"
                                  : "+OK\r\n" + lines + ".\r\n";
+        } else if (verb == "UIDL" && !command.contains(' ')) {
+            // An id from the content, so that it stays the same from session to session.
+            QHash<QByteArray, int> seen;
+            out = "+OK\r\n";
+            for (qsizetype i = 0; i < messages.size(); ++i) {
+                const QByteArray hash =
+                    QCryptographicHash::hash(messages[i], QCryptographicHash::Sha1).toHex();
+                const int copy = seen[hash]++;
+                if (!marked[i])
+                    out += QByteArray::number(i + 1) + ' ' + hash.left(20) + '.' +
+                           QByteArray::number(copy) + "\r\n";
+            }
+            out += ".\r\n";
         } else if (verb == "LIST") {
             const int n = number(command);
             out = n ? "+OK " + QByteArray::number(n) + ' ' +

@@ -92,7 +92,8 @@ private:
     QList<QByteArray> m_commands;
 };
 
-// POP3: USER/PASS (any), STAT, LIST, RETR with dot-stuffing, DELE, RSET, NOOP, CAPA, QUIT.
+// POP3: USER/PASS (any), STAT, LIST, UIDL (ids from the content), RETR with dot-stuffing,
+// DELE, RSET, NOOP, CAPA, QUIT.
 // Deletions take effect only on QUIT, as on a real server, so a dropped connection keeps
 // every message.
 class HostilePop3Server : public HostileServer {
