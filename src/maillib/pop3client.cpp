@@ -203,29 +203,37 @@ bool Pop3Client::uniqueIds(QHash<int, QByteArray>& ids, int expected, bool& supp
     if (!readMultiline(body, m_limits.listingBytes, qint64(qMax(expected, 0)) * 80))
         return false;
     supported = true;
+    QSet<int> numbers;
+    QSet<int> numbersTwice;
     QSet<QByteArray> seen;
-    QSet<QByteArray> twice;
+    QSet<QByteArray> idsTwice;
     for (const QByteArray& line : body.split('\n')) {
         const QByteArray trimmed = line.trimmed();
         const qsizetype space = trimmed.indexOf(' ');
-        if (space <= 0)
-            continue;
         bool numberOk = false;
-        const int number = trimmed.first(space).toInt(&numberOk);
+        const int number = space > 0 ? trimmed.first(space).toInt(&numberOk) : 0;
+        if (!numberOk || number < 1 || number > expected)
+            continue;
+        if (numbers.contains(number)) {
+            numbersTwice.insert(number);
+            continue;
+        }
+        numbers.insert(number);
         const QByteArray id = trimmed.sliced(space + 1);
         const bool printable =
             std::all_of(id.begin(), id.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
-        if (!numberOk || number < 1 || number > expected || id.isEmpty() || id.size() > 70 ||
-            !printable || ids.contains(number))
+        if (id.isEmpty() || id.size() > 70 || !printable)
             continue;
         if (seen.contains(id))
-            twice.insert(id);
+            idsTwice.insert(id);
         seen.insert(id);
         ids.insert(number, id);
     }
-    // Two messages under one id cannot be told apart: neither may count as the other.
-    if (!twice.isEmpty())
-        ids.removeIf([&](const auto& entry) { return twice.contains(entry.value()); });
+    // A listing that gives one message two ids, or two messages one id, cannot tell them
+    // apart: none of them may count as stored.
+    ids.removeIf([&](const auto& entry) {
+        return numbersTwice.contains(entry.key()) || idsTwice.contains(entry.value());
+    });
     return true;
 }
 

@@ -69,9 +69,9 @@ protected:
         m_settings.pop3Server = m_server.address();
     }
 
-    ReceiveOutcome run() {
+    ReceiveOutcome run(const KeepOnServer& keep = KeepOnServer()) {
         NMailReceiveLibrary library(m_mail);
-        return ReceiveCycle(library, m_host).run(m_settings);
+        return ReceiveCycle(library, m_host).run(m_settings, keep);
     }
     QString attachmentFolder() const { return m_home.file(QStringLiteral("添付フォルダ")); }
     QStringList attachments() const { return QDir(attachmentFolder()).entryList(QDir::Files); }
@@ -170,6 +170,7 @@ TEST_F(HostileReceive, EndlessRepliesEndTheSessionInsteadOfFillingMemory) {
     } cases[] = {
         {"RETR", "応答が大きすぎる"},
         {"LIST", "応答が大きすぎる"},
+        {"UIDL", "応答が大きすぎる"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
@@ -186,6 +187,49 @@ TEST_F(HostileReceive, EndlessRepliesEndTheSessionInsteadOfFillingMemory) {
         m_server.clearRules();
         run(); // the honest server gives it up now
         EXPECT_EQ(m_server.messageCount(), 0);
+    }
+}
+
+// Ids that cannot tell messages apart are never trusted: a message without a usable one is
+// received as before, or, when mail stays on the server, left there rather than stored on
+// every run.
+TEST_F(HostileReceive, UnusableIdsAreNeverTrusted) {
+    const QByteArray mixed = "+OK\r\n1 good-id\r\n2 same\r\n3 same\r\n4 bad\x01id\r\n"
+                             "0 zero\r\n99 far\r\n4 second-id-for-4\r\n.\r\n";
+    const struct {
+        const char* name;
+        QByteArray uidl;
+        bool keep;
+        int stored; // by the first run
+        const char* notice;
+    } cases[] = {
+        {"no UIDL", "-ERR unknown command\r\n", false, 4, "UIDL）に対応していません"},
+        {"no UIDL, kept", "-ERR unknown command\r\n", true, 0, "では受信できません"},
+        {"duplicates and junk", mixed, false, 4, ""},
+        {"duplicates and junk, kept", mixed, true, 1, "受け取れませんでした"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempHome home;
+        m_prompter.clear();
+        m_server.clearRules();
+        for (const char* subject : {"m1", "m2", "m3", "m4"})
+            m_server.addMessage(plainMessage(subject));
+        m_server.on("UIDL", hostile::reply(c.uidl));
+        const KeepOnServer keep{c.keep, 0};
+        EXPECT_EQ(run(keep).stored, c.stored);
+        EXPECT_TRUE(notices().contains(QString::fromUtf8(c.notice))) << notices().toStdString();
+        // Nothing comes twice; a new message (no id in the listing) only when mail is not kept.
+        m_prompter.clear();
+        m_server.addMessage(plainMessage("m5"));
+        EXPECT_EQ(run(keep).stored, c.keep ? 0 : 1);
+        EXPECT_EQ(m_server.messageCount(), c.keep ? 5 : 0);
+        EXPECT_EQ(records(Box::OthersInbox).size(), c.stored + (c.keep ? 0 : 1));
+        // The lack of UIDL is told once a server.
+        EXPECT_FALSE(notices().contains(QStringLiteral("に対応していません。")))
+            << notices().toStdString();
+        m_server.clearRules();
+        run(); // the honest server gives them up now
     }
 }
 

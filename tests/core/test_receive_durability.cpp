@@ -10,13 +10,17 @@
 #include "scriptedprompter.h"
 #include "store/fileops.h"
 #include "store/mailbox.h"
+#include "store/receivedids.h"
 #include "temphome.h"
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -344,11 +348,97 @@ TEST_F(ReceiveDurabilityTest, ACrashAtAnyPointNeitherLosesNorDuplicates) {
     }
 }
 
+// "サーバーにメールを残す": runs leave the server as it is and store nothing twice, a message
+// that arrives between runs comes alone, and the days limit deletes only what is older.
+TEST_F(ReceiveDurabilityTest, KeptMailIsFetchedOnceAndDeletedOnlyWhenOld) {
+    test::TempHome home;
+    constexpr qint64 kDay = 86400;
+    const qint64 start = 1'800'000'000;
+    ReceivedIds::setClockForTesting(start);
+    deliverThree();
+    DiskModel disk;
+    const KeepOnServer keep{true, 7};
+    EXPECT_EQ(receive(disk, nullptr, keep).stored, 3);
+    EXPECT_EQ(receive(disk, nullptr, keep).stored, 0);
+    EXPECT_EQ(m_server.messageCount(kUser), 3);
+
+    ReceivedIds::setClockForTesting(start + 5 * kDay);
+    ASSERT_TRUE(m_server.addMessage(kUser, "From: c@example.jp\r\nSubject: m4\r\n\r\nnew\r\n"));
+    const ReceiveOutcome fourth = receive(disk, nullptr, keep);
+    EXPECT_EQ(fourth.stored, 1);
+    EXPECT_EQ(fourth.storedBefore, 3);
+    EXPECT_EQ(storedSubjects(), QStringList({"m1", "m2", "m3", "m4"}));
+
+    // Eight days after the first three: they go, the fourth (three days old) stays.
+    ReceivedIds::setClockForTesting(start + 8 * kDay);
+    EXPECT_EQ(receive(disk, nullptr, keep).stored, 0);
+    EXPECT_EQ(m_server.messageCount(kUser), 1);
+    // And with the setting off again, the last one is deleted without being stored again.
+    EXPECT_EQ(receive(disk).stored, 0);
+    EXPECT_EQ(m_server.messageCount(kUser), 0);
+    EXPECT_EQ(storedSubjects().size(), 4);
+    ReceivedIds::setClockForTesting(0);
+}
+
+// A process killed while it receives, at several moments of a run of many messages, and
+// then one whole run: every message is in the boxes once and the server is empty.
+TEST_F(ReceiveDurabilityTest, KillingAReceivingProcessNeitherLosesNorDuplicates) {
+    test::TempHome home;
+    constexpr int kMessages = 300;
+    for (int n = 1; n <= kMessages; ++n)
+        ASSERT_TRUE(m_server.addMessage(kUser, "From: a@example.jp\r\nSubject: k" +
+                                                   QByteArray::number(n) + "\r\n\r\nbody\r\n"));
+    for (const int killAfter : {1, 40, 120, 299}) {
+        SCOPED_TRACE(killAfter);
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--receive-child"), home.path(), m_settings.pop3Server});
+        ASSERT_TRUE(child.waitForStarted());
+        // The child prints the number of each message it starts on.
+        int reached = 0;
+        while (reached < killAfter && child.waitForReadyRead(20000)) {
+            while (child.canReadLine())
+                reached = qMax(reached, child.readLine().trimmed().toInt());
+        }
+        child.kill();
+        child.waitForFinished();
+        EXPECT_GE(reached, qMin(killAfter, 1));
+    }
+    DiskModel plain;
+    const ReceiveOutcome last = receive(plain);
+    EXPECT_FALSE(last.stopped || last.notDurable || last.sessionLost);
+    const QStringList subjects = storedSubjects();
+    EXPECT_EQ(subjects.size(), kMessages);
+    EXPECT_EQ(QSet<QString>(subjects.begin(), subjects.end()).size(), kMessages);
+    EXPECT_EQ(m_server.messageCount(kUser), 0);
+}
+
+// The receiving child of the kill test: one run into `home`, printing its progress.
+int receiveAsChild(const QString& home, const QString& server) {
+    class PrintingHost : public test::PlainReceiveHost {
+        void progress(int number, int) override {
+            std::printf("%d\n", number);
+            std::fflush(stdout);
+        }
+    } host;
+    ProgramFolder::set(home);
+    test::ScriptedPrompter prompter;
+    NMail mail;
+    mail.NMailInitializeWinSock();
+    NMailReceiveLibrary library(mail);
+    ServerSettings settings;
+    settings.pop3Server = server;
+    ReceiveCycle(library, host).run(settings, KeepOnServer());
+    return 0;
+}
+
 } // namespace
 
 // The sockets want an application object; the run itself needs no event loop.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--receive-child") == 0)
+        return receiveAsChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

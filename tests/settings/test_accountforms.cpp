@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QtTest>
 
 #include <memory>
@@ -187,8 +188,17 @@ private slots:
         retype(form->mailBox(), "花子 <hanako@example.jp>");
         clickBox(form->apopBox());
         QVERIFY(form->apopBox()->isChecked());
+        // Keeping mail on the server is off by default, and saved apart from zadiru.ini.
+        QVERIFY(!form->keepBox()->isChecked());
+        QVERIFY(!form->keepDaysBox()->isEnabled());
+        clickBox(form->keepBox());
+        QVERIFY(form->keepDaysBox()->isEnabled());
+        form->keepDaysBox()->setValue(30);
         QTest::mouseClick(child<QPushButton>(form, "OkCommand"), Qt::LeftButton);
         QVERIFY(isClosed(window));
+        const KeepOnServer keep = KeepOnServer::load();
+        QVERIFY(keep.keep);
+        QCOMPARE(keep.days, 30);
 
         QCOMPARE(home().readFile("zadiru.ini"),
                  QByteArray("SMTP= smtp.example \r\nPOP3=pop3s://pop.example:995\r\nMAIL=") +
@@ -204,6 +214,7 @@ private slots:
         Forms::show<MainForm>();
         QVERIFY(!Forms::existing<OptionForm>());
         QVERIFY(Forms::show<OptionForm>()->apopBox()->isChecked());
+        QCOMPARE(Forms::existing<OptionForm>()->keepDaysBox()->value(), 30);
     }
 
     void abortChangesNothing_data() {
