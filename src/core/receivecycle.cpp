@@ -372,10 +372,12 @@ ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, const QB
     // be stored again next time, a line without its record is passed over. A message whose
     // attachments were not all written is left to come again, so it gets no line.
     const bool noteId = m_ids && !id.isEmpty() && !attachmentsLost;
-    const QByteArray digest = noteId ? recordDigest(record) : QByteArray();
-    const StoreResult stored = m_appends->append(box, record, nullptr, [&](int recordNumber) {
-        return noteId ? m_ids->noteStored(id, box, recordNumber, digest) : StoreResult{};
-    });
+    const StoreResult stored =
+        noteId ? m_appends->append(box, record, nullptr,
+                                   [&](int recordNumber, const QByteArray& digest) {
+                                       return m_ids->noteStored(id, box, recordNumber, digest);
+                                   })
+               : m_appends->append(box, record);
     if (!stored) {
         m_afterClose.append(
             stored.error + QLatin1Char('\n') +

@@ -76,19 +76,23 @@ StoreResult Mailbox::append(const MailRecord& record, int* number) {
 MailboxAppends::MailboxAppends() = default;
 MailboxAppends::~MailboxAppends() = default;
 
-StoreResult MailboxAppends::append(Box box, const MailRecord& record, int* number,
-                                   const std::function<StoreResult(int)>& beforeWrite) {
+StoreResult MailboxAppends::append(
+    Box box, const MailRecord& record, int* number,
+    const std::function<StoreResult(int number, const QByteArray& digest)>& beforeWrite) {
     const BoxInfo& info = boxInfo(box);
     std::unique_ptr<RecordAppender>& appender = m_boxes[size_t(info.code - 1)];
     if (!appender)
         appender = std::make_unique<RecordAppender>(setupFor(info));
-    return appender->append(
-        [&](int) {
-            MailRecord r = record;
-            r.live = 1;
-            return encodeMail(r, info.layout);
-        },
-        number, beforeWrite);
+    auto build = [&](int) {
+        MailRecord r = record;
+        r.live = 1;
+        return encodeMail(r, info.layout);
+    };
+    if (!beforeWrite)
+        return appender->append(build, number);
+    return appender->append(build, number, [&](int n, const QByteArray& bytes) {
+        return beforeWrite(n, recordDigest(bytes.constData(), info.layout));
+    });
 }
 
 StoreResult MailboxAppends::commit() {

@@ -125,10 +125,11 @@ public:
     MailboxAppends& operator=(const MailboxAppends&) = delete;
 
     // As Mailbox::append (Live = 1), without the sync. `beforeWrite`, when given, is called
-    // with the record number the message will get, just before its bytes are written; when it
-    // fails nothing is written and its failure is returned.
-    StoreResult append(Box box, const MailRecord& record, int* number = nullptr,
-                       const std::function<StoreResult(int)>& beforeWrite = {});
+    // with the record number the message will get and the recordDigest of its bytes, just
+    // before they are written; when it fails nothing is written and its failure is returned.
+    StoreResult append(
+        Box box, const MailRecord& record, int* number = nullptr,
+        const std::function<StoreResult(int number, const QByteArray& digest)>& beforeWrite = {});
     // Syncs every box appended to; stops at the first that cannot be made durable.
     StoreResult commit();
 

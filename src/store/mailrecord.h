@@ -56,9 +56,10 @@ QByteArray encodeMail(const MailRecord& record, RecordLayout layout);
 MailRecord decodeMail(const char* bytes, RecordLayout layout);
 
 // What links a stored message to everything kept about it outside its box (the id the server
-// gave it, its original): SHA-256 of the Subject, Date, From and Body bytes as stored, in that
-// order, whatever the layout. Live is left out, so a move to the storage box or a compaction
-// keeps the link. 32 bytes.
+// gave it, its original): BLAKE2b-256 of the Subject, Date, From and Body bytes as stored, in
+// that order, whatever the layout, each without its padding spaces and after its length (two
+// bytes, little-endian). Live is left out, so a move to the storage box or a compaction keeps
+// the link. 32 bytes.
 QByteArray recordDigest(const char* bytes, RecordLayout layout);
 QByteArray recordDigest(const MailRecord& record);
 

@@ -73,12 +73,15 @@ qint64 ReceivedIds::now() {
     return s_fixedClock > 0 ? s_fixedClock : QDateTime::currentSecsSinceEpoch();
 }
 
-ReceivedIds::Paths ReceivedIds::paths() const {
+const ReceivedIds::Paths& ReceivedIds::paths() {
+    if (m_paths)
+        return *m_paths;
     const QString folder = ProgramFolder::resolve(paths::kDataFolder);
     const QStringList names = ProgramFolder::resolveIn(
         folder, {kStateName, kStateName + QStringLiteral(".new"), kJournalName});
-    return {withoutTrailingSlash(QFile::encodeName(folder)), QFile::encodeName(names.at(0)),
-            QFile::encodeName(names.at(1)), QFile::encodeName(names.at(2))};
+    m_paths = Paths{withoutTrailingSlash(QFile::encodeName(folder)), QFile::encodeName(names.at(0)),
+                    QFile::encodeName(names.at(1)), QFile::encodeName(names.at(2))};
+    return *m_paths;
 }
 
 StoreResult ReceivedIds::failure(const QString& pattern, const QByteArray& path, int error) const {
@@ -161,19 +164,21 @@ void ReceivedIds::readJournal(const QByteArray& contents) {
 
 StoreResult ReceivedIds::load() {
     m_known.clear();
-    const Paths p = paths();
+    const Paths& p = paths();
     QByteArray contents;
     bool exists = false;
     StoreResult result = readFile(p.state, contents, exists);
     readState(contents);
-    StoreResult journal = readFile(p.journal, contents, m_journalFound);
+    m_saved = m_known;
+    StoreResult journal = readFile(p.journal, contents, exists);
+    m_journalFound = !contents.isEmpty();
     readJournal(contents);
     return result ? journal : result;
 }
 
 StoreResult ReceivedIds::noteStored(const QByteArray& id, Box box, int number,
                                     const QByteArray& digest) {
-    const Paths p = paths();
+    const Paths& p = paths();
     const QString unwritable = QStringLiteral("受信済みメールの記録 %1 に書き込めません: %2");
     if (m_journalFd < 0) {
         bool existed = false;
@@ -197,7 +202,7 @@ StoreResult ReceivedIds::noteStored(const QByteArray& id, Box box, int number,
 StoreResult ReceivedIds::syncJournal() {
     if (m_journalFd < 0)
         return {};
-    const Paths p = paths();
+    const Paths& p = paths();
     if (ops().fsync(m_journalFd) < 0 ||
         (m_journalCreated && ops().syncFolder(p.folder.constData()) < 0))
         return failure(QStringLiteral("受信済みメールの記録 %1 を保存できません: %2"), p.journal,
@@ -213,30 +218,42 @@ StoreResult ReceivedIds::save(const QSet<QByteArray>& keep) {
     for (auto it = m_known.cbegin(); it != m_known.cend(); ++it)
         contents += it.key() + ' ' + QByteArray::number(it.value()) + '\n';
 
-    const Paths p = paths();
+    const Paths& p = paths();
     const QString unsaved = QStringLiteral("受信済みメールの記録 %1 を保存できません: %2");
-    const int fd = ops().open(p.stateNew.constData(), O_WRONLY | O_CREAT | O_TRUNC);
-    if (fd < 0)
-        return failure(unsaved, p.state, errno);
-    const bool written =
-        ops().pwrite(fd, contents.constData(), contents.size(), 0) == contents.size() &&
-        ops().fsync(fd) == 0;
-    const int writeError = errno;
-    ops().close(fd);
-    if (!written) {
-        ops().unlink(p.stateNew.constData());
-        return failure(unsaved, p.state, writeError);
+    // Mostly the file would be written as it is (empty, when mail is deleted on the server):
+    // two syncs spared on every such run.
+    if (m_known != m_saved) {
+        const int fd = ops().open(p.stateNew.constData(), O_WRONLY | O_CREAT | O_TRUNC);
+        if (fd < 0)
+            return failure(unsaved, p.state, errno);
+        const bool written =
+            ops().pwrite(fd, contents.constData(), contents.size(), 0) == contents.size() &&
+            ops().fsync(fd) == 0;
+        const int writeError = errno;
+        ops().close(fd);
+        if (!written) {
+            ops().unlink(p.stateNew.constData());
+            return failure(unsaved, p.state, writeError);
+        }
+        if (ops().rename(p.stateNew.constData(), p.state.constData()) < 0 ||
+            ops().syncFolder(p.folder.constData()) < 0)
+            return failure(unsaved, p.state, errno);
+        m_saved = m_known;
     }
-    if (ops().rename(p.stateNew.constData(), p.state.constData()) < 0 ||
-        ops().syncFolder(p.folder.constData()) < 0)
-        return failure(unsaved, p.state, errno);
-    // The ids are all in the state now: the journal has done its work.
+    // The ids are all in the state now: the journal has done its work. It is emptied, not
+    // removed, so that the next run need not sync the folder for a new one; should the
+    // emptying be lost, its lines are only checked again.
+    if (m_journalFd < 0 && m_journalFound)
+        m_journalFd = ops().open(p.journal.constData(), O_WRONLY);
     if (m_journalFd >= 0) {
+        const bool emptied = ops().ftruncate(m_journalFd, 0) == 0;
+        const int e = errno;
         ops().close(m_journalFd);
         m_journalFd = -1;
+        m_journalSize = 0;
+        if (!emptied)
+            return failure(unsaved, p.journal, e);
     }
-    if (ops().unlink(p.journal.constData()) < 0 && errno != ENOENT)
-        return failure(unsaved, p.journal, errno);
     m_journalFound = false;
     return {};
 }

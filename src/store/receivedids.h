@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <optional>
 
 namespace kiku {
 
@@ -19,7 +20,7 @@ namespace kiku {
 //                         synced, renamed into place), so it is never half written.
 //   received-ids.journal  one line per message of a run, written just before its record:
 //                         "<id> <box file> <record number> <record digest, hex> <seconds>".
-//                         Synced before the boxes at the run's one sync, and removed once the
+//                         Synced before the boxes at the run's one sync, and emptied once the
 //                         ids are in received-ids.txt.
 //
 // A journal line counts only when its box holds, at that number, a record with that digest:
@@ -50,7 +51,7 @@ public:
     // Makes every journal line of the run durable; before the boxes are synced.
     StoreResult syncJournal();
     // Keeps exactly the ids of `keep` that are known or noted (any other is dropped), writes
-    // them to received-ids.txt and removes the journal.
+    // them to received-ids.txt (unless it holds them already) and empties the journal.
     StoreResult save(const QSet<QByteArray>& keep);
 
     // Whether `id` can be kept: 1 to 70 printable ASCII characters, as UIDL allows.
@@ -66,13 +67,16 @@ private:
         QByteArray stateNew;
         QByteArray journal;
     };
-    Paths paths() const;
+    // Resolved once: a receive run notes every message.
+    const Paths& paths();
     StoreResult readFile(const QByteArray& path, QByteArray& contents, bool& exists) const;
     void readState(const QByteArray& contents);
     void readJournal(const QByteArray& contents);
     StoreResult failure(const QString& pattern, const QByteArray& path, int error) const;
 
+    std::optional<Paths> m_paths;
     QHash<QByteArray, qint64> m_known;
+    QHash<QByteArray, qint64> m_saved; // as received-ids.txt holds them
     bool m_journalFound = false;
     int m_journalFd = -1;
     qint64 m_journalSize = 0;

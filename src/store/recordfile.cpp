@@ -343,9 +343,10 @@ StoreResult RecordFile::openForAppend(const Paths& p, AppendTarget& target) {
     return result;
 }
 
-StoreResult RecordFile::writeNext(const Paths& p, AppendTarget& target,
-                                  const std::function<QByteArray(int)>& build, int* number,
-                                  const std::function<StoreResult(int)>& beforeWrite) {
+StoreResult
+RecordFile::writeNext(const Paths& p, AppendTarget& target,
+                      const std::function<QByteArray(int)>& build, int* number,
+                      const std::function<StoreResult(int, const QByteArray&)>& beforeWrite) {
     if (number)
         *number = 0;
     if (target.records >= m_setup.maxRecords)
@@ -356,10 +357,10 @@ StoreResult RecordFile::writeNext(const Paths& p, AppendTarget& target,
                 .arg(m_setup.itemNoun));
     const qint64 recordSize = m_setup.recordSize;
     const int n = int(target.records + 1);
-    if (beforeWrite)
-        if (StoreResult r = beforeWrite(n); !r)
-            return r;
     const QByteArray bytes = build(n);
+    if (beforeWrite)
+        if (StoreResult r = beforeWrite(n, bytes); !r)
+            return r;
     Q_ASSERT(bytes.size() == recordSize);
     const qint64 offset = target.records * recordSize;
     if (ops().pwrite(target.fd, bytes.constData(), recordSize, offset) != recordSize) {
@@ -440,8 +441,9 @@ RecordAppender::~RecordAppender() {
         ops().close(m_target.fd);
 }
 
-StoreResult RecordAppender::append(const std::function<QByteArray(int)>& build, int* number,
-                                   const std::function<StoreResult(int)>& beforeWrite) {
+StoreResult
+RecordAppender::append(const std::function<QByteArray(int)>& build, int* number,
+                       const std::function<StoreResult(int, const QByteArray&)>& beforeWrite) {
     if (number)
         *number = 0;
     if (!m_opened) {

@@ -110,9 +110,10 @@ private:
     };
     StoreResult openForAppend(const Paths& p, AppendTarget& target);
     // Writes build(n) as record n = records + 1, without syncing.
-    StoreResult writeNext(const Paths& p, AppendTarget& target,
-                          const std::function<QByteArray(int)>& build, int* number,
-                          const std::function<StoreResult(int)>& beforeWrite = {});
+    StoreResult
+    writeNext(const Paths& p, AppendTarget& target, const std::function<QByteArray(int)>& build,
+              int* number,
+              const std::function<StoreResult(int, const QByteArray&)>& beforeWrite = {});
     // Makes everything written through `target` durable: the file, and its folder entry
     // when the file was created.
     StoreResult syncAppended(const Paths& p, AppendTarget& target);
@@ -132,10 +133,10 @@ public:
     RecordAppender(const RecordAppender&) = delete;
     RecordAppender& operator=(const RecordAppender&) = delete;
 
-    // As RecordFile::append, but not yet durable. `beforeWrite(n)`, when given, runs just
-    // before record n is written and can refuse it.
+    // As RecordFile::append, but not yet durable. `beforeWrite(n, bytes)`, when given, runs
+    // just before record n is written and can refuse it.
     StoreResult append(const std::function<QByteArray(int)>& build, int* number = nullptr,
-                       const std::function<StoreResult(int)>& beforeWrite = {});
+                       const std::function<StoreResult(int, const QByteArray&)>& beforeWrite = {});
     // Makes every record appended so far durable.
     StoreResult sync();
 
