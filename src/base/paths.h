@@ -36,6 +36,8 @@ inline const QString kCounterFile = QStringLiteral("\\★MailData\\iniCuntUp.ini
 inline const QString kAccountFile = QStringLiteral("\\★MailData\\iniIdPass.ini");
 inline const QString kPartnerFile = QStringLiteral("\\★MailData\\iniIdPass2.ini");
 inline const QString kDataFolder = QStringLiteral("\\★MAilData\\");
+// The originals of received and sent mail (store/originals.h); the program creates it.
+inline const QString kOriginalsFolder = QStringLiteral("\\★MailData\\originals\\");
 inline const QString kAttachmentFolder = QStringLiteral("\\添付フォルダ\\");
 inline const QString kAttachmentWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");
 inline const QString kQuickSaveFolder = QStringLiteral("\\■TextQuickSave\\");

@@ -1,6 +1,7 @@
 #include "store/mailbox.h"
 
 #include "store/fielddecode.h"
+#include "store/originals.h"
 
 namespace kiku {
 
@@ -113,9 +114,23 @@ StoreResult moveToStorage(int number, const MailRecord& message, int* storageNum
         return StoreResult::failure(
             QStringLiteral("メールボックス vbmdata3.data に %1 番のメールはありません。")
                 .arg(number));
+    // The original goes with the message; the window's fields may differ from the record
+    // (edited or trimmed), and then the original is kept again under the new record.
+    MailRecord before;
+    if (StoreResult r = inbox.read(number, before); !r)
+        return r;
     StoreResult stored = appendToStorage(message, storageNumber);
     if (!stored)
         return stored;
+    if (const QByteArray from = recordDigest(before), to = recordDigest(message); from != to) {
+        QByteArray original;
+        bool found = false;
+        StoreResult carried = Originals::read(from, original, &found);
+        if (carried && found)
+            carried = Originals::keep(to, original);
+        if (!carried)
+            stored.addNotice(carried.error);
+    }
     StoreResult removed = inbox.remove(number);
     if (!removed)
         removed.error += QStringLiteral("（メールは保管箱にも入っています）");
@@ -173,12 +188,34 @@ BoxListing Mailbox::list() {
     return listing;
 }
 
+StoreResult Mailbox::digests(const std::function<void(const QByteArray&)>& visit) {
+    const RecordLayout layout = info().layout;
+    return m_file.readAll([&](int, const char* bytes) {
+        visit(recordDigest(bytes, layout));
+        return true;
+    });
+}
+
+namespace {
+
+// After a compaction: the originals of the records it dropped go. The records are gone for
+// good by now, so a failure here only leaves an original for a later sweep.
+StoreResult followedByOriginals(StoreResult compacted) {
+    if (!compacted)
+        return compacted;
+    const StoreResult swept = Originals::sweep();
+    compacted.addNotice(swept ? swept.notice : swept.error);
+    return compacted;
+}
+
+} // namespace
+
 StoreResult Mailbox::remove(int number) {
-    return m_file.remove(number);
+    return followedByOriginals(m_file.remove(number));
 }
 
 StoreResult Mailbox::removeAll() {
-    return m_file.removeAll();
+    return followedByOriginals(m_file.removeAll());
 }
 
 } // namespace kiku

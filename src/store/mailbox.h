@@ -98,10 +98,14 @@ public:
     // The viewer's list: only Subject, From and Date of each record are read from disk,
     // plus the whole last record.
     BoxListing list();
+    // visit(recordDigest) for every message in order.
+    StoreResult digests(const std::function<void(const QByteArray&)>& visit);
     // Deletes message `number` (and any record already marked Live = 0) with one rewrite
     // of the box through its temporary companion. Later messages move up by one.
+    // Originals no record names any more then go (Originals::sweep()); one that cannot be
+    // removed is named in the notice and taken by a later sweep.
     StoreResult remove(int number);
-    // Deletes every message, leaving an empty box file.
+    // Deletes every message, leaving an empty box file; originals follow as for remove().
     StoreResult removeAll();
 
 private:
