@@ -122,7 +122,8 @@ StoreResult moveToStorage(int number, const MailRecord& message, int* storageNum
     StoreResult stored = appendToStorage(message, storageNumber);
     if (!stored)
         return stored;
-    if (const QByteArray from = recordDigest(before), to = recordDigest(message); from != to) {
+    const QByteArray from = recordDigest(before), to = recordDigest(message);
+    if (from != to) {
         QByteArray original;
         bool found = false;
         StoreResult carried = Originals::read(from, original, &found);
@@ -131,7 +132,9 @@ StoreResult moveToStorage(int number, const MailRecord& message, int* storageNum
         if (!carried)
             stored.addNotice(carried.error);
     }
-    StoreResult removed = inbox.remove(number);
+    // An unchanged record keeps its original where it is; a changed one has its copy.
+    StoreResult removed =
+        inbox.remove(number, from == to ? Mailbox::Original::Keep : Mailbox::Original::Release);
     if (!removed)
         removed.error += QStringLiteral("（メールは保管箱にも入っています）");
     removed.addNotice(stored.notice);
@@ -196,26 +199,28 @@ StoreResult Mailbox::digests(const std::function<void(const QByteArray&)>& visit
     });
 }
 
-namespace {
+// After a compaction the records are gone for good, so an original that cannot be removed
+// only waits for a later sweep: said in the notice, not a failure.
 
-// After a compaction: the originals of the records it dropped go. The records are gone for
-// good by now, so a failure here only leaves an original for a later sweep.
-StoreResult followedByOriginals(StoreResult compacted) {
-    if (!compacted)
-        return compacted;
-    const StoreResult swept = Originals::sweep();
-    compacted.addNotice(swept ? swept.notice : swept.error);
-    return compacted;
-}
-
-} // namespace
-
-StoreResult Mailbox::remove(int number) {
-    return followedByOriginals(m_file.remove(number));
+StoreResult Mailbox::remove(int number, Original original) {
+    QByteArray record;
+    const bool known = original == Original::Release && m_file.read(number, record).ok;
+    StoreResult removed = m_file.remove(number);
+    if (removed && known) {
+        const StoreResult released =
+            Originals::release(recordDigest(record.constData(), info().layout));
+        removed.addNotice(released.error);
+    }
+    return removed;
 }
 
 StoreResult Mailbox::removeAll() {
-    return followedByOriginals(m_file.removeAll());
+    StoreResult removed = m_file.removeAll();
+    if (removed) {
+        const StoreResult swept = Originals::sweep();
+        removed.addNotice(swept ? swept.notice : swept.error);
+    }
+    return removed;
 }
 
 } // namespace kiku

@@ -102,10 +102,13 @@ public:
     StoreResult digests(const std::function<void(const QByteArray&)>& visit);
     // Deletes message `number` (and any record already marked Live = 0) with one rewrite
     // of the box through its temporary companion. Later messages move up by one.
-    // Originals no record names any more then go (Originals::sweep()); one that cannot be
-    // removed is named in the notice and taken by a later sweep.
-    StoreResult remove(int number);
-    // Deletes every message, leaving an empty box file; originals follow as for remove().
+    // One original of the message's record then goes (Originals::release()), unless
+    // `original` is Keep (the message lives on in another box); one that cannot be removed
+    // is named in the notice and taken by a later sweep.
+    enum class Original { Release, Keep };
+    StoreResult remove(int number, Original original = Original::Release);
+    // Deletes every message, leaving an empty box file; then every original no record of
+    // the five boxes names goes (Originals::sweep()).
     StoreResult removeAll();
 
 private:

@@ -180,6 +180,24 @@ StoreResult Originals::keep(const QByteArray& digest, const QByteArray& bytes) {
     return {};
 }
 
+StoreResult Originals::release(const QByteArray& digest) {
+    const QByteArray folder = folderPath();
+    QByteArray last;
+    for (int index = 0;; ++index) {
+        const QByteArray path = inFolder(folder, fileName(digest, index));
+        bool there = false;
+        if (ops().exists(path.constData(), &there) < 0)
+            return failure(kReadFailed, kFolderName, errno);
+        if (!there)
+            break;
+        last = path;
+    }
+    if (!last.isEmpty() && ops().unlink(last.constData()) < 0 && errno != ENOENT)
+        return StoreResult::failure(
+            kRemoveFailed.arg(QFile::decodeName(last.mid(folder.size() + 1)), reason(errno)));
+    return {};
+}
+
 StoreResult Originals::sweep() {
     const QByteArray folder = folderPath();
     QList<QByteArray> names;

@@ -18,10 +18,12 @@ namespace kiku {
 // equal record. Files are only ever written under a temporary name ("*.part") and renamed
 // into place once whole and synced, so a name ending in ".eml" never holds half a message.
 //
-// Originals follow their records: sweep() (run by every compaction of a box, that is by
-// Mailbox::remove and Mailbox::removeAll) removes the originals no record names any more,
-// and nothing else removes one. The folder is created by the first original kept; the
-// data folder itself never is.
+// Originals follow their records, and go only after them: deleting one message
+// (Mailbox::remove) releases one original of its record's digest, the highest-numbered;
+// deleting all of a box (Mailbox::removeAll) sweeps, removing every original no record names
+// any more (also those left by an interrupted run or a failed removal). A sweep reads every
+// box, so it is not done for each single deletion. The folder is created by the first
+// original kept; the data folder itself never is.
 class Originals {
 public:
     // The folder's path (it may not exist yet).
@@ -31,6 +33,9 @@ public:
     // Keeps one original durably before it returns (sent mail, a moved message whose record
     // changed): written, synced, renamed into place and the folder synced.
     static StoreResult keep(const QByteArray& digest, const QByteArray& bytes);
+    // Removes one original of `digest` (the highest-numbered) after its record was deleted;
+    // ok when there is none.
+    static StoreResult release(const QByteArray& digest);
     // Removes the originals no record names: for each digest, those beyond the number of
     // records of the five boxes that have it (the highest-numbered go first). Reads every
     // box first and removes nothing when one cannot be read. Leftover temporary files of an
