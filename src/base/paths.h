@@ -38,6 +38,8 @@ inline const QString kPartnerFile = QStringLiteral("\\★MailData\\iniIdPass2.in
 // "サーバーにメールを残す" and what goes with it, apart from the four lines of zadiru.ini.
 inline const QString kKeepOnServerFile = QStringLiteral("\\★MailData\\iniKeepMail.ini");
 inline const QString kDataFolder = QStringLiteral("\\★MAilData\\");
+// The originals of received and sent mail (store/originals.h); the program creates it.
+inline const QString kOriginalsFolder = QStringLiteral("\\★MailData\\originals\\");
 inline const QString kAttachmentFolder = QStringLiteral("\\添付フォルダ\\");
 inline const QString kAttachmentWorkFile = QStringLiteral("\\添付フォルダ\\0.txt");
 inline const QString kQuickSaveFolder = QStringLiteral("\\■TextQuickSave\\");

@@ -7,6 +7,7 @@
 #include "settings/profile.h"
 #include "store/addressfile.h"
 #include "store/mailbox.h"
+#include "store/originals.h"
 
 #include <QDateTime>
 
@@ -59,6 +60,9 @@ int NMailSendLibrary::NMailSmtpSendMail(const QString& server, const QString& to
 }
 int NMailSendLibrary::NMailGetMessage(int handle, QString& text, int& size) {
     return m_mail.NMailGetMessage(handle, text, size);
+}
+QByteArray NMailSendLibrary::sentMessage() {
+    return m_mail.lastSentMessage();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -242,6 +246,10 @@ void SendOperation::sendOne(const ServerSettings& settings, const QString& recip
         return;
     }
     ++outcome.sent;
+    if (const QByteArray sent = m_library.sentMessage(); !sent.isEmpty()) {
+        if (const StoreResult kept = Originals::keep(recordDigest(record), sent); !kept)
+            Prompter::current().notify(kept.error);
+    }
 }
 
 void SendOperation::countPartnerSend() {

@@ -25,6 +25,9 @@ public:
                                   const QString& body, const QString& header,
                                   const QString& attachments, int flag) = 0;
     virtual int NMailGetMessage(int handle, QString& text, int& size) = 0;
+    // The bytes the last accepted send handed to the SMTP server, kept as the original of
+    // its sent-box record; empty when the library cannot tell.
+    virtual QByteArray sentMessage() { return {}; }
 };
 
 // The program's NMail behind SendLibrary.
@@ -37,6 +40,7 @@ public:
                           const QString& body, const QString& header, const QString& attachments,
                           int flag) override;
     int NMailGetMessage(int handle, QString& text, int& size) override;
+    QByteArray sentMessage() override;
 
 private:
     NMail& m_mail;
@@ -97,6 +101,9 @@ struct SendOutcome {
 // the special partner, count it, store it in the partner or others sent box, add the fortune
 // when asked, and hand it to the mail library; then say "送信完了です。" and close the window.
 // Runs on the calling thread without yielding to the event loop.
+//
+// A message the server accepted keeps the bytes it was handed as the original of its record
+// (Originals::keep); one that could not be kept is reported, the send still counts as done.
 //
 // The count and the history record are written before the hand-over, so a message whose send
 // fails is still stored and counted; a message whose record cannot be written is reported and

@@ -42,6 +42,8 @@ public:
     // Unfolded value of the first field of that name (case-insensitive), raw bytes.
     QByteArray field(const QByteArray& name) const;
     bool hasField(const QByteArray& name) const;
+    // Every field of the top header in order: name and unfolded value, raw bytes.
+    const QList<QPair<QByteArray, QByteArray>>& fields() const { return m_fields; }
 
     // Decoded once, on first use.
     QString subject() const { return decodedOnce(m_subject, "Subject"); }

@@ -83,6 +83,10 @@ public:
                           const QString& body, const QString& header, const QString& attachments,
                           int flag = 0);
 
+    // The message bytes the last successful NMailSmtpSendMail handed to the server (before
+    // the transport's dot-stuffing); empty after a failure.
+    QByteArray lastSentMessage() const { return m_lastSent; }
+
     // The text of the last failure: what failed, with the server's own reply where there is
     // one. Fills at most size - 1 characters and sets size to the length written.
     int NMailGetMessage(int handle, QString& text, int& size);
@@ -108,6 +112,7 @@ private:
     int m_timeoutMs = 30000;
     Pop3Limits m_pop3Limits;
     QString m_lastError;
+    QByteArray m_lastSent;
     QString m_smtpUserId;
     QString m_smtpPassword;
     // POP3 sessions and the message last fetched (nmail.cpp).

@@ -40,6 +40,7 @@ int NMail::NMailSmtpSendMail(const QString& server, const QString& to, const QSt
                              const QString& body, const QString& header, const QString& attachments,
                              int flag) {
     Q_UNUSED(flag);
+    m_lastSent.clear();
     auto failed = [this](const QString& text) {
         setLastError(text);
         return -1;
@@ -77,6 +78,7 @@ int NMail::NMailSmtpSendMail(const QString& server, const QString& to, const QSt
     if (!client.send(address, message.from.address, recipients, *bytes))
         return failed(client.errorText());
     setLastError(QString());
+    m_lastSent = *bytes;
     return 0;
 }
 

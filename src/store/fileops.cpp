@@ -1,6 +1,7 @@
 #include "store/fileops.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,6 +155,28 @@ int FileOps::syncFolder(const char* path) {
     ::close(fd);
     errno = saved;
     return r;
+}
+
+int FileOps::makeFolder(const char* path) {
+    return ::mkdir(path, 0700);
+}
+
+int FileOps::listFolder(const char* path, QList<QByteArray>* names) {
+    names->clear();
+    DIR* dir = ::opendir(path);
+    if (!dir)
+        return -1;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names->append(name);
+        errno = 0;
+    }
+    const int saved = errno;
+    ::closedir(dir);
+    errno = saved;
+    return saved == 0 ? 0 : -1;
 }
 
 } // namespace kiku

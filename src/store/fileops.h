@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 
 namespace kiku {
@@ -33,6 +35,10 @@ public:
     virtual int unlink(const char* path);
     // Makes the entries of a folder (renames, new and removed files) durable.
     virtual int syncFolder(const char* path);
+    // Creates a folder (mode 0700 before the umask); an existing one is an error (EEXIST).
+    virtual int makeFolder(const char* path);
+    // The names of a folder's entries, without "." and "..".
+    virtual int listFolder(const char* path, QList<QByteArray>* names);
 
     // The implementation in use.
     static FileOps& current();

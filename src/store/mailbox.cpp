@@ -1,6 +1,7 @@
 #include "store/mailbox.h"
 
 #include "store/fielddecode.h"
+#include "store/originals.h"
 
 namespace kiku {
 
@@ -127,10 +128,27 @@ StoreResult moveToStorage(int number, const MailRecord& message, int* storageNum
         return StoreResult::failure(
             QStringLiteral("メールボックス vbmdata3.data に %1 番のメールはありません。")
                 .arg(number));
+    // The original goes with the message; the window's fields may differ from the record
+    // (edited or trimmed), and then the original is kept again under the new record.
+    MailRecord before;
+    if (StoreResult r = inbox.read(number, before); !r)
+        return r;
     StoreResult stored = appendToStorage(message, storageNumber);
     if (!stored)
         return stored;
-    StoreResult removed = inbox.remove(number);
+    const QByteArray from = recordDigest(before), to = recordDigest(message);
+    if (from != to) {
+        QByteArray original;
+        bool found = false;
+        StoreResult carried = Originals::read(from, original, &found);
+        if (carried && found)
+            carried = Originals::keep(to, original);
+        if (!carried)
+            stored.addNotice(carried.error);
+    }
+    // An unchanged record keeps its original where it is; a changed one has its copy.
+    StoreResult removed =
+        inbox.remove(number, from == to ? Mailbox::Original::Keep : Mailbox::Original::Release);
     if (!removed)
         removed.error += QStringLiteral("（メールは保管箱にも入っています）");
     removed.addNotice(stored.notice);
@@ -187,12 +205,36 @@ BoxListing Mailbox::list() {
     return listing;
 }
 
-StoreResult Mailbox::remove(int number) {
-    return m_file.remove(number);
+StoreResult Mailbox::digests(const std::function<void(const QByteArray&)>& visit) {
+    const RecordLayout layout = info().layout;
+    return m_file.readAll([&](int, const char* bytes) {
+        visit(recordDigest(bytes, layout));
+        return true;
+    });
+}
+
+// After a compaction the records are gone for good, so an original that cannot be removed
+// only waits for a later sweep: said in the notice, not a failure.
+
+StoreResult Mailbox::remove(int number, Original original) {
+    QByteArray record;
+    const bool known = original == Original::Release && m_file.read(number, record).ok;
+    StoreResult removed = m_file.remove(number);
+    if (removed && known) {
+        const StoreResult released =
+            Originals::release(recordDigest(record.constData(), info().layout));
+        removed.addNotice(released.error);
+    }
+    return removed;
 }
 
 StoreResult Mailbox::removeAll() {
-    return m_file.removeAll();
+    StoreResult removed = m_file.removeAll();
+    if (removed) {
+        const StoreResult swept = Originals::sweep();
+        removed.addNotice(swept ? swept.notice : swept.error);
+    }
+    return removed;
 }
 
 } // namespace kiku

@@ -102,10 +102,17 @@ public:
     // The viewer's list: only Subject, From and Date of each record are read from disk,
     // plus the whole last record.
     BoxListing list();
+    // visit(recordDigest) for every message in order.
+    StoreResult digests(const std::function<void(const QByteArray&)>& visit);
     // Deletes message `number` (and any record already marked Live = 0) with one rewrite
     // of the box through its temporary companion. Later messages move up by one.
-    StoreResult remove(int number);
-    // Deletes every message, leaving an empty box file.
+    // One original of the message's record then goes (Originals::release()), unless
+    // `original` is Keep (the message lives on in another box); one that cannot be removed
+    // is named in the notice and taken by a later sweep.
+    enum class Original { Release, Keep };
+    StoreResult remove(int number, Original original = Original::Release);
+    // Deletes every message, leaving an empty box file; then every original no record of
+    // the five boxes names goes (Originals::sweep()).
     StoreResult removeAll();
 
 private:

@@ -8,6 +8,7 @@
 #include "base/twips.h"
 #include "viewer/texteditor.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -187,6 +188,14 @@ void TyakuForm::buildList() {
     // Keys, typed letters and a press dragged off the list move the selection without a
     // click: each move shows its message as a click does.
     connect(m_mailList, &QTreeWidget::itemSelectionChanged, this, &TyakuForm::selectionMoved);
+    // The whole message, beyond what a record keeps, from the list's context menu (a right
+    // press selects the line it is on).
+    m_showWholeAction = new QAction(QStringLiteral("全文を表示"), m_mailList);
+    m_saveEmlAction = new QAction(QStringLiteral(".eml で保存"), m_mailList);
+    connect(m_showWholeAction, &QAction::triggered, this, &TyakuForm::showWholeMessage);
+    connect(m_saveEmlAction, &QAction::triggered, this, &TyakuForm::saveAsEml);
+    m_mailList->addActions({m_showWholeAction, m_saveEmlAction});
+    m_mailList->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void TyakuForm::buildStagingBoxes() {

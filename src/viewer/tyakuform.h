@@ -11,6 +11,7 @@
 #include <array>
 #include <optional>
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -137,6 +138,10 @@ public:
     TextEditor* editor() const { return m_editor; }
     QWidget* pictureStrip() const { return m_pictureStrip; }
 
+    // The list's context menu: "全文を表示" and ".eml で保存" for the selected line.
+    QAction* showWholeAction() const { return m_showWholeAction; }
+    QAction* saveEmlAction() const { return m_saveEmlAction; }
+
     // The press animation of a picture button: Botan15.gif for 100 ms, then its own picture.
     void pressAnimation(QLabel* picture);
 
@@ -188,6 +193,12 @@ private:
     void registerSender();
     void copyField();
     void quickSave();
+    // The whole message of the selected line (its original, or one built from its record),
+    // in a read-only window with every header; or saved as an .eml file.
+    void showWholeMessage();
+    void saveAsEml();
+    // The whole message of the selected line; nothing (and said) when it cannot be had.
+    std::optional<QByteArray> selectedWholeMessage();
     // The operation's own steps after the press animation.
     void runQuickSave();
     // Whether a message is selected in the list of a box; otherwise says so and false.
@@ -213,6 +224,8 @@ private:
     QPushButton* m_copyButton = nullptr;
     QPushButton* m_quickSaveButton = nullptr;
     TextEditor* m_editor = nullptr;
+    QAction* m_showWholeAction = nullptr;
+    QAction* m_saveEmlAction = nullptr;
 
     PictureButton m_deleteOne;
     PictureButton m_register;

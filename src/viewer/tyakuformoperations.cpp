@@ -2,20 +2,26 @@
 // register the sender, copy a field and quick save, each acting only on the message on show.
 #include "viewer/tyakuform.h"
 
+#include "base/filedialogs.h"
 #include "base/forms.h"
 #include "base/prompter.h"
 #include "base/text.h"
 #include "compose/backform.h"
 #include "settings/friendform.h"
+#include "store/recordmessage.h"
 #include "viewer/quicksave.h"
 
 #include <QClipboard>
+#include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QSaveFile>
 #include <QScopeGuard>
 #include <QTextEdit>
+#include <QVBoxLayout>
 
 namespace kiku {
 
@@ -250,6 +256,60 @@ void TyakuForm::runQuickSave() {
         return;
     }
     setBodyText(text);
+}
+
+std::optional<QByteArray> TyakuForm::selectedWholeMessage() {
+    const int number = selectedLine();
+    if (number <= 0 || !currentBox()) {
+        Prompter::current().notify(kNotSelected);
+        return std::nullopt;
+    }
+    MailRecord record;
+    QByteArray bytes;
+    StoreResult r = Mailbox(*currentBox()).read(number, record);
+    if (r)
+        r = wholeMessage(record, *currentBox(), bytes);
+    if (!r) {
+        Prompter::current().notify(r.error);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+void TyakuForm::showWholeMessage() {
+    const std::optional<QByteArray> bytes = selectedWholeMessage();
+    if (!bytes)
+        return;
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("WholeMessageDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("全文を表示"));
+    auto* text = new QPlainTextEdit(dialog);
+    text->setObjectName(QStringLiteral("WholeMessageText"));
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    QString readable = readableMessage(*bytes);
+    readable.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text->setPlainText(readable);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(text);
+    dialog->resize(width() * 3 / 4, height() * 3 / 4);
+    dialog->show();
+}
+
+void TyakuForm::saveAsEml() {
+    const std::optional<QByteArray> bytes = selectedWholeMessage();
+    if (!bytes)
+        return;
+    const QPointer<TyakuForm> self(this);
+    const std::optional<QString> path =
+        FileDialogs::current().saveTextFileName(this, QStringLiteral("メール (*.eml)"));
+    if (!self || !path)
+        return;
+    QSaveFile file(*path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit())
+        Prompter::current().notify(
+            QStringLiteral("%1 に保存できません: %2").arg(*path, file.errorString()));
 }
 
 } // namespace kiku

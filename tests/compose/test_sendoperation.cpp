@@ -12,6 +12,7 @@
 #include "smtpserver.h"
 #include "store/addressfile.h"
 #include "store/mailbox.h"
+#include "store/originals.h"
 #include "temphome.h"
 #include "test_mimewriter_parse.h"
 
@@ -174,6 +175,7 @@ public:
         }
         return m_real.NMailGetMessage(handle, text, size);
     }
+    QByteArray sentMessage() override { return m_real.sentMessage(); }
 
     QStringList credentials;
     QList<Call> calls;
@@ -295,6 +297,12 @@ TEST_F(SendOperationTest, ASingleSendToSomeoneElseIsStoredInTheOthersSentBoxAndA
     EXPECT_EQ(mail.to.value(0).name, u("山田様"));
     // The text goes out with a final line end, as SMTP wants.
     EXPECT_EQ(mail.body, host.body + u("\r\n"));
+    // Its record keeps what the server got, byte for byte.
+    QByteArray original;
+    bool found = false;
+    ASSERT_TRUE(Originals::read(recordDigest(stored[0]), original, &found).ok);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(original, received[0].bytes);
 }
 
 TEST_F(SendOperationTest, ThePartnerIsTheTrimmedRecipientBoxExactlyAndIsCounted) {
@@ -533,6 +541,7 @@ TEST_F(SendOperationTest, AFailedSendIsReportedAfterTheRecordAndCountAreWritten)
         EXPECT_EQ(sentCount(), QStringLiteral("1"));
         EXPECT_EQ(host.statusLog.value(host.statusLog.size() - 1), SendOperation::finishedText());
         EXPECT_EQ(host.finished, 1);
+        EXPECT_FALSE(QDir(Originals::folder()).exists()); // nothing went out: no original
     }
     EXPECT_TRUE(refusing.receivedMessages().isEmpty());
     EXPECT_TRUE(newMessages().isEmpty());

@@ -109,6 +109,12 @@ public:
     int syncFolder(const char* p) override {
         return hit("syncFolder") ? -1 : FileOps::syncFolder(p);
     }
+    int makeFolder(const char* p) override {
+        return hit("makeFolder") ? -1 : FileOps::makeFolder(p);
+    }
+    int listFolder(const char* p, QList<QByteArray>* names) override {
+        return hit("listFolder") ? -1 : FileOps::listFolder(p, names);
+    }
 
 private:
     bool hit(const char* name) {

@@ -6,14 +6,17 @@
 #include "compose/backform.h"
 #include "core/boxviews.h"
 #include "guitest.h"
+#include "scriptedfiledialogs.h"
 #include "scriptedprompter.h"
 #include "settings/friendform.h"
 #include "store/fileops.h"
+#include "store/originals.h"
 #include "temphome.h"
 #include "viewer/quicksave.h"
 #include "viewer/tyakuform.h"
 #include "viewertestdata.h"
 
+#include <QAction>
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
@@ -149,6 +152,53 @@ private slots:
         test::closeAllWindows();
         m_prompter.reset();
         m_home.reset();
+    }
+
+    // --- The whole message
+
+    void theContextMenuShowsAndSavesTheWholeMessage() {
+        test::writeBox(home(), Box::OthersInbox, numberedMessages({1, 2}));
+        const QString text = QString(20000, QChar(0x3042)) + QStringLiteral("終わり");
+        const QByteArray original =
+            "From: =?UTF-8?B?5bGx55Sw?= <s2@example.jp>\r\n"
+            "To: me@example.jp, =?ISO-2022-JP?B?GyRCMlY7UhsoQg==?= <hana@example.jp>\r\n"
+            "Cc: cc@example.jp\r\nReply-To: reply@example.jp\r\n"
+            "Message-ID: <m2@example.jp>\r\nSubject: =?UTF-8?B?5Lu25ZCNMg==?=\r\n"
+            "Content-Type: text/plain; charset=UTF-8\r\n\r\n" +
+            text.toUtf8() + "\r\n";
+        QVERIFY(Originals::keep(recordDigest(numbered(2)), original).ok);
+        TyakuForm* viewer = view(Box::OthersInbox);
+        QVERIFY(viewer->mailList()->actions().contains(viewer->showWholeAction()));
+        QCOMPARE(viewer->showWholeAction()->text(), QStringLiteral("全文を表示"));
+        QCOMPARE(viewer->saveEmlAction()->text(), QStringLiteral(".eml で保存"));
+
+        const auto shown = [&](int line) {
+            clickLine(viewer, line);
+            viewer->showWholeAction()->trigger();
+            QList<QPlainTextEdit*> texts =
+                viewer->findChildren<QPlainTextEdit*>("WholeMessageText");
+            return texts.isEmpty() ? QString() : texts.last()->toPlainText();
+        };
+        const QString whole = shown(2);
+        for (const char* line :
+             {"From: 山田 <s2@example.jp>", "To: me@example.jp, 花子 <hana@example.jp>",
+              "Cc: cc@example.jp", "Reply-To: reply@example.jp", "Message-ID: <m2@example.jp>",
+              "Subject: 件名2"})
+            QVERIFY2(whole.contains(QString::fromUtf8(line)), line);
+        QVERIFY(whole.contains(text)); // past what the record keeps
+        // A message from before originals were kept is built from its record.
+        const QString built = shown(1);
+        QVERIFY(built.contains(QStringLiteral("Subject: 件名1")));
+        QVERIFY(built.contains(QStringLiteral("From: s1@example.jp")));
+        QVERIFY(built.contains(QStringLiteral("本文1\n二行目")));
+
+        test::ScriptedFileDialogs dialogs;
+        const QString saved = home().file(QStringLiteral("saved.eml"));
+        dialogs.answer({saved});
+        clickLine(viewer, 2);
+        viewer->saveEmlAction()->trigger();
+        QCOMPARE(home().readFile(QStringLiteral("saved.eml")), original);
+        QVERIFY(prompter().shown().isEmpty());
     }
 
     // --- Delete one

@@ -1,0 +1,225 @@
+#include "maillib/mimereader.h"
+#include "store/originals.h"
+#include "store/recordmessage.h"
+#include "storetest.h"
+#include "temphome.h"
+
+#include <QDir>
+#include <QMap>
+#include <gtest/gtest.h>
+
+using namespace kiku;
+using kiku::test::dataFile;
+using kiku::test::readBytes;
+using kiku::test::sampleMail;
+using kiku::test::writeBytes;
+
+namespace {
+
+QByteArray digestOf(int i) {
+    return recordDigest(sampleMail(i));
+}
+
+QByteArray raw(int i, const char* tag = "") {
+    return QByteArray("Subject: message ") + QByteArray::number(i) + tag + "\r\n\r\nbody\r\n";
+}
+
+// The folder as the user sees it: file name -> contents, every entry included.
+QMap<QString, QByteArray> folderState() {
+    QMap<QString, QByteArray> out;
+    const QDir dir(Originals::folder());
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden))
+        out.insert(name, readBytes(dir.filePath(name)));
+    return out;
+}
+
+QString name(int i, int index = 0) {
+    return QString::fromLatin1(digestOf(i).toHex()) +
+           (index ? QStringLiteral("-%1").arg(index) : QString()) + QStringLiteral(".eml");
+}
+
+// The names of the kept originals, sorted, for comparing and printing.
+std::string originalNames() {
+    return folderState().keys().filter(QStringLiteral(".eml")).join(QLatin1Char(' ')).toStdString();
+}
+std::string names(QStringList list) {
+    list.sort();
+    return list.join(QLatin1Char(' ')).toStdString();
+}
+
+} // namespace
+
+TEST(Originals, ARunKeepsEveryOriginalOnlyOnceCommittedAndEqualRecordsKeepBoth) {
+    test::TempHome home;
+    {
+        OriginalAppends run;
+        ASSERT_TRUE(run.add(digestOf(1), raw(1, "a")).ok);
+        ASSERT_TRUE(run.add(digestOf(1), raw(1, "b")).ok); // an equal record
+        ASSERT_TRUE(run.add(digestOf(2), raw(2)).ok);
+        bool found = true;
+        QByteArray bytes;
+        ASSERT_TRUE(Originals::read(digestOf(1), bytes, &found).ok);
+        EXPECT_FALSE(found); // nothing under a final name before the commit
+        ASSERT_TRUE(run.commit().ok);
+        EXPECT_EQ(run.pending(), 0);
+        ASSERT_TRUE(Originals::read(digestOf(2), bytes, &found).ok);
+        EXPECT_TRUE(found);
+        EXPECT_EQ(bytes, raw(2));
+    }
+    const QMap<QString, QByteArray> expected{
+        {name(1), raw(1, "a")}, {name(1, 1), raw(1, "b")}, {name(2), raw(2)}};
+    EXPECT_EQ(folderState(), expected);
+
+    // Kept one at a time (a sent message) it takes the next free name; a run that ends
+    // without commit leaves nothing.
+    ASSERT_TRUE(Originals::keep(digestOf(1), raw(1, "c")).ok);
+    {
+        OriginalAppends abandoned;
+        ASSERT_TRUE(abandoned.add(digestOf(3), raw(3)).ok);
+    }
+    QMap<QString, QByteArray> withSent = expected;
+    withSent.insert(name(1, 2), raw(1, "c"));
+    EXPECT_EQ(folderState(), withSent);
+}
+
+TEST(Originals, NoFaultLeavesHalfAnOriginalUnderAFinalNameOrCallsOneKeptThatIsNot) {
+    const QMap<QString, QByteArray> whole{{name(1), raw(1)}, {name(2), raw(2)}};
+    const std::function<StoreResult()> actions[] = {
+        [] {
+            OriginalAppends run;
+            for (int i : {1, 2}) {
+                if (StoreResult r = run.add(digestOf(i), raw(i)); !r)
+                    return r;
+            }
+            return run.commit();
+        },
+        [] {
+            StoreResult r = Originals::keep(digestOf(1), raw(1));
+            return r ? Originals::keep(digestOf(2), raw(2)) : r;
+        },
+    };
+    using Mode = test::FaultyFileOps::Mode;
+    for (const auto& action : actions) {
+        int total = 0;
+        {
+            test::TempHome home;
+            test::FaultyFileOps counter;
+            ScopedFileOps scope(counter);
+            ASSERT_TRUE(action().ok);
+            total = counter.calls();
+        }
+        for (Mode mode : {Mode::FailOne, Mode::FailFromThenOn}) {
+            for (int i = 1; i <= total; ++i) {
+                test::TempHome home;
+                test::FaultyFileOps faulty(i, mode);
+                StoreResult r;
+                {
+                    ScopedFileOps scope(faulty);
+                    r = action();
+                }
+                SCOPED_TRACE(faulty.log().join(QLatin1Char(' ')).toStdString());
+                QMap<QString, QByteArray> state = folderState();
+                if (r.ok)
+                    EXPECT_EQ(state, whole);
+                else
+                    EXPECT_FALSE(r.error.isEmpty());
+                for (auto it = state.cbegin(); it != state.cend(); ++it) {
+                    if (it.key().endsWith(QStringLiteral(".eml"))) {
+                        EXPECT_EQ(it.value(), whole.value(it.key())) << it.key().toStdString();
+                    }
+                }
+                // Whatever a dead process left in temporary files, the next sweep takes.
+                ASSERT_TRUE(Originals::sweep().ok);
+                for (const QString& left : folderState().keys())
+                    EXPECT_TRUE(left.endsWith(QStringLiteral(".eml"))) << left.toStdString();
+            }
+        }
+    }
+}
+
+TEST(Originals, DeletingAndCompactingFollowTheRecords) {
+    test::TempHome home;
+    for (int i : {1, 2, 2, 3})
+        ASSERT_TRUE(Mailbox(Box::OthersInbox).append(sampleMail(i)).ok);
+    ASSERT_TRUE(Mailbox(Box::OthersSent).append(sampleMail(4)).ok);
+    {
+        OriginalAppends run;
+        for (int i : {1, 2, 2, 3, 4, 9}) // 9: a record that never got written
+            ASSERT_TRUE(run.add(digestOf(i), raw(i)).ok);
+        ASSERT_TRUE(run.commit().ok);
+    }
+    ASSERT_TRUE(Mailbox(Box::OthersInbox).remove(1).ok);
+    EXPECT_EQ(originalNames(), names({name(2), name(2, 1), name(3), name(4), name(9)}));
+    ASSERT_TRUE(Mailbox(Box::OthersInbox).remove(1).ok); // one of the two equal records
+    EXPECT_EQ(originalNames(), names({name(2), name(3), name(4), name(9)}));
+
+    // A move keeps the original; when the window's fields differ from the record the
+    // original goes with the changed record.
+    ASSERT_TRUE(moveToStorage(2, sampleMail(3)).ok);
+    EXPECT_EQ(originalNames(), names({name(2), name(3), name(4), name(9)}));
+    MailRecord edited = sampleMail(2);
+    edited.body += QStringLiteral("（追記）");
+    ASSERT_TRUE(moveToStorage(1, edited).ok);
+    const QString editedName = QString::fromLatin1(recordDigest(edited).toHex()) + ".eml";
+    EXPECT_EQ(originalNames(), names({editedName, name(3), name(4), name(9)}));
+    EXPECT_EQ(folderState().value(editedName), raw(2));
+
+    // A sweep that cannot read a box takes nothing.
+    {
+        struct FailingReads : FileOps {
+            qint64 pread(int, char*, qint64, qint64) override {
+                errno = EIO;
+                return -1;
+            }
+        } failing;
+        ScopedFileOps scope(failing);
+        EXPECT_FALSE(Originals::sweep().ok);
+    }
+    EXPECT_EQ(originalNames(), names({editedName, name(3), name(4), name(9)}));
+
+    // Deleting a whole box sweeps: its originals and the orphan go, the storage box's stay,
+    // and the temporary files of a run in progress are left to it.
+    OriginalAppends running;
+    ASSERT_TRUE(running.add(digestOf(5), raw(5)).ok);
+    ASSERT_TRUE(Mailbox(Box::OthersSent).removeAll().ok);
+    EXPECT_EQ(originalNames(), names({editedName, name(3)}));
+    EXPECT_EQ(folderState().keys().filter(QStringLiteral(".part")).size(), 1);
+}
+
+TEST(Originals, AMessageBuiltFromARecordReadsBackAsTheRecord) {
+    test::TempHome home;
+    struct Case {
+        Box box;
+        QString from, date, body;
+        QByteArray charset, sender, recipient;
+        QDateTime expectedDate;
+    } cases[] = {
+        {Box::OthersInbox, "山田 <yamada@example.jp>", "Mon, 1 Jan 2024 10:00:00 +0900 (JST)",
+         "本文です\r\n二行目", "ISO-2022-JP", "yamada@example.jp", "me@example.jp",
+         QDateTime(QDate(2024, 1, 1), QTime(1, 0), Qt::UTC)},
+        {Box::PartnerSent, "hanako@kiku.demo", "2024/03/05 14:03:22", "絵文字 😀", "UTF-8",
+         "me@example.jp", "hanako@kiku.demo", QDateTime(QDate(2024, 3, 5), QTime(14, 3, 22))},
+        {Box::OthersSent, "壊れた宛先", "読めない日付", "text", "ISO-2022-JP", "me@example.jp",
+         "unknown@invalid", QDateTime::fromSecsSinceEpoch(0, Qt::UTC)},
+    };
+    for (const Case& c : cases) {
+        const MailRecord record{QStringLiteral("件名テスト"), c.date, c.from, c.body};
+        const MimeMessage m(messageFromRecord(record, c.box, QStringLiteral("me@example.jp")));
+        SCOPED_TRACE(m.raw().toStdString());
+        EXPECT_EQ(m.subject(), record.subject);
+        EXPECT_EQ(m.text().trimmed(), c.body);
+        EXPECT_TRUE(m.field("Content-Type").contains(c.charset));
+        EXPECT_TRUE(m.field("From").contains(c.sender));
+        EXPECT_TRUE(m.field("To").contains(c.recipient));
+        EXPECT_EQ(QDateTime::fromString(QString::fromLatin1(m.field("Date")), Qt::RFC2822Date),
+                  c.expectedDate);
+    }
+    // A kept original wins over the record.
+    MailRecord record = sampleMail(1);
+    ASSERT_TRUE(Originals::keep(recordDigest(record), raw(1)).ok);
+    QByteArray bytes;
+    bool kept = false;
+    ASSERT_TRUE(wholeMessage(record, Box::OthersInbox, bytes, &kept).ok);
+    EXPECT_TRUE(kept);
+    EXPECT_EQ(bytes, raw(1));
+}
