@@ -103,6 +103,12 @@ public:
     StoreResult remove(int number);
     // Deletes every message, leaving an empty box file.
     StoreResult removeAll();
+    // Deletes the oldest `messages` messages (records 1 … messages) with one rewrite.
+    StoreResult removeOldest(int messages);
+    // visit(number, bytes) with the raw 32284 bytes of every record in order (in the box's
+    // own layout), read a megabyte at a time; return false from visit to stop. For work
+    // over a whole box that needs only some fields of each record.
+    StoreResult readAllBytes(const std::function<bool(int, const char*)>& visit);
 
 private:
     Box m_box;
