@@ -49,7 +49,8 @@ QString numericZones(QString text) {
     return text;
 }
 
-QDateTime parseHeaderDate(QString text) {
+QDateTime parseHeaderDate(const QString& header) {
+    QString text = header;
     static const QRegularExpression comment(QStringLiteral("\\([^()]*\\)"));
     text.remove(comment);
     text = numericZones(text.simplified());
@@ -88,6 +89,10 @@ QDateTime parseFixedForms(const QString& text) {
             return t;
     }
     return {};
+}
+
+QDateTime parseIsoDate(const QString& text) {
+    return QDateTime::fromString(text, Qt::ISODate);
 }
 
 // The record's address text as addresses; nothing when any part of it is not an address.
@@ -132,16 +137,21 @@ QDateTime parseRecordDate(const QString& text) {
     const QString t = text.trimmed();
     if (t.isEmpty())
         return {};
-    for (QDateTime d : {parseHeaderDate(t), parseClockText(t), parseFixedForms(t),
-                        QDateTime::fromString(t, Qt::ISODate)}) {
-        if (d.isValid() && d.date().year() >= 1900 && d.date().year() <= 9999)
+    const auto sane = [](const QDateTime& d) {
+        return d.isValid() && d.date().year() >= 1900 && d.date().year() <= 9999;
+    };
+    // Cheapest and most common first: received mail carries a header date.
+    for (QDateTime (*parse)(const QString&) :
+         {&parseHeaderDate, &parseClockText, &parseFixedForms, &parseIsoDate}) {
+        const QDateTime d = parse(t);
+        if (sane(d))
             return d;
     }
     return {};
 }
 
 QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& account,
-                             const QDateTime& fallbackDate) {
+                             const QDateTime& date) {
     OutgoingMessage message;
     if (isSentBox(box)) {
         message.from = oneAddress(account);
@@ -154,8 +164,7 @@ QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& acc
     }
     message.subject = mail.subject;
     message.body = mail.body;
-    const QDateTime date = parseRecordDate(mail.date);
-    message.date = date.isValid() ? date : fallbackDate;
+    message.date = date;
     // Nothing here can fail: there are no attachments and no extra header lines.
     return MimeWriter().write(message).value_or(QByteArray());
 }

@@ -30,12 +30,12 @@ bool isSentBox(Box box);
 QDateTime parseRecordDate(const QString& text);
 
 // An RFC 5322 message built from a record of `box`, for a message whose original is not
-// kept: Date from the record (else `fallbackDate`), From and To (for sent mail the account
-// address `account` is the sender and the record's address the recipient), Subject in
-// encoded words, the text in ISO-2022-JP when every character fits, else UTF-8. CR LF line
-// ends, 7-bit.
+// kept: Date `date` (parseRecordDate of the record's, or a stand-in where it names none), From and
+// To (for sent mail the account address `account` is the sender and the record's address the
+// recipient), Subject in encoded words, the text in ISO-2022-JP when every character fits, else
+// UTF-8. CR LF line ends, 7-bit.
 QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& account,
-                             const QDateTime& fallbackDate);
+                             const QDateTime& date);
 
 // The envelope address of a message for an mbox separator line: the address of its first
 // From field, or MAILER-DAEMON.
