@@ -4,6 +4,7 @@
 #include "base/messageboxprompter.h"
 #include "base/paths.h"
 #include "core/mainform.h"
+#include "exchange/exportcommand.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,9 +21,37 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
+
+// A task of the command line: no window, no display needed.
+int runCommandLineTask(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("KikuMail"));
+    const QStringList arguments = QCoreApplication::arguments();
+    kiku::ProgramFolder::initialise(kiku::ProgramFolder::homeFromArguments(arguments));
+    kiku::CommandOutcome outcome;
+    switch (kiku::commandLineTask(arguments)) {
+    case kiku::CommandLineTask::Export:
+        outcome = kiku::runExportCommand(arguments);
+        break;
+    case kiku::CommandLineTask::None:
+        return 0;
+    }
+    std::fputs(outcome.message.toLocal8Bit().append('\n').constData(),
+               outcome.exitCode == 0 ? stdout : stderr);
+    return outcome.exitCode;
+}
+
+bool hasCommandLineTask(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return kiku::commandLineTask(arguments) != kiku::CommandLineTask::None;
+}
 } // namespace
 
 int main(int argc, char** argv) {
+    if (hasCommandLineTask(argc, argv))
+        return runCommandLineTask(argc, argv);
     if (!hasDisplay()) {
         std::fputs("KikuMail needs a graphical display (DISPLAY is not set).\n", stderr);
         return 1;

@@ -67,4 +67,11 @@ QString QtFileDialogs::folderName(QWidget* parent) {
     return QFileDialog::getExistingDirectory(parent);
 }
 
+QString QtFileDialogs::exportTarget(QWidget* parent, const QString& suggested) {
+    return QFileDialog::getSaveFileName(
+        parent, QStringLiteral("書き出し先"), suggested,
+        QStringLiteral("mbox ファイル (*.mbox);;.eml ファイルのフォルダ (*)"), nullptr,
+        QFileDialog::DontConfirmOverwrite);
+}
+
 } // namespace kiku

@@ -41,6 +41,15 @@ public:
     // A folder chooser (where to save a copy). An empty text means cancelled.
     virtual QString folderName(QWidget* parent) = 0;
 
+    // Where an export goes: a name ending in ".mbox" for an mbox file, any other for a
+    // folder of .eml files. It does not ask about an existing name (the caller does). An
+    // empty text means cancelled, which is also the answer of a dialog set without it.
+    virtual QString exportTarget(QWidget* parent, const QString& suggested) {
+        Q_UNUSED(parent);
+        Q_UNUSED(suggested);
+        return {};
+    }
+
     static FileDialogs& current();
     // Installs the dialogs (not owned); nullptr restores the cancelling ones.
     static void install(FileDialogs* dialogs);
@@ -54,6 +63,7 @@ public:
     std::optional<QString> saveTextFileName(QWidget* parent, const QString& filter) override;
     std::optional<PrintRequest> choosePrinter(QWidget* parent, bool selection) override;
     QString folderName(QWidget* parent) override;
+    QString exportTarget(QWidget* parent, const QString& suggested) override;
 };
 
 } // namespace kiku

@@ -3,6 +3,7 @@
 #include "base/forms.h"
 #include "base/pause.h"
 #include "base/pictures.h"
+#include "core/boxexportui.h"
 #include "core/mainform.h"
 #include "viewer/tyakuform.h"
 
@@ -123,6 +124,9 @@ TyakuForm* openBoxView(Box box, MainForm* board) {
     // 5, 6: caption and current-box code.
     viewer->setWindowTitle(view.caption);
     viewer->setCurrentBoxCode(boxInfo(box).code);
+
+    // The list's context menu offers the export of the box on show.
+    offerBoxExport(viewer);
 
     // 7 to 9: the list, from the box file.
     viewer->fillList(box);

@@ -11,6 +11,7 @@
 #include "base/twips.h"
 #include "compose/attachform.h"
 #include "compose/writeform.h"
+#include "core/boxexportui.h"
 #include "core/boxviews.h"
 #include "core/heartboard.h"
 #include "core/helpform.h"
@@ -540,8 +541,11 @@ void MainForm::receiveMail() {
     if (TyakuForm* viewer = Forms::existing<TyakuForm>())
         viewer->resyncWithBox();
     showReceiveResult(outcome.newMail);
-    if (alive)
-        m_receiving = false;
+    if (!alive)
+        return;
+    m_receiving = false;
+    // A box the run filled close to its limit: say so while there is still room.
+    remindBeforeWall(this);
 }
 
 void MainForm::showReceiveResult(bool newMail) {

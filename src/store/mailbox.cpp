@@ -23,6 +23,11 @@ RecordFileSetup setupFor(const BoxInfo& info) {
     setup.itemNoun = QStringLiteral("メール");
     setup.recordSize = kMailRecordSize;
     setup.liveOffset = mailLayout(info.layout).live.offset;
+    setup.fullHint =
+        QStringLiteral("古いメールは、一覧の右クリックメニュー「このボックスを書き出す」"
+                       "で mbox ファイルに書き出してから削除できます（コマンドでは "
+                       "kikumail --export %1 保存先.mbox）。")
+            .arg(setup.fileName);
     return setup;
 }
 
@@ -226,6 +231,14 @@ StoreResult Mailbox::remove(int number, Original original) {
         removed.addNotice(released.error);
     }
     return removed;
+}
+
+StoreResult Mailbox::removeOldest(int messages) {
+    return m_file.removeRange(1, messages);
+}
+
+StoreResult Mailbox::readAllBytes(const std::function<bool(int, const char*)>& visit) {
+    return m_file.readAll(visit);
 }
 
 StoreResult Mailbox::removeAll() {

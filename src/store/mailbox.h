@@ -114,6 +114,12 @@ public:
     // Deletes every message, leaving an empty box file; then every original no record of
     // the five boxes names goes (Originals::sweep()).
     StoreResult removeAll();
+    // Deletes the oldest `messages` messages (records 1 … messages) with one rewrite.
+    StoreResult removeOldest(int messages);
+    // visit(number, bytes) with the raw 32284 bytes of every record in order (in the box's
+    // own layout), read a megabyte at a time; return false from visit to stop. For work
+    // over a whole box that needs only some fields of each record.
+    StoreResult readAllBytes(const std::function<bool(int, const char*)>& visit);
 
 private:
     Box m_box;

@@ -354,7 +354,8 @@ RecordFile::writeNext(const Paths& p, AppendTarget& target,
             QStringLiteral("%1 がいっぱいです（%2 件）。不要な%3を削除してからやり直してください。")
                 .arg(m_setup.label)
                 .arg(m_setup.maxRecords)
-                .arg(m_setup.itemNoun));
+                .arg(m_setup.itemNoun) +
+            m_setup.fullHint);
     const qint64 recordSize = m_setup.recordSize;
     const int n = int(target.records + 1);
     const QByteArray bytes = build(n);
@@ -493,6 +494,11 @@ StoreResult RecordFile::sync() {
 }
 
 StoreResult RecordFile::remove(int number) {
+    return removeRange(number, number);
+}
+
+StoreResult RecordFile::removeRange(int first, int last) {
+    const int number = first;
     const Paths p = paths();
     int fd = -1;
     qint64 size = 0;
@@ -505,6 +511,8 @@ StoreResult RecordFile::remove(int number) {
     const qint64 whole = size / recordSize;
     if (number < 1 || number > whole)
         return noSuchRecord(number);
+    if (last < first || last > whole)
+        return noSuchRecord(last);
 
     // Records already marked 0 by an interrupted operation go too.
     QList<bool> keep(whole, true);
@@ -512,7 +520,7 @@ StoreResult RecordFile::remove(int number) {
         char live[2];
         if (StoreResult r = readExactly(p, fd, live, 2, k * recordSize + m_setup.liveOffset); !r)
             return r;
-        keep[k] = k + 1 != number && readLive16(live) != 0;
+        keep[k] = (k + 1 < first || k + 1 > last) && readLive16(live) != 0;
     }
     const StoreResult result = moveTailAside(p, fd, size);
     if (!result)

@@ -19,6 +19,8 @@ struct RecordFileSetup {
     int recordSize = 0;
     int liveOffset = 0;     // the 16-bit Live marker; 0 means "drop at the next compaction"
     int maxRecords = 32767; // record numbers are 16-bit
+    // Added after the "full" sentence: what the user can do about it (empty: nothing).
+    QString fullHint;
 };
 
 // A file of fixed-length records in the data folder with a temporary companion: the one
@@ -66,6 +68,9 @@ public:
     StoreResult sync();
     // Drops record `number` and every record whose Live is 0: one rewrite of the file.
     StoreResult remove(int number);
+    // Drops records `first` … `last` (1-based, inclusive) and every record whose Live is 0,
+    // with the same single rewrite.
+    StoreResult removeRange(int first, int last);
     // Drops every record, leaving an empty file (a missing file stays missing).
     StoreResult removeAll();
     // Restores the file from its companion when the file is missing. Every operation

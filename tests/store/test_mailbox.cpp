@@ -187,8 +187,12 @@ TEST(Mailbox, The32768thRecordIsRefused) {
     const StoreResult full = Mailbox(Box::PartnerInbox).append(sampleMail(2), &number);
     EXPECT_FALSE(full.ok);
     EXPECT_EQ(number, 0);
-    EXPECT_EQ(full.error, QStringLiteral("メールボックス vbmdata2.data がいっぱいです（32767 件）。"
-                                         "不要なメールを削除してからやり直してください。"));
+    EXPECT_EQ(full.error,
+              QStringLiteral("メールボックス vbmdata2.data がいっぱいです（32767 件）。"
+                             "不要なメールを削除してからやり直してください。"
+                             "古いメールは、一覧の右クリックメニュー「このボックスを書き出す」"
+                             "で mbox ファイルに書き出してから削除できます（コマンドでは "
+                             "kikumail --export vbmdata2.data 保存先.mbox）。"));
     EXPECT_EQ(QFileInfo(path).size(), qint64(32767) * kMailRecordSize);
     const StoreResult storage = appendToStorage(sampleMail(3));
     EXPECT_TRUE(storage.ok); // other boxes are unaffected

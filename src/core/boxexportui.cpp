@@ -1,0 +1,141 @@
+#include "core/boxexportui.h"
+
+#include "base/filedialogs.h"
+#include "base/prompter.h"
+#include "exchange/boxwall.h"
+#include "settings/serversettings.h"
+#include "viewer/tyakuform.h"
+
+#include <QAction>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QTreeWidget>
+
+namespace kiku {
+
+namespace {
+
+const QString kExportActionName = QStringLiteral("exportBoxAction");
+
+// The target the user names; empty when cancelled or an existing one is not to be replaced.
+// `overwrite` says whether the user agreed to replace it.
+QString askTarget(QWidget* parent, const QString& suggested, bool& overwrite) {
+    overwrite = false;
+    const QString target = FileDialogs::current().exportTarget(parent, suggested);
+    if (target.isEmpty())
+        return {};
+    if (QFileInfo(target).exists()) {
+        if (!Prompter::current().askYesNo(QStringLiteral("%1 は既にあります。置き換えますか？")
+                                              .arg(QDir::toNativeSeparators(target))))
+            return {};
+        overwrite = true;
+    }
+    return target;
+}
+
+void tellOutcome(const ExportResult& result, const QString& target) {
+    if (result.cancelled)
+        return;
+    if (!result.ok) {
+        Prompter::current().warn(QStringLiteral("書き出せませんでした: ") + result.error);
+        return;
+    }
+    Prompter::current().notify(QStringLiteral("%1 通のメールを %2 に書き出しました。")
+                                   .arg(result.messages)
+                                   .arg(QDir::toNativeSeparators(target)));
+}
+
+} // namespace
+
+ExportResult exportWithProgress(QWidget* parent, const QList<Box>& boxes, const QString& target,
+                                ExportOptions options) {
+    QProgressDialog progress(QStringLiteral("メールを書き出しています…"),
+                             QStringLiteral("キャンセル"), 0, 100, parent);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    options.progress = [&progress](qint64 done, qint64 total) {
+        // Setting the value lets the window paint and take the cancel press.
+        progress.setMaximum(int(qMax<qint64>(total, 1)));
+        progress.setValue(int(done));
+        return !progress.wasCanceled();
+    };
+    return exportBoxes(boxes, target, options);
+}
+
+void offerBoxExport(TyakuForm* viewer) {
+    QTreeWidget* list = viewer->mailList();
+    if (list->findChild<QAction*>(kExportActionName))
+        return;
+    auto* action = new QAction(QStringLiteral("このボックスを書き出す…"), list);
+    action->setObjectName(kExportActionName);
+    list->addAction(action);
+    list->setContextMenuPolicy(Qt::ActionsContextMenu);
+    QObject::connect(action, &QAction::triggered, viewer, [viewer = QPointer<TyakuForm>(viewer)] {
+        if (viewer)
+            exportBoxOnShow(viewer);
+    });
+}
+
+void exportBoxOnShow(TyakuForm* viewer) {
+    const std::optional<Box> box = viewer->currentBox();
+    if (!box)
+        return;
+    QString suggested = QString::fromLatin1(boxInfo(*box).fileName);
+    suggested.chop(5); // ".data"
+    bool overwrite = false;
+    const QString target = askTarget(viewer, suggested + QStringLiteral(".mbox"), overwrite);
+    if (target.isEmpty())
+        return;
+    ExportOptions options;
+    options.format = exportFormatFor(target);
+    options.overwrite = overwrite;
+    options.accountAddress = ServerSettings::current().senderAddress;
+    tellOutcome(exportWithProgress(viewer, {*box}, target, options), target);
+}
+
+void remindBeforeWall(QWidget* parent) {
+    const QDate today = QDate::currentDate();
+    const QList<boxwall::NearlyFull> boxes = boxwall::nearlyFullBoxes();
+    if (boxes.isEmpty() || !boxwall::reminderDue(today))
+        return;
+    boxwall::rememberReminder(today);
+    for (const boxwall::NearlyFull& nearly : boxes) {
+        if (!Prompter::current().askYesNo(boxwall::reminderText(nearly)))
+            continue;
+        QString suggested = QString::fromLatin1(boxInfo(nearly.box).fileName);
+        suggested.chop(5);
+        bool overwrite = false;
+        const QString target =
+            askTarget(parent,
+                      suggested + QStringLiteral("-") + today.toString(QStringLiteral("yyyyMMdd")) +
+                          QStringLiteral(".mbox"),
+                      overwrite);
+        if (target.isEmpty())
+            continue;
+        if (exportFormatFor(target) != ExportFormat::Mbox) {
+            Prompter::current().warn(
+                QStringLiteral("名前が .mbox で終わる mbox ファイルを指定してください。"));
+            continue;
+        }
+        ExportOptions options;
+        options.overwrite = overwrite;
+        options.accountAddress = ServerSettings::current().senderAddress;
+        QProgressDialog progress(QStringLiteral("古いメールを書き出しています…"),
+                                 QStringLiteral("キャンセル"), 0, 100, parent);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(500);
+        options.progress = [&progress](qint64 done, qint64 total) {
+            progress.setMaximum(int(qMax<qint64>(total, 1)));
+            progress.setValue(int(done));
+            return !progress.wasCanceled();
+        };
+        tellOutcome(boxwall::moveOldestToMbox(nearly.box, nearly.messages - boxwall::kKeep, target,
+                                              options),
+                    target);
+    }
+}
+
+} // namespace kiku

@@ -1,0 +1,322 @@
+#include "exchange/boxexport.h"
+
+#include "base/paths.h"
+#include "base/syserror.h"
+#include "exchange/recordmessage.h"
+#include "store/fileops.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace kiku {
+
+namespace {
+
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+QString writeFailure(const QString& path, const QString& why) {
+    return QStringLiteral("%1 に書き出せません: %2").arg(shown(path), why);
+}
+
+// "Tue Mar  5 14:03:22 2024" in UTC, the date of an mbox separator line.
+QByteArray asctimeUtc(const QDateTime& moment) {
+    static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QDateTime t = moment.toUTC();
+    char text[64];
+    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[t.date().dayOfWeek() - 1],
+                  months[t.date().month() - 1], t.date().day(), t.time().hour(), t.time().minute(),
+                  t.time().second(), t.date().year());
+    return text;
+}
+
+// Where the messages of an export go while it runs.
+class ExportSink {
+public:
+    virtual ~ExportSink() = default;
+    virtual bool begin() = 0;
+    virtual void startBox(Box box) = 0;
+    virtual bool add(int number, const QByteArray& message, const QDateTime& date) = 0;
+    // Makes the output durable and puts it under the target's name.
+    virtual bool finish() = 0;
+    QString error;
+};
+
+class MboxSink : public ExportSink {
+public:
+    MboxSink(QString target, bool overwrite)
+        : m_target(std::move(target)), m_overwrite(overwrite), m_file(m_target) {}
+
+    bool begin() override {
+        if (!m_file.open(QIODevice::WriteOnly)) {
+            error = writeFailure(m_target, m_file.errorString());
+            return false;
+        }
+        return true;
+    }
+    void startBox(Box) override {}
+    bool add(int, const QByteArray& message, const QDateTime& date) override {
+        const QByteArray out = "From " + envelopeSender(message) + ' ' + asctimeUtc(date) + '\n' +
+                               mboxrdQuoted(message);
+        if (m_file.write(out) != out.size()) {
+            error = writeFailure(m_target, m_file.errorString());
+            return false;
+        }
+        return true;
+    }
+    bool finish() override {
+        // The file may have appeared while the export ran; it is not ours to replace.
+        if (!m_overwrite && QFileInfo(m_target).exists()) {
+            error = QStringLiteral("%1 は既にあります。上書きはしません。").arg(shown(m_target));
+            return false;
+        }
+        // commit() syncs the file before the rename; the folder entry is synced after it.
+        if (!m_file.commit()) {
+            error = writeFailure(m_target, m_file.errorString());
+            return false;
+        }
+        const QString folder = QFileInfo(m_target).absolutePath();
+        if (FileOps::current().syncFolder(QFile::encodeName(folder).constData()) != 0) {
+            error = writeFailure(m_target, systemErrorText(errno));
+            return false;
+        }
+        return true;
+    }
+
+private:
+    QString m_target;
+    bool m_overwrite;
+    QSaveFile m_file; // an unfinished export is discarded with it
+};
+
+class EmlFolderSink : public ExportSink {
+public:
+    EmlFolderSink(QString target, bool overwrite, bool perBox)
+        : m_target(std::move(target)), m_overwrite(overwrite), m_perBox(perBox) {}
+    ~EmlFolderSink() override {
+        if (!m_building.isEmpty())
+            QDir(m_building).removeRecursively();
+    }
+
+    bool begin() override {
+        const QFileInfo info(m_target);
+        m_building = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                     QStringLiteral(".part-") +
+                     QString::number(QRandomGenerator::global()->generate(), 16);
+        if (!QDir().mkdir(m_building)) {
+            error = writeFailure(m_target, systemErrorText(errno));
+            m_building.clear();
+            return false;
+        }
+        m_folder = m_building;
+        return true;
+    }
+    void startBox(Box box) override {
+        if (!m_perBox)
+            return;
+        QString name = QString::fromLatin1(boxInfo(box).fileName);
+        name.chop(5); // ".data"
+        m_folder = m_building + QLatin1Char('/') + name;
+        QDir().mkdir(m_folder); // a failure shows at the first file
+    }
+    bool add(int number, const QByteArray& message, const QDateTime&) override {
+        const QString path =
+            m_folder + QStringLiteral("/%1.eml").arg(number, 5, 10, QLatin1Char('0'));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+            file.write(message) != message.size() || !file.flush()) {
+            error = writeFailure(m_target, file.errorString());
+            return false;
+        }
+        return true;
+    }
+    bool finish() override {
+        const QByteArray building = QFile::encodeName(m_building);
+        const QByteArray target = QFile::encodeName(m_target);
+        // One sync of the file system makes every file and folder of the export durable,
+        // far cheaper than a sync per file.
+        const int fd = ::open(building.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool synced = fd >= 0 && ::syncfs(fd) == 0;
+        const int syncError = errno;
+        if (fd >= 0)
+            ::close(fd);
+        if (!synced) {
+            error = writeFailure(m_target, systemErrorText(syncError));
+            return false;
+        }
+        const bool replacing = m_overwrite && QFileInfo(m_target).exists();
+        // Exchanged, the old folder is left under the temporary name and removed with it.
+        const unsigned flags = replacing ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+        if (::renameat2(AT_FDCWD, building.constData(), AT_FDCWD, target.constData(), flags) != 0) {
+            error =
+                errno == EEXIST
+                    ? QStringLiteral("%1 は既にあります。上書きはしません。").arg(shown(m_target))
+                    : writeFailure(m_target, systemErrorText(errno));
+            return false;
+        }
+        if (!replacing)
+            m_building.clear();
+        const QString parent = QFileInfo(m_target).absolutePath();
+        if (FileOps::current().syncFolder(QFile::encodeName(parent).constData()) != 0) {
+            error = writeFailure(m_target, systemErrorText(errno));
+            return false;
+        }
+        return true;
+    }
+
+private:
+    QString m_target;
+    bool m_overwrite;
+    bool m_perBox;
+    QString m_building; // the folder being filled; removed unless renamed into place
+    QString m_folder;   // where the next file goes
+};
+
+QDateTime boxFileTime(Box box) {
+    const QFileInfo info(
+        ProgramFolder::resolve(paths::kDataFolder + QString::fromLatin1(boxInfo(box).fileName)));
+    return info.exists() ? info.lastModified() : QDateTime::currentDateTime();
+}
+
+} // namespace
+
+ExportFormat exportFormatFor(const QString& target) {
+    return target.endsWith(QLatin1String(".mbox"), Qt::CaseInsensitive) ? ExportFormat::Mbox
+                                                                        : ExportFormat::EmlFolder;
+}
+
+QList<Box> boxesInFileOrder() {
+    return {Box::PartnerInbox, Box::OthersInbox, Box::PartnerSent, Box::OthersSent, Box::Storage};
+}
+
+std::optional<Box> boxFromFileName(const QString& name) {
+    for (const BoxInfo& info : allBoxes()) {
+        if (name.compare(QLatin1String(info.fileName), Qt::CaseInsensitive) == 0)
+            return info.box;
+    }
+    return std::nullopt;
+}
+
+QByteArray mboxrdQuoted(const QByteArray& message) {
+    QByteArray out;
+    out.reserve(message.size() + 64);
+    qsizetype pos = 0;
+    while (pos < message.size()) {
+        qsizetype end = message.indexOf('\n', pos);
+        const qsizetype next = end < 0 ? message.size() : end + 1;
+        if (end < 0)
+            end = message.size();
+        qsizetype lineEnd = end;
+        if (lineEnd > pos && message.at(lineEnd - 1) == '\r')
+            --lineEnd;
+        qsizetype q = pos;
+        while (q < lineEnd && message.at(q) == '>')
+            ++q;
+        if (lineEnd - q >= 5 && std::memcmp(message.constData() + q, "From ", 5) == 0)
+            out += '>';
+        out.append(message.constData() + pos, lineEnd - pos);
+        out += '\n';
+        pos = next;
+    }
+    out += '\n';
+    return out;
+}
+
+ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
+                         const ExportOptions& options) {
+    ExportResult result;
+    const QFileInfo info(target);
+    if (!options.overwrite && (info.exists() || info.isSymLink())) {
+        result.error = QStringLiteral("%1 は既にあります。上書きはしません。").arg(shown(target));
+        return result;
+    }
+    if (!info.absoluteDir().exists()) {
+        result.error = QStringLiteral("書き出し先のフォルダ %1 がありません。")
+                           .arg(shown(info.absolutePath()));
+        return result;
+    }
+
+    qint64 total = 0;
+    for (Box box : boxes) {
+        int count = 0;
+        if (StoreResult r = Mailbox(box).count(count); !r) {
+            result.error = r.error;
+            return result;
+        }
+        total += options.oldest > 0 ? qMin(count, options.oldest) : count;
+    }
+
+    std::unique_ptr<ExportSink> sink;
+    if (options.format == ExportFormat::Mbox)
+        sink = std::make_unique<MboxSink>(target, options.overwrite);
+    else
+        sink = std::make_unique<EmlFolderSink>(target, options.overwrite, boxes.size() > 1);
+    if (!sink->begin()) {
+        result.error = sink->error;
+        return result;
+    }
+
+    bool failed = false;
+    for (Box box : boxes) {
+        sink->startBox(box);
+        const RecordLayout layout = boxInfo(box).layout;
+        const QDateTime fallbackDate = boxFileTime(box);
+        const StoreResult read = Mailbox(box).readAllBytes([&](int number, const char* bytes) {
+            if (options.oldest > 0 && number > options.oldest)
+                return false;
+            std::optional<QByteArray> message;
+            ViewedMail mail;
+            if (options.originals) {
+                const MailRecord record = decodeMail(bytes, layout);
+                message = options.originals(record, box);
+                mail = viewedMail(record);
+            } else {
+                mail = viewedMail(bytes, layout);
+            }
+            const QDateTime date = parseRecordDate(mail.date);
+            const QDateTime when = date.isValid() ? date : fallbackDate;
+            if (!message)
+                message = messageFromRecord(mail, box, options.accountAddress, when);
+            if (!sink->add(number, *message, when)) {
+                failed = true;
+                return false;
+            }
+            ++result.messages;
+            if (options.progress && !options.progress(result.messages, total)) {
+                result.cancelled = true;
+                return false;
+            }
+            return true;
+        });
+        if (!read) {
+            result.error = read.error;
+            return result;
+        }
+        if (failed) {
+            result.error = sink->error;
+            return result;
+        }
+        if (result.cancelled)
+            return result;
+    }
+    if (!sink->finish()) {
+        result.error = sink->error;
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace kiku

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "store/mailbox.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace kiku {
+
+// A record's fields as the viewer shows them: each cut at its first zero character and
+// trimmed of ASCII and ideographic spaces (the body's line breaks stay CR LF).
+struct ViewedMail {
+    QString subject;
+    QString from; // sender of received mail, recipient of sent mail
+    QString date;
+    QString body;
+};
+ViewedMail viewedMail(const MailRecord& record);
+// The same from raw record bytes, decoding only what is shown (the padding of a 32,000-byte
+// body is never turned into text).
+ViewedMail viewedMail(const char* bytes, RecordLayout layout);
+
+// Whether a box holds mail the user sent (its From field then names the recipient).
+bool isSentBox(Box box);
+
+// The moment a record's Date text names: a received message's Date header (comments and
+// day names allowed), or the clock text a sent message was stored with (the system's short
+// date and long time, or year/month/day forms). Invalid when it names none.
+QDateTime parseRecordDate(const QString& text);
+
+// An RFC 5322 message built from a record of `box`, for a message whose original is not
+// kept: Date `date` (parseRecordDate of the record's, or a stand-in where it names none), From and
+// To (for sent mail the account address `account` is the sender and the record's address the
+// recipient), Subject in encoded words, the text in ISO-2022-JP when every character fits, else
+// UTF-8. CR LF line ends, 7-bit.
+QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& account,
+                             const QDateTime& date);
+
+// The envelope address of a message for an mbox separator line: the address of its first
+// From field, or MAILER-DAEMON.
+QByteArray envelopeSender(const QByteArray& message);
+
+} // namespace kiku
