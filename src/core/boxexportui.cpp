@@ -3,6 +3,7 @@
 #include "base/filedialogs.h"
 #include "base/prompter.h"
 #include "exchange/boxwall.h"
+#include "exchange/wholemessage.h"
 #include "settings/serversettings.h"
 #include "viewer/tyakuform.h"
 
@@ -92,6 +93,7 @@ void exportBoxOnShow(TyakuForm* viewer) {
     ExportOptions options;
     options.format = exportFormatFor(target);
     options.overwrite = overwrite;
+    options.originals = keptOriginal;
     options.accountAddress = ServerSettings::current().senderAddress;
     tellOutcome(exportWithProgress(viewer, {*box}, target, options), target);
 }
@@ -122,6 +124,7 @@ void remindBeforeWall(QWidget* parent) {
         }
         ExportOptions options;
         options.overwrite = overwrite;
+        options.originals = keptOriginal;
         options.accountAddress = ServerSettings::current().senderAddress;
         QProgressDialog progress(QStringLiteral("古いメールを書き出しています…"),
                                  QStringLiteral("キャンセル"), 0, 100, parent);

@@ -184,12 +184,6 @@ private:
     QString m_folder;   // where the next file goes
 };
 
-QDateTime boxFileTime(Box box) {
-    const QFileInfo info(
-        ProgramFolder::resolve(paths::kDataFolder + QString::fromLatin1(boxInfo(box).fileName)));
-    return info.exists() ? info.lastModified() : QDateTime::currentDateTime();
-}
-
 } // namespace
 
 ExportFormat exportFormatFor(const QString& target) {
@@ -277,14 +271,9 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
             if (options.oldest > 0 && number > options.oldest)
                 return false;
             std::optional<QByteArray> message;
-            ViewedMail mail;
-            if (options.originals) {
-                const MailRecord record = decodeMail(bytes, layout);
-                message = options.originals(record, box);
-                mail = viewedMail(record);
-            } else {
-                mail = viewedMail(bytes, layout);
-            }
+            if (options.originals)
+                message = options.originals(recordDigest(bytes, layout));
+            const ViewedMail mail = viewedMail(bytes, layout);
             const QDateTime date = parseRecordDate(mail.date);
             const QDateTime when = date.isValid() ? date : fallbackDate;
             if (!message)

@@ -12,9 +12,10 @@
 namespace kiku {
 
 // Where the original of a stored message comes from, when one is kept: its bytes as the
-// server sent them (or as they were handed to the SMTP server), or nothing, and then the
-// message is built from its record.
-using OriginalSource = std::function<std::optional<QByteArray>(const MailRecord&, Box)>;
+// server sent them (or as they were handed to the SMTP server), found by the record's digest
+// (recordDigest), or nothing, and then the message is built from its record. The program
+// hands keptOriginal (exchange/wholemessage.h).
+using OriginalSource = std::function<std::optional<QByteArray>(const QByteArray& digest)>;
 
 enum class ExportFormat {
     Mbox,      // one file, mboxrd quoting

@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "exchange/boxexport.h"
+#include "exchange/wholemessage.h"
 #include "settings/serversettings.h"
 
 #include <QDir>
@@ -47,6 +48,7 @@ CommandOutcome runExportCommand(const QStringList& arguments) {
     ExportOptions options;
     options.format = exportFormatFor(target);
     options.overwrite = arguments.contains(QStringLiteral("--overwrite"));
+    options.originals = keptOriginal;
     const QString ownSettings = QDir(ProgramFolder::path()).filePath(paths::kServerSettingsFile);
     options.accountAddress =
         LoadServerSettings(QFileInfo::exists(ownSettings) ? ownSettings

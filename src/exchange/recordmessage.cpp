@@ -1,9 +1,11 @@
 #include "exchange/recordmessage.h"
 
+#include "base/paths.h"
 #include "base/text.h"
 #include "maillib/mimewriter.h"
 #include "store/fielddecode.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 
@@ -189,6 +191,12 @@ QByteArray envelopeSender(const QByteArray& message) {
         pos = end + 1;
     }
     return QByteArrayLiteral("MAILER-DAEMON");
+}
+
+QDateTime boxFileTime(Box box) {
+    const QFileInfo info(
+        ProgramFolder::resolve(paths::kDataFolder + QString::fromLatin1(boxInfo(box).fileName)));
+    return info.exists() ? info.lastModified() : QDateTime::currentDateTime();
 }
 
 } // namespace kiku

@@ -28,6 +28,8 @@ bool isSentBox(Box box);
 // day names allowed), or the clock text a sent message was stored with (the system's short
 // date and long time, or year/month/day forms). Invalid when it names none.
 QDateTime parseRecordDate(const QString& text);
+// The stand-in for a record whose Date names no moment: when its box file last changed.
+QDateTime boxFileTime(Box box);
 
 // An RFC 5322 message built from a record of `box`, for a message whose original is not
 // kept: Date `date` (parseRecordDate of the record's, or a stand-in where it names none), From and

@@ -234,7 +234,13 @@ StoreResult Mailbox::remove(int number, Original original) {
 }
 
 StoreResult Mailbox::removeOldest(int messages) {
-    return m_file.removeRange(1, messages);
+    StoreResult removed = m_file.removeRange(1, messages);
+    // Rare (a box near its limit): the originals of what went are found by one sweep.
+    if (removed) {
+        const StoreResult swept = Originals::sweep();
+        removed.addNotice(swept ? swept.notice : swept.error);
+    }
+    return removed;
 }
 
 StoreResult Mailbox::readAllBytes(const std::function<bool(int, const char*)>& visit) {

@@ -8,7 +8,7 @@
 #include "base/text.h"
 #include "compose/backform.h"
 #include "settings/friendform.h"
-#include "store/recordmessage.h"
+#include "exchange/wholemessage.h"
 #include "viewer/quicksave.h"
 
 #include <QClipboard>

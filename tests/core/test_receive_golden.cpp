@@ -48,7 +48,11 @@ QStringList digestOfHome(const test::TempHome& home, const QStringList& shown) {
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = QDir(home.path()).relativeFilePath(path);
-        if (relative == QLatin1String("zadiru.ini"))
+        // What the program keeps beside the records (the ids of stored mail, the originals)
+        // has tests of its own; the golden digest is of what the records and folders hold.
+        if (relative == QLatin1String("zadiru.ini") ||
+            relative.contains(QLatin1String("/received-ids.")) ||
+            relative.contains(QLatin1String("/originals/")))
             continue;
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
