@@ -4,9 +4,11 @@
 #include "base/paths.h"
 #include "base/prompter.h"
 #include "base/text.h"
+#include "exchange/wholemessage.h"
 #include "maillib/nmail.h"
 #include "settings/profile.h"
 #include "store/mailbox.h"
+#include "store/originals.h"
 #include "store/receivedids.h"
 
 #include <QFile>
@@ -99,6 +101,9 @@ void NMailReceiveLibrary::planFetches(int handle, const QList<int>& numbers) {
 int NMailReceiveLibrary::deleteStoredMail(int handle, int number) {
     return m_mail.deleteStoredMail(handle, number);
 }
+int NMailReceiveLibrary::messageBytes(int handle, int number, QByteArray& bytes) {
+    return m_mail.messageBytes(handle, number, bytes);
+}
 
 // ---------------------------------------------------------------------------------------
 // ReceiveCycle
@@ -120,6 +125,8 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings, const KeepOnSer
     ReceiveOutcome outcome;
     m_afterClose.clear();
     m_appends = std::make_unique<MailboxAppends>();
+    m_originals = std::make_unique<OriginalAppends>();
+    m_originalOnly.clear();
     m_countToSave.clear();
     m_keep = keep;
     m_ids.reset();
@@ -159,7 +166,10 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings, const KeepOnSer
         for (qsizetype i = 0; i < numbers.size(); ++i) {
             m_host.progress(int(i + 1), int(numbers.size()));
             const int number = numbers.at(i);
-            const Step step = receiveMessage(handle, number, m_serverIds.value(number), outcome);
+            const QByteArray id = m_serverIds.value(number);
+            const Step step = m_originalOnly.contains(number)
+                                  ? keepOriginalOnly(handle, number, id, outcome)
+                                  : receiveMessage(handle, number, id, outcome);
             if (step == Step::StopStoring) {
                 outcome.stopped = true;
                 break;
@@ -247,6 +257,13 @@ QList<int> ReceiveCycle::planRun(int handle, int waiting, const QString& server,
                 numbers.append(number);
         } else if (!m_ids->contains(id)) {
             numbers.append(number);
+        } else if (const QByteArray digest = m_ids->recoveredDigest(id);
+                   !digest.isEmpty() && !keptOriginal(digest)) {
+            // Its record was kept by a run that died before the originals were: fetched once
+            // more for the original alone.
+            ++outcome.storedBefore;
+            m_originalOnly.insert(number, digest);
+            numbers.append(number);
         } else {
             ++outcome.storedBefore;
             const bool expired = m_keep.days > 0 && m_ids->storedAt(id) < oldest;
@@ -271,6 +288,7 @@ void ReceiveCycle::closeSession(int handle, ReceiveOutcome& outcome) {
         outcome.notDurable = true;
     }
     m_appends.reset();
+    m_originals.reset();
     outcome.notDeleted = outcome.notDurable ? 0 : m_library.keptOnServer();
     if (outcome.notDeleted > 0) {
         m_afterClose.append(QStringLiteral("受信したメールをサーバーで削除できませんでした。%1 通"
@@ -372,12 +390,18 @@ ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, const QB
     // be stored again next time, a line without its record is passed over. A message whose
     // attachments were not all written is left to come again, so it gets no line.
     const bool noteId = m_ids && !id.isEmpty() && !attachmentsLost;
+    QByteArray original;
+    m_library.messageBytes(handle, number, original);
+    // The original and the id's journal line go just before the record: a record without its
+    // line would be stored again next time, a line without its record is passed over. A
+    // message whose attachments were not all written is left to come again: no line.
     const StoreResult stored =
-        noteId ? m_appends->append(box, record, nullptr,
-                                   [&](int recordNumber, const QByteArray& digest) {
-                                       return m_ids->noteStored(id, box, recordNumber, digest);
-                                   })
-               : m_appends->append(box, record);
+        m_appends->append(box, record, nullptr, [&](int recordNumber, const QByteArray& digest) {
+            if (!original.isEmpty())
+                if (StoreResult kept = m_originals->add(digest, original); !kept)
+                    return kept;
+            return noteId ? m_ids->noteStored(id, box, recordNumber, digest) : StoreResult{};
+        });
     if (!stored) {
         m_afterClose.append(
             stored.error + QLatin1Char('\n') +
@@ -399,12 +423,40 @@ ReceiveCycle::Step ReceiveCycle::receiveMessage(int handle, int number, const QB
         return Step::Next;
     }
     ++outcome.stored;
-    if (m_keep.keep && noteId) {
+    if (m_keep.keep && !noteId)
+        return Step::Next; // without its id it would come again on every run
+    letGo(handle, number, noteId ? id : QByteArray());
+    return Step::Next;
+}
+
+void ReceiveCycle::letGo(int handle, int number, const QByteArray& id) {
+    if (m_keep.keep) {
         m_idsKept.insert(id);
+        return;
+    }
+    if (m_library.NMailPop3DeleteMail(handle, number) >= 0 && !id.isEmpty())
+        m_idsDeleted.insert(id);
+}
+
+ReceiveCycle::Step ReceiveCycle::keepOriginalOnly(int handle, int number, const QByteArray& id,
+                                                  ReceiveOutcome&) {
+    QString subject, date, from, header, body;
+    const int size = m_library.NMailPop3GetMailSize(handle, number);
+    const int fetched = m_library.NMailPop3GetMail(handle, number, subject, date, from, header,
+                                                   body, bodyCapacity(qMax(size, 0)), 0, 0);
+    if (fetched == kSessionLost)
+        return Step::SessionLost;
+    QByteArray original;
+    if (fetched < 0 || m_library.messageBytes(handle, number, original) < 0) {
+        m_idsKept.insert(id); // stored; it waits on the server for its original
         return Step::Next;
     }
-    if (m_library.NMailPop3DeleteMail(handle, number) >= 0 && noteId)
-        m_idsDeleted.insert(id);
+    if (const StoreResult kept = m_originals->add(m_originalOnly.value(number), original); !kept) {
+        m_afterClose.append(kept.error);
+        m_idsKept.insert(id);
+        return Step::StopStoring;
+    }
+    letGo(handle, number, id);
     return Step::Next;
 }
 
@@ -436,6 +488,10 @@ bool ReceiveCycle::keepDurably() {
     // The journal first: a line whose record did not become durable is passed over, but a
     // durable record without its line would come again.
     StoreResult durable = m_ids ? m_ids->syncJournal() : StoreResult{};
+    // The originals before the records: a failure between leaves originals no record names
+    // (swept later), never a record whose message left the server without its original.
+    if (durable)
+        durable = m_originals->commit();
     if (durable)
         durable = m_appends->commit();
     if (!durable) {

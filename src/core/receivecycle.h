@@ -14,6 +14,7 @@ namespace kiku {
 
 class NMail;
 class MailboxAppends;
+class OriginalAppends;
 class ReceivedIds;
 
 // The mail-library operations one receive run calls, under the library's own names. The
@@ -47,6 +48,8 @@ public:
     virtual int uniqueIds(int handle, QHash<int, QByteArray>& ids) = 0;
     virtual void planFetches(int handle, const QList<int>& numbers) = 0;
     virtual int deleteStoredMail(int handle, int number) = 0;
+    // The original of the message fetched last (NMail::messageBytes).
+    virtual int messageBytes(int handle, int number, QByteArray& bytes) = 0;
 };
 
 // The program's NMail behind ReceiveLibrary.
@@ -75,6 +78,7 @@ public:
     int uniqueIds(int handle, QHash<int, QByteArray>& ids) override;
     void planFetches(int handle, const QList<int>& numbers) override;
     int deleteStoredMail(int handle, int number) override;
+    int messageBytes(int handle, int number, QByteArray& bytes) override;
 
 private:
     NMail& m_mail;
@@ -165,6 +169,9 @@ private:
     // Steps 7 to 14 for one message; false stops the run.
     enum class Step { Next, StopStoring, SessionLost };
     Step receiveMessage(int handle, int number, const QByteArray& id, ReceiveOutcome& outcome);
+    Step keepOriginalOnly(int handle, int number, const QByteArray& id, ReceiveOutcome& outcome);
+    // Lets the server go of a stored message, unless mail is kept there.
+    void letGo(int handle, int number, const QByteArray& id);
     // Which waiting messages to fetch; those stored already are deleted on the server as the
     // setting says. Empty when nothing may be fetched.
     QList<int> planRun(int handle, int waiting, const QString& server, ReceiveOutcome& outcome);
@@ -179,14 +186,17 @@ private:
 
     ReceiveLibrary& m_library;
     ReceiveHost& m_host;
-    QStringList m_afterClose;                  // messages that wait until the session is closed
-    std::unique_ptr<MailboxAppends> m_appends; // the records of the run, durable at the end
-    QString m_countToSave;                     // the partner count the file takes at the end
+    QStringList m_afterClose;                     // messages that wait until the session is closed
+    std::unique_ptr<MailboxAppends> m_appends;    // the records of the run, durable at the end
+    std::unique_ptr<OriginalAppends> m_originals; // their originals, durable with them
+    QString m_countToSave;                        // the partner count the file takes at the end
     KeepOnServer m_keep;
     std::unique_ptr<ReceivedIds> m_ids; // set when the server gives unique ids
     QHash<int, QByteArray> m_serverIds; // the id of each waiting message
     QSet<QByteArray> m_idsKept;         // stored, and still on the server after this run
     QSet<QByteArray> m_idsDeleted;      // stored, and marked for deletion in this run
+    QHash<int, QByteArray> m_originalOnly; // stored by a run that died before it kept their
+                                           // originals: fetched for the original alone
     QString m_attachmentFolder;
     QString m_workFile;
 };

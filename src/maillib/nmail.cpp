@@ -392,6 +392,15 @@ int NMail::deleteStoredMail(int handle, int number) {
     return 0;
 }
 
+int NMail::messageBytes(int handle, int number, QByteArray& bytes) {
+    bytes.clear();
+    Pop3Session* s = m_receive->session(handle);
+    if (!s || s->cachedNumber != number || !s->cachedMessage)
+        return -1;
+    bytes = s->cachedMessage->raw();
+    return 0;
+}
+
 int NMail::keptOnServer() const {
     return m_receive->lastSessionKept;
 }

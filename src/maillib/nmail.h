@@ -69,6 +69,9 @@ public:
     // Marks for deletion a message that is not fetched because the caller keeps it already,
     // as its id says. Only a message that has an id in this session.
     int deleteStoredMail(int handle, int number);
+    // The message `number` exactly as the server sent it (dot-unstuffed, CR LF), when it is the
+    // one fetched last in this session; 0, or -1 when it is not at hand.
+    int messageBytes(int handle, int number, QByteArray& bytes);
     // Drops the session without QUIT, so the server deletes nothing of it; keptOnServer()
     // then counts every deletion of the session.
     int abandonPop3Session(int handle);

@@ -130,6 +130,7 @@ void ReceivedIds::readJournal(const QByteArray& contents) {
     struct Line {
         QByteArray id;
         qint64 storedAt;
+        QByteArray digest;
     };
     QMap<Box, QList<Line>> trusted;
     for (const QByteArrayView line : wholeLines(contents)) {
@@ -149,7 +150,7 @@ void ReceivedIds::readJournal(const QByteArray& contents) {
         // stored; a record lost with the crash leaves its message to be fetched again.
         QByteArray stored;
         if (Mailbox(*box).digestOf(number, stored) && stored == digest)
-            trusted[*box].append({id, storedAt});
+            trusted[*box].append({id, storedAt, digest});
     }
     // The interrupted run may not have reached its sync: the records are made durable now,
     // before their messages may leave the server. A box that cannot be synced keeps its
@@ -157,13 +158,16 @@ void ReceivedIds::readJournal(const QByteArray& contents) {
     for (auto it = trusted.cbegin(); it != trusted.cend(); ++it) {
         if (!Mailbox(it.key()).sync())
             continue;
-        for (const Line& line : it.value())
+        for (const Line& line : it.value()) {
             m_known.insert(line.id, line.storedAt);
+            m_recovered.insert(line.id, line.digest);
+        }
     }
 }
 
 StoreResult ReceivedIds::load() {
     m_known.clear();
+    m_recovered.clear();
     const Paths& p = paths();
     QByteArray contents;
     bool exists = false;

@@ -44,6 +44,9 @@ public:
     // When the message of `id` was stored (seconds since 1970); 0 when unknown.
     qint64 storedAt(const QByteArray& id) const { return m_known.value(id, 0); }
     int size() const { return int(m_known.size()); }
+    // For an id the journal of an interrupted run made stored: its record's digest (that
+    // run may have died before it kept the original). Empty for any other id.
+    QByteArray recoveredDigest(const QByteArray& id) const { return m_recovered.value(id); }
 
     // Writes the journal line for message `id`, which is about to become record `number` of
     // `box` with `digest` (recordDigest). Not synced: call before the record is written.
@@ -76,7 +79,8 @@ private:
 
     std::optional<Paths> m_paths;
     QHash<QByteArray, qint64> m_known;
-    QHash<QByteArray, qint64> m_saved; // as received-ids.txt holds them
+    QHash<QByteArray, qint64> m_saved;         // as received-ids.txt holds them
+    QHash<QByteArray, QByteArray> m_recovered; // id → digest, from the journal
     bool m_journalFound = false;
     int m_journalFd = -1;
     qint64 m_journalSize = 0;

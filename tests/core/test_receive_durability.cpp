@@ -5,6 +5,7 @@
 #include "base/paths.h"
 #include "core/receivecycle.h"
 #include "dovecotserver.h"
+#include "exchange/wholemessage.h"
 #include "maillib/nmail.h"
 #include "plainreceivehost.h"
 #include "scriptedprompter.h"
@@ -209,6 +210,19 @@ protected:
         return subjects;
     }
 
+    // How many records of the two in-boxes have an original that reads as that message.
+    static int originalsKept() {
+        int kept = 0;
+        for (const Box box : {Box::PartnerInbox, Box::OthersInbox})
+            Mailbox(box).readAll([&](int, const MailRecord& record) {
+                const std::optional<QByteArray> original = keptOriginal(recordDigest(record));
+                kept += original &&
+                        original->contains("Subject: " + record.subject.trimmed().toLatin1());
+                return true;
+            });
+        return kept;
+    }
+
     // One run with the model in place. The library goes with the run, as with a process
     // that died: a session it left open is dropped without QUIT.
     ReceiveOutcome receive(DiskModel& disk, bool* crashed = nullptr,
@@ -254,9 +268,9 @@ TEST_F(ReceiveDurabilityTest, EachBoxIsSyncedOnceForTheWholeRun) {
     const ReceiveOutcome outcome = receive(disk);
     EXPECT_EQ(outcome.stored, 3);
     EXPECT_EQ(m_server.messageCount(kUser), 0);
-    // The partner in-box, the others in-box and the journal of ids; the file of known ids
-    // stays empty, as it was, and is not rewritten.
-    EXPECT_EQ(disk.fsyncs(), 3);
+    // The partner in-box, the others in-box, the journal of ids and the three originals; the
+    // file of known ids stays empty, as it was, and is not rewritten.
+    EXPECT_EQ(disk.fsyncs(), 6);
     EXPECT_EQ(disk.durableRecords(boxPath(Box::PartnerInbox)), 1);
     EXPECT_EQ(disk.durableRecords(boxPath(Box::OthersInbox)), 2);
 }
@@ -337,6 +351,7 @@ TEST_F(ReceiveDurabilityTest, ACrashAtAnyPointNeitherLosesNorDuplicates) {
                 const ReceiveOutcome after = receive(plain, nullptr, keep);
                 EXPECT_FALSE(after.stopped || after.notDurable || after.sessionLost);
                 EXPECT_EQ(storedSubjects(), all);
+                EXPECT_EQ(originalsKept(), 3); // and each record has its original
                 EXPECT_EQ(m_server.messageCount(kUser), keepOnServer ? 3 : 0);
                 if (keepOnServer) { // and the next run stores nothing more
                     DiskModel again;

@@ -90,6 +90,7 @@ public:
     int uniqueIds(int h, QHash<int, QByteArray>& ids) override { return m_real.uniqueIds(h, ids); }
     void planFetches(int h, const QList<int>& numbers) override { m_real.planFetches(h, numbers); }
     int deleteStoredMail(int h, int n) override { return m_real.deleteStoredMail(h, n); }
+    int messageBytes(int h, int n, QByteArray& b) override { return m_real.messageBytes(h, n, b); }
 
     QList<int> deleted;
 
