@@ -38,6 +38,9 @@ public:
     virtual int keptOnServer() = 0;
     // Drops the session without QUIT: the server deletes nothing of it.
     virtual int abandonPop3Session(int handle) = 0;
+    // True when NMailAttachmentFileFirst reads the message fetched last as it arrived, so
+    // the whole-message text (twice the message in memory) need not be built for it.
+    virtual bool keepsFetchedMessage() { return false; }
 };
 
 // The program's NMail behind ReceiveLibrary.
@@ -63,6 +66,7 @@ public:
     int NMailGetMessage(int handle, QString& text, int& size) override;
     int keptOnServer() override;
     int abandonPop3Session(int handle) override;
+    bool keepsFetchedMessage() override { return true; }
 
 private:
     NMail& m_mail;

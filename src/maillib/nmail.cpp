@@ -5,6 +5,7 @@
 #include "maillib/pop3client.h"
 
 #include <QHash>
+#include <QIODevice>
 #include <QSet>
 #include <QStringList>
 #include <limits>
@@ -237,8 +238,11 @@ int NMail::NMailPop3GetMail(int handle, int number, QString& subject, QString& d
         return status;
     const std::shared_ptr<const MimeMessage>& message = m_receive->session(handle)->cachedMessage;
     // A multipart body stays as sent: the caller looks for "attachment" in it, and the
-    // attachment pass turns it into the text part.
-    const QString text = message->isMultipart() ? message->rawBodyText() : message->text();
+    // attachment pass turns it into the text part. The base64 lines of its files are left
+    // out (where that cannot change what such a look finds): as text they would cost twice
+    // the message in memory, and nothing reads them.
+    const QString text =
+        message->isMultipart() ? message->rawBodyTextWithoutFileData() : message->text();
     // No capacity means the caller could not learn the size: give the whole text rather
     // than lose it.
     body = bodyCapacity > 0 ? cut(text, bodyCapacity) : text;
@@ -278,7 +282,7 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
         return -6;
     }
     // Attachments first: a structure that turns out unreadable then shows in the text.
-    const QList<MailAttachment> files = message.attachments();
+    const QStringList files = message.fileNames();
     const QString text = message.text();
     body = capacity > 0 ? cut(text, capacity) : text;
 
@@ -288,8 +292,10 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
     // stays on the server, and the text names each one that failed.
     AttachmentWriter writer(destinationFolder);
     QStringList failures;
-    for (const MailAttachment& file : files) {
-        if (writer.write(file.fileName, file.data).isEmpty())
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        // Streamed from the message's bytes into the file: a large file is never held whole.
+        const auto fill = [&message, i](QIODevice& out) { return message.writeFile(i, out); };
+        if (writer.write(files.at(i), fill).isEmpty())
             failures << writer.errorText();
     }
     if (failures.isEmpty())

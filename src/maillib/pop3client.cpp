@@ -372,10 +372,16 @@ bool Pop3Client::command(const QByteArray& line, QByteArray* reply) {
     return readReply(reply ? *reply : ignored);
 }
 
+// What a reply's buffer is made ready for ahead of its bytes: a larger message grows as
+// it arrives.
+constexpr qint64 kMaxReservedBytes = 256 * 1024 * 1024;
+
 bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expectedBytes) {
     body.clear();
-    // Room for what was announced, but not more than a hostile announcement deserves.
-    body.reserve(qsizetype(qMin<qint64>(qMin(expectedBytes, maxBytes), 16 * 1024 * 1024)) + 64);
+    // Room for what was announced, so a large message is never copied while it grows (the
+    // copy would hold it twice); only address space until the bytes arrive, and never more
+    // than the reply may bring.
+    body.reserve(qsizetype(qMin<qint64>(qMin(expectedBytes, maxBytes), kMaxReservedBytes)) + 64);
     // The whole reply: the time its size needs at the slowest working rate, but never past
     // the cap, however large the announced size.
     const QDeadlineTimer sized = replyDeadline(expectedBytes);
