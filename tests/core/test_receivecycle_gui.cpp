@@ -173,8 +173,9 @@ private slots:
         QCOMPARE(viewer->addressText(), QStringLiteral("three@example.jp"));
         QCOMPARE(viewer->bodyText(), QStringLiteral("body of third\r\n"));
 
-        // A sign of life for every message, painted at once, with nothing else running in
-        // between; then the result, and after the pause the empty line at 9 points.
+        // A count for every message, the first painted at once (later ones at most ten times
+        // a second), with nothing else running in between; then the result, and after the
+        // pause the empty line at 9 points.
         const QStringList log = recorder.log;
         const qsizetype first = log.indexOf(QStringLiteral("受信中 1/3@10"));
         const qsizetype result = log.indexOf(QStringLiteral("新着メール有り！@10"));
@@ -182,7 +183,7 @@ private slots:
                  qPrintable(log.filter(QStringLiteral("@")).join(QLatin1Char('|'))));
         QCOMPARE(log.mid(first, result - first),
                  (QStringList{"受信中 1/3@10", "受信中 2/3@10", "受信中 3/3@10"}));
-        QVERIFY(recorder.progressPaints >= 3);
+        QVERIFY(recorder.progressPaints >= 1);
         QCOMPARE(form->statusLine()->text(), QString());
         QCOMPARE(form->statusLine()->font().pointSize(), 9);
     }
