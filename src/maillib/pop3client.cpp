@@ -390,6 +390,7 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
     // And it must keep moving: each window brings at least the floor.
     QDeadlineTimer window(qMax(m_limits.floorWindowMs, 1));
     qint64 windowBytes = 0;
+    qint64 readsChecked = -1;
     qint64 budget = maxBytes + 3; // the closing "." line
     QByteArrayView line;
     for (;;) {
@@ -403,7 +404,8 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
             return transportFailed();
         }
         windowBytes += line.size() + 2;
-        if (window.hasExpired()) {
+        // Time passes in the waits for bytes: the clock is looked at after each of them.
+        if (m_connection.reads() != readsChecked && window.hasExpired()) {
             if (windowBytes < m_limits.floorBytes) {
                 transportFailed();
                 return fail(tooSlowText());
@@ -411,6 +413,7 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
             window.setRemainingTime(qMax(m_limits.floorWindowMs, 1));
             windowBytes = 0;
         }
+        readsChecked = m_connection.reads();
         if (line.size() == 1 && line.at(0) == '.')
             return true;
         // Byte-stuffing: the server doubled every leading dot; take exactly one away.
