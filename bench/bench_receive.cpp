@@ -189,6 +189,13 @@ bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
             out += QString::asprintf(" %.3f", t);
         return out;
     };
+    // What the server alone needs for the same messages, once.
+    double serverAlone = -1;
+    if (loadMessages(server, s.count, s.message)) {
+        ::sync();
+        serverAlone = drainServer(server, s.count);
+        whole = whole && server.messageCount(kUser) == 0;
+    }
     const double cycle = median(cycleTimes);
     const double mpop = median(mpopTimes);
     const bool sameBytes = digests.count(digests.value(0)) == digests.size();
@@ -198,6 +205,9 @@ bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
     std::printf("  mpop         : median %.3f s (%.0f messages/s; runs:%s)\n", mpop, s.count / mpop,
                 qPrintable(list(mpopTimes)));
     std::printf("  ratio        : %.2f x mpop's time\n", cycle / mpop);
+    std::printf("  server alone : %.3f s (every message fetched and dropped, once): %.2f x "
+                "mpop's time\n",
+                serverAlone, serverAlone / mpop);
     std::printf("  peak memory  : +%.1f MB during the receive cycle (median; first run +%.1f MB, "
                 "with the one-time tables), largest message %.0f KB: %.1f x\n",
                 median(peakGrowth) / 1024.0, peakGrowth.front() / 1024.0, largest / 1024.0,

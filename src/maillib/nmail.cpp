@@ -40,10 +40,12 @@ void readSizes(Pop3Session& s, QString& error) {
 }
 
 // How far RETR may run ahead of the message being stored, when the server pipelines:
-// enough small messages to hide the round trips, but never much more than one large one
-// waiting in the socket, so memory stays a small multiple of the largest message.
+// enough small messages to hide the round trips, and two megabyte-sized ones, so the server
+// is still sending while a message is taken apart and its files are written; never more
+// than two large ones ahead, whose bytes wait mostly in the kernel's socket buffers.
 constexpr int kPrefetchMessages = 16;
-constexpr qint64 kPrefetchBytes = 1024 * 1024;
+constexpr int kPrefetchLarge = 3; // the message being fetched and two after it
+constexpr qint64 kPrefetchBytes = 4 * 1024 * 1024;
 
 // Sends RETR for `number` and for the messages after it, as far as the window allows.
 void prefetchFrom(Pop3Session& s, int number) {
@@ -52,7 +54,8 @@ void prefetchFrom(Pop3Session& s, int number) {
     s.client.prefetch(number, s.sizes.value(number, -1));
     for (int next = qMax(number + 1, s.prefetchedUpTo + 1); next <= s.waiting; ++next) {
         if (s.client.prefetched() >= kPrefetchMessages ||
-            (s.client.prefetched() >= 2 && s.client.prefetchedBytes() >= kPrefetchBytes))
+            (s.client.prefetched() >= kPrefetchLarge &&
+             s.client.prefetchedBytes() >= kPrefetchBytes))
             break;
         s.client.prefetch(next, s.sizes.value(next, -1));
         s.prefetchedUpTo = next;
