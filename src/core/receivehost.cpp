@@ -60,9 +60,11 @@ void FormsReceiveHost::progress(int number, int total) {
     // A sign of life nobody can see is none: the line shows even when the pointer last
     // passed over the background.
     status->setVisible(true);
-    status->setText(progressText(number, total));
+    // A count that is not painted is never seen: between paints the line is left alone too
+    // (setting a text lays it out, which costs as much as storing a small message).
     if (m_sincePaint.isValid() && m_sincePaint.elapsed() < kProgressPaintMs)
         return;
+    status->setText(progressText(number, total));
     status->repaint();
     m_sincePaint.start();
 }

@@ -27,10 +27,10 @@ public:
     void stage(const StagedMail& mail) override;
     // The message staged last into the viewer, with its count box; once, after the run.
     void showStagedMail();
-    // "受信中 3/120" in the status line, made visible. The run does not yield, so the event
-    // loop would not get round to painting it before the end: the line is painted at once
-    // for the first message and then whenever a tenth of a second has passed, a sign of life
-    // without paying a repaint for every message.
+    // "受信中 3/120" in the status line, made visible and painted at once: the run does not
+    // yield, so the event loop would not get round to it before the end. Shown for the
+    // first message and then whenever a tenth of a second has passed, a sign of life
+    // without paying a layout and a repaint for every message.
     void progress(int number, int total) override;
 
     static QString progressText(int number, int total);
