@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QProcess>
+#include <QTcpSocket>
 #include <cstdio>
 
 namespace kiku::bench {
@@ -78,6 +80,26 @@ double receiveWithMpop(const test::DovecotServer& server, const QString& work, i
         std::fprintf(stderr, "mpop: %s\n", mpop.readAll().constData());
     *received = int(QDir(maildir + QStringLiteral("/new")).entryList(QDir::Files).size());
     return seconds;
+}
+
+double drainServer(const test::DovecotServer& server, int count) {
+    QTcpSocket socket;
+    QElapsedTimer timer;
+    timer.start();
+    socket.connectToHost(QHostAddress::LocalHost, server.port());
+    if (!socket.waitForConnected(10000))
+        return -1;
+    QByteArray commands = "USER " + kUser.toUtf8() + "\r\nPASS " + kPassword.toUtf8() + "\r\n";
+    for (int i = 1; i <= count; ++i)
+        commands += "RETR " + QByteArray::number(i) + "\r\nDELE " + QByteArray::number(i) + "\r\n";
+    socket.write(commands + "QUIT\r\n");
+    // The server closes the connection after QUIT; everything before it is dropped.
+    while (socket.state() == QAbstractSocket::ConnectedState) {
+        if (!socket.waitForReadyRead(30000) && socket.bytesAvailable() == 0)
+            break;
+        socket.readAll();
+    }
+    return timer.nsecsElapsed() / 1e9;
 }
 
 } // namespace kiku::bench

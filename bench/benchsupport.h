@@ -33,4 +33,9 @@ bool loadMessages(test::DovecotServer& server, int count,
 // be written. `received` is the number of messages that arrived in the maildir.
 double receiveWithMpop(const test::DovecotServer& server, const QString& work, int* received);
 
+// The server alone: every message fetched and deleted in one pipelined burst of commands
+// and its replies read and dropped, nothing parsed or stored. The seconds it took, or -1
+// when the session failed; the floor under any client's time.
+double drainServer(const test::DovecotServer& server, int count);
+
 } // namespace kiku::bench

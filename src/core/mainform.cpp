@@ -534,6 +534,7 @@ void MainForm::receiveMail() {
         FormsReceiveHost host(*this);
         NMailReceiveLibrary library(m_mail);
         outcome = ReceiveCycle(library, host).run(ServerSettings::current(), KeepOnServer::load());
+        host.showStagedMail();
     }
     if (!alive) // a notice of the run let the window close
         return;

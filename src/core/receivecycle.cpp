@@ -465,11 +465,13 @@ int ReceiveCycle::attachmentPass(QString& subject, QString& date, QString& from,
     // The library works on the message as it arrived; the whole-message text is handed over
     // only for a library that has not kept it. No work file is written: it would cost a
     // write and a read of every message, and nothing reads it.
-    const qsizetype zero = body.indexOf(QChar(0));
-    const QStringView text = zero < 0 ? QStringView(body) : QStringView(body).first(zero);
     QString messageText;
-    messageText.reserve(header.size() + text.size() + 4);
-    messageText.append(header).append(kCrLf).append(text).append(kCrLf);
+    if (!m_library.keepsFetchedMessage()) {
+        const qsizetype zero = body.indexOf(QChar(0));
+        const QStringView text = zero < 0 ? QStringView(body) : QStringView(body).first(zero);
+        messageText.reserve(header.size() + text.size() + 4);
+        messageText.append(header).append(kCrLf).append(text).append(kCrLf);
+    }
     const int result = m_library.NMailAttachmentFileFirst(
         0, subject, date, from, header, body, m_attachmentFolder, m_workFile, messageText, 0);
     m_library.NMailAttachmentFileClose(0);

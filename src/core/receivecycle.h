@@ -50,6 +50,9 @@ public:
     virtual int deleteStoredMail(int handle, int number) = 0;
     // The original of the message fetched last (NMail::messageBytes).
     virtual int messageBytes(int handle, int number, QByteArray& bytes) = 0;
+    // True when NMailAttachmentFileFirst reads the message fetched last as it arrived, so
+    // the whole-message text (twice the message in memory) need not be built for it.
+    virtual bool keepsFetchedMessage() { return false; }
 };
 
 // The program's NMail behind ReceiveLibrary.
@@ -79,6 +82,7 @@ public:
     void planFetches(int handle, const QList<int>& numbers) override;
     int deleteStoredMail(int handle, int number) override;
     int messageBytes(int handle, int number, QByteArray& bytes) override;
+    bool keepsFetchedMessage() override { return true; }
 
 private:
     NMail& m_mail;

@@ -10,6 +10,13 @@
 
 namespace kiku {
 
+namespace {
+
+// How often the status line's count is painted while the run holds the event loop.
+constexpr qint64 kProgressPaintMs = 100;
+
+} // namespace
+
 QString FormsReceiveHost::accountUserId() {
     return Forms::touch<IdPassForm>()->userId();
 }
@@ -31,10 +38,17 @@ void FormsReceiveHost::setReceivedCount(const QString& text) {
 }
 
 void FormsReceiveHost::stage(const StagedMail& mail) {
+    m_staged = mail;
+}
+
+void FormsReceiveHost::showStagedMail() {
+    if (!m_staged)
+        return;
     // The viewer is touched, not shown: while it is open it shows the message stored last.
     TyakuForm* viewer = Forms::touch<TyakuForm>();
-    viewer->stageMail(mail.subject, mail.from, mail.date, mail.body);
+    viewer->stageMail(m_staged->subject, m_staged->from, m_staged->date, m_staged->body);
     viewer->setCountText(QString::number(viewer->listLineCount()));
+    m_staged.reset();
 }
 
 QString FormsReceiveHost::progressText(int number, int total) {
@@ -46,8 +60,13 @@ void FormsReceiveHost::progress(int number, int total) {
     // A sign of life nobody can see is none: the line shows even when the pointer last
     // passed over the background.
     status->setVisible(true);
+    // A count that is not painted is never seen: between paints the line is left alone too
+    // (setting a text lays it out, which costs as much as storing a small message).
+    if (m_sincePaint.isValid() && m_sincePaint.elapsed() < kProgressPaintMs)
+        return;
     status->setText(progressText(number, total));
     status->repaint();
+    m_sincePaint.start();
 }
 
 } // namespace kiku

@@ -2,6 +2,9 @@
 
 #include "core/receivecycle.h"
 
+#include <QElapsedTimer>
+#include <optional>
+
 namespace kiku {
 
 class MainForm;
@@ -18,15 +21,24 @@ public:
     QString partnerAddress() override;
     QString receivedCount() override;
     void setReceivedCount(const QString& text) override;
+    // Kept until the run is over: the viewer's boxes and pane would show only the last
+    // message of the run anyway, and filling them for every message costs more than the
+    // rest of the window's part of the run.
     void stage(const StagedMail& mail) override;
+    // The message staged last into the viewer, with its count box; once, after the run.
+    void showStagedMail();
     // "受信中 3/120" in the status line, made visible and painted at once: the run does not
-    // yield, so the event loop would not get round to it before the end.
+    // yield, so the event loop would not get round to it before the end. Shown for the
+    // first message and then whenever a tenth of a second has passed, a sign of life
+    // without paying a layout and a repaint for every message.
     void progress(int number, int total) override;
 
     static QString progressText(int number, int total);
 
 private:
     MainForm& m_main;
+    std::optional<StagedMail> m_staged;
+    QElapsedTimer m_sincePaint;
 };
 
 } // namespace kiku

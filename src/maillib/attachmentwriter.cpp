@@ -88,6 +88,11 @@ QString AttachmentWriter::safeFileName(const QString& proposedName) {
 }
 
 QString AttachmentWriter::write(const QString& proposedName, const QByteArray& data) {
+    return write(proposedName, [&data](QIODevice& out) { return out.write(data) == data.size(); });
+}
+
+QString AttachmentWriter::write(const QString& proposedName,
+                                const std::function<bool(QIODevice&)>& fill) {
     if (m_folder.isEmpty()) {
         m_error = QStringLiteral("添付ファイルの保存先フォルダがありません: %1").arg(m_givenFolder);
         return {};
@@ -123,7 +128,7 @@ QString AttachmentWriter::write(const QString& proposedName, const QByteArray& d
             return {};
         }
         errno = 0;
-        if (file.write(data) != data.size() || !file.flush()) {
+        if (!fill(file) || !file.flush()) {
             m_error = QStringLiteral("添付ファイルを書き込めません: %1 (%2)")
                           .arg(path, systemErrorText(errno));
             file.close();

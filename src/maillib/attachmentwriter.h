@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
+class QIODevice;
+
 namespace kiku {
 
 // Writes received attachments into one folder under names that are safe to use: never a
@@ -20,6 +24,10 @@ public:
     // when that name is taken, and a random tag when those are taken too. Returns the path written,
     // or empty (errorText()).
     QString write(const QString& proposedName, const QByteArray& data);
+    // The same, with the bytes written by `fill` into the new file as they come, so a large
+    // file is never held whole; `fill` returns false when a write of it failed. A file that
+    // could not be written whole is removed again.
+    QString write(const QString& proposedName, const std::function<bool(QIODevice&)>& fill);
     QString errorText() const { return m_error; }
 
     // The name with separators, "..", control characters and characters Windows forbids

@@ -102,8 +102,18 @@ QByteArray iso2022jpToEucJp(const QByteArray& in) {
 }
 
 bool hasEightBit(const QByteArray& bytes) {
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80)
+    // Eight bytes at a time: the raw body of a message with files is megabytes of ASCII.
+    const char* data = bytes.constData();
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, sizeof word);
+        if (word & 0x8080808080808080ULL)
+            return true;
+    }
+    for (; i < n; ++i)
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
             return true;
     return false;
 }

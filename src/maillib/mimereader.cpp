@@ -1,7 +1,11 @@
 #include "maillib/mimereader.h"
 
+#include <QBuffer>
 #include <QList>
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <functional>
 #include <optional>
 
@@ -131,8 +135,8 @@ Leaf describe(GMimeObject* object) {
 
 // A forwarded message exactly as it arrived: from its first header up to the boundary line
 // of the multipart around it (whose line break belongs to the boundary), or to the end.
-std::optional<QByteArray> forwardedBytes(GMimeMessage* message, const QByteArray& raw,
-                                         const char* enclosingBoundary) {
+std::optional<QByteArrayView> forwardedBytes(GMimeMessage* message, const QByteArray& raw,
+                                             const char* enclosingBoundary) {
     GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message));
     if (!headers || g_mime_header_list_get_count(headers) == 0)
         return std::nullopt;
@@ -140,7 +144,7 @@ std::optional<QByteArray> forwardedBytes(GMimeMessage* message, const QByteArray
     if (start < 0 || start > raw.size())
         return std::nullopt;
     if (!enclosingBoundary)
-        return raw.sliced(qsizetype(start));
+        return QByteArrayView(raw).sliced(qsizetype(start));
     const QByteArray marker = "\n--" + QByteArray(enclosingBoundary);
     for (qsizetype at = raw.indexOf(marker, qsizetype(start)); at >= 0;
          at = raw.indexOf(marker, at + 1)) {
@@ -148,35 +152,150 @@ std::optional<QByteArray> forwardedBytes(GMimeMessage* message, const QByteArray
         const char next = after < raw.size() ? raw.at(after) : '\n';
         if (next == '-' || next == '\r' || next == '\n' || next == ' ' || next == '\t') {
             const qsizetype end = at > start && raw.at(at - 1) == '\r' ? at - 1 : at;
-            return raw.mid(qsizetype(start), end - qsizetype(start));
+            return QByteArrayView(raw).sliced(qsizetype(start), end - qsizetype(start));
         }
     }
-    return raw.sliced(qsizetype(start));
+    return QByteArrayView(raw).sliced(qsizetype(start));
 }
 
-// The transfer-decoded bytes of a leaf; a forwarded message exactly as it arrived.
-QByteArray contentsOf(GMimeObject* object, const QByteArray& raw = {},
-                      const char* enclosingBoundary = nullptr) {
-    GRef<GMimeStream> out(g_mime_stream_mem_new());
+// Base64 as nearly every mailer writes it: lines of whole groups of four characters, no
+// padding. Such lines at the start of `encoded` are decoded here, a group at a time, and
+// written to `out`; the first line that is anything else (padding, a stray character, a
+// group split over two lines) ends the run. Returns how many bytes of `encoded` were read:
+// GMime's decoder takes over from there in the state it would have reached itself, so the
+// bytes written are GMime's for any input, only faster. `written` goes false when `out`
+// refused a write.
+qint64 writeWholeGroupLines(QByteArrayView encoded, QIODevice& out, bool& written) {
+    static const std::array<quint8, 256> rank = [] {
+        std::array<quint8, 256> table;
+        table.fill(0xFF);
+        const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i)
+            table[static_cast<unsigned char>(alphabet[i])] = quint8(i);
+        return table;
+    }();
+    constexpr qsizetype kBlock = 48 * 1024;
+    QByteArray buffer(kBlock + 1024, Qt::Uninitialized);
+    char* dst = buffer.data();
+    const auto flush = [&] {
+        const qint64 n = dst - buffer.constData();
+        written = written && out.write(buffer.constData(), n) == n;
+        dst = buffer.data();
+        return written;
+    };
+    const char* data = encoded.data();
+    const qsizetype n = encoded.size();
+    qsizetype pos = 0;
+    while (pos < n) {
+        const char* lf = static_cast<const char*>(std::memchr(data + pos, '\n', size_t(n - pos)));
+        const qsizetype next = lf ? lf - data + 1 : n;
+        qsizetype length = (lf ? lf - data : n) - pos;
+        if (length > 0 && data[pos + length - 1] == '\r')
+            --length;
+        // Groups of a line longer than the buffer's spare room go the other way.
+        if (length % 4 != 0 || length / 4 * 3 > 1024)
+            break;
+        const auto* in = reinterpret_cast<const unsigned char*>(data + pos);
+        char* at = dst;
+        quint32 invalid = 0;
+        for (qsizetype i = 0; i < length; i += 4) {
+            const quint32 a = rank[in[i]], b = rank[in[i + 1]], c = rank[in[i + 2]],
+                          d = rank[in[i + 3]];
+            invalid |= a | b | c | d;
+            const quint32 group = a << 18 | b << 12 | c << 6 | d;
+            at[0] = char(group >> 16);
+            at[1] = char(group >> 8);
+            at[2] = char(group);
+            at += 3;
+        }
+        if (invalid & 0xC0)
+            break; // a character outside the alphabet: nothing of this line was kept
+        dst = at;
+        pos = next;
+        if (dst - buffer.constData() >= kBlock && !flush())
+            return pos;
+    }
+    flush();
+    return pos;
+}
+
+// Writes the transfer-decoded bytes of a leaf into `out` a block at a time, decoded the way
+// GMime's own content writer decodes them; a forwarded message exactly as it arrived.
+bool writeContents(GMimeObject* object, QIODevice& out, const QByteArray& raw = {},
+                   const char* enclosingBoundary = nullptr) {
     if (GMIME_IS_MESSAGE_PART(object)) {
         GMimeMessage* message = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
         if (!message)
-            return {};
-        if (std::optional<QByteArray> bytes = forwardedBytes(message, raw, enclosingBoundary))
-            return *std::move(bytes);
+            return true;
+        if (std::optional<QByteArrayView> bytes = forwardedBytes(message, raw, enclosingBoundary))
+            return out.write(bytes->data(), bytes->size()) == bytes->size();
+        GRef<GMimeStream> formatted(g_mime_stream_mem_new());
         GMimeFormatOptions* format = g_mime_format_options_new();
         g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
-        g_mime_object_write_to_stream(GMIME_OBJECT(message), format, out.p);
+        g_mime_object_write_to_stream(GMIME_OBJECT(message), format, formatted.p);
         g_mime_format_options_free(format);
-        return bytesOf(out.p);
+        const QByteArray bytes = bytesOf(formatted.p);
+        return out.write(bytes) == bytes.size();
     }
     if (!GMIME_IS_PART(object))
-        return {};
+        return true;
     GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(object));
-    if (!content)
-        return {};
-    g_mime_data_wrapper_write_to_stream(content, out.p);
-    return bytesOf(out.p);
+    GMimeStream* source = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (!source)
+        return true;
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+    if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
+        // GMime looks for the "begin" line itself: its own writer, whole (uuencoded files
+        // are rare and small).
+        GRef<GMimeStream> decoded(g_mime_stream_mem_new());
+        g_mime_data_wrapper_write_to_stream(content, decoded.p);
+        const QByteArray bytes = bytesOf(decoded.p);
+        return out.write(bytes) == bytes.size();
+    }
+    const bool encoded = encoding == GMIME_CONTENT_ENCODING_BASE64 ||
+                         encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
+    g_mime_stream_reset(source);
+    qint64 start = 0, end = 0;
+    if (encoding == GMIME_CONTENT_ENCODING_BASE64 && !raw.isEmpty() &&
+        boundedMimeStreamRange(source, start, end) && end <= raw.size()) {
+        bool written = true;
+        const qint64 done = writeWholeGroupLines(
+            QByteArrayView(raw).sliced(qsizetype(start), qsizetype(end - start)), out, written);
+        if (!written)
+            return false;
+        g_mime_stream_seek(source, start + done, GMIME_STREAM_SEEK_SET);
+    }
+    GMimeEncoding state;
+    g_mime_encoding_init_decode(&state, encoding);
+    constexpr size_t kBlock = 64 * 1024;
+    QByteArray in(qsizetype(kBlock), Qt::Uninitialized);
+    QByteArray decoded(qsizetype(g_mime_encoding_outlen(&state, kBlock)), Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = g_mime_stream_read(source, in.data(), kBlock);
+        if (n <= 0)
+            break;
+        if (!encoded) {
+            if (out.write(in.constData(), n) != n)
+                return false;
+            continue;
+        }
+        const auto m =
+            qint64(g_mime_encoding_step(&state, in.constData(), size_t(n), decoded.data()));
+        if (out.write(decoded.constData(), m) != m)
+            return false;
+    }
+    if (!encoded)
+        return true;
+    const auto m = qint64(g_mime_encoding_flush(&state, in.constData(), 0, decoded.data()));
+    return out.write(decoded.constData(), m) == m;
+}
+
+// The transfer-decoded bytes of a leaf, whole.
+QByteArray contentsOf(GMimeObject* object) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    writeContents(object, buffer);
+    return buffer.buffer();
 }
 
 QString leafText(const Leaf& leaf) {
@@ -259,7 +378,8 @@ void collect(GMimeObject* object, Reading& reading, const char* enclosingBoundar
 struct MimeMessage::Tree {
     MimeParseCost cost;
     GMimeMessage* message = nullptr;
-    bool nestingOverflow = false; // GMime gave up on the depth itself
+    bool nestingOverflow = false;     // GMime gave up on the depth itself
+    std::optional<QList<Leaf>> files; // the parts that are files, found once
     ~Tree() {
         if (message)
             g_object_unref(message);
@@ -416,9 +536,61 @@ QString MimeMessage::decodedOnce(std::optional<QString>& slot, const char* name)
 }
 
 QString MimeMessage::rawBodyText() const {
+    // Read where it lies: a copy of the body would cost the message's size once more.
     if (!m_rawBodyText)
-        m_rawBodyText = mailtext::sniff(m_raw.sliced(m_bodyStart));
+        m_rawBodyText = mailtext::sniff(
+            QByteArray::fromRawData(m_raw.constData() + m_bodyStart, m_raw.size() - m_bodyStart));
     return *m_rawBodyText;
+}
+
+namespace {
+
+// Only base64 and the white space between its lines.
+bool plainBase64(QByteArrayView bytes) {
+    static const std::array<bool, 256> allowed = [] {
+        std::array<bool, 256> table{};
+        for (const char c : QByteArrayView(
+                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/= \t\r\n"))
+            table[static_cast<unsigned char>(c)] = true;
+        return table;
+    }();
+    bool ok = true;
+    for (const char c : bytes)
+        ok &= allowed[static_cast<unsigned char>(c)];
+    return ok;
+}
+
+} // namespace
+
+QString MimeMessage::rawBodyTextWithoutFileData() const {
+    collectFilesOnce();
+    QList<QPair<qint64, qint64>> cuts;
+    for (const Leaf& leaf : std::as_const(*m_tree->files)) {
+        GMimeDataWrapper* content =
+            GMIME_IS_PART(leaf.object) ? g_mime_part_get_content(GMIME_PART(leaf.object)) : nullptr;
+        qint64 start = 0, end = 0;
+        if (!content ||
+            g_mime_data_wrapper_get_encoding(content) != GMIME_CONTENT_ENCODING_BASE64 ||
+            !boundedMimeStreamRange(g_mime_data_wrapper_get_stream(content), start, end) ||
+            start < m_bodyStart || end > m_raw.size())
+            continue;
+        const QByteArrayView lines = QByteArrayView(m_raw).sliced(start, end - start);
+        if (plainBase64(lines) && !lines.contains("attachment"))
+            cuts.append({start, end});
+    }
+    if (cuts.isEmpty())
+        return rawBodyText();
+    std::sort(cuts.begin(), cuts.end());
+    QByteArray kept;
+    qint64 from = m_bodyStart;
+    for (const auto& [start, end] : std::as_const(cuts)) {
+        if (start < from)
+            continue; // within a part already left out
+        kept.append(m_raw.constData() + from, start - from);
+        from = end;
+    }
+    kept.append(m_raw.constData() + from, m_raw.size() - from);
+    return mailtext::sniff(kept);
 }
 
 QString MimeMessage::text() const {
@@ -452,23 +624,49 @@ QString MimeMessage::text() const {
     return *m_text;
 }
 
-QList<MailAttachment> MimeMessage::attachments() const {
+void MimeMessage::collectFilesOnce() const {
+    if (m_tree->files)
+        return;
+    m_tree->files.emplace();
     GMimeObject* root = m_tree->message ? g_mime_message_get_mime_part(m_tree->message) : nullptr;
     if (!withinLimits() || !root)
-        return {};
-    QList<MailAttachment> files;
+        return;
     if (!GMIME_IS_MULTIPART(root)) {
         const Leaf leaf = describe(root);
         if (leaf.type != "text" || leaf.disposition == "attachment")
-            files.append(
-                {leaf.name.isEmpty() ? defaultName(leaf) : leaf.name, contentsOf(root, m_raw)});
-        return files;
+            m_tree->files->append(leaf);
+        return;
     }
     Reading reading;
     collect(root, reading);
-    for (const Leaf& leaf : reading.files)
-        files.append({leaf.name.isEmpty() ? defaultName(leaf) : leaf.name,
-                      contentsOf(leaf.object, m_raw, leaf.enclosingBoundary)});
+    *m_tree->files = std::move(reading.files);
+}
+
+QStringList MimeMessage::fileNames() const {
+    collectFilesOnce();
+    QStringList names;
+    for (const Leaf& leaf : std::as_const(*m_tree->files))
+        names << (leaf.name.isEmpty() ? defaultName(leaf) : leaf.name);
+    return names;
+}
+
+bool MimeMessage::writeFile(qsizetype index, QIODevice& out) const {
+    collectFilesOnce();
+    if (index < 0 || index >= m_tree->files->size())
+        return false;
+    const Leaf& leaf = m_tree->files->at(index);
+    return writeContents(leaf.object, out, m_raw, leaf.enclosingBoundary);
+}
+
+QList<MailAttachment> MimeMessage::attachments() const {
+    QList<MailAttachment> files;
+    const QStringList names = fileNames();
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        writeFile(i, buffer);
+        files.append({names.at(i), buffer.buffer()});
+    }
     return files;
 }
 

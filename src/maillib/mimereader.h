@@ -7,8 +7,11 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
+
+class QIODevice;
 
 namespace kiku {
 
@@ -63,6 +66,11 @@ public:
 
     // The body as it stands, undecoded (only unlabelled bytes made into text). Made once.
     QString rawBodyText() const;
+    // The same text without the base64 lines of the files it carries, a fraction of its size:
+    // for a reader that looks through the text as sent. The lines of a file are left out
+    // only when they hold nothing but base64 and not the word "attachment", so that whoever
+    // looks for that word, or for a zero character, finds it exactly where rawBodyText() has it.
+    QString rawBodyTextWithoutFileData() const;
     // What a reader wants to see: every inline text part in order, each after a blank line
     // (of an alternative, the plain text, else its HTML), HTML made plain. Line ends are
     // CR LF. Made once.
@@ -71,9 +79,16 @@ public:
     // forwarded messages (byte for byte); a single-part message whose body is not text
     // counts too.
     QList<MailAttachment> attachments() const;
+    // The names of attachments() without their bytes, in the same order: a large file is
+    // better written by writeFile(), which never holds it whole.
+    QStringList fileNames() const;
+    // Writes file `index` of fileNames() into `out` a block at a time, transfer-decoded on
+    // the way (a forwarded message byte for byte); false when `out` refused a write.
+    bool writeFile(qsizetype index, QIODevice& out) const;
 
 private:
     struct Tree;
+    void collectFilesOnce() const;
     QString decodedOnce(std::optional<QString>& slot, const char* field) const;
     void readHeader();
     void parse(const MimeLimits& limits);

@@ -197,4 +197,12 @@ GMimeStream* newBoundedMimeStream(const char* data, qint64 size, const MimeParse
     return stream;
 }
 
+bool boundedMimeStreamRange(GMimeStream* stream, qint64& start, qint64& end) {
+    if (!stream || !G_TYPE_CHECK_INSTANCE_TYPE(stream, kiku_bounded_stream_get_type()))
+        return false;
+    start = stream->bound_start;
+    end = upperBound(stream);
+    return start >= 0 && start <= end;
+}
+
 } // namespace kiku

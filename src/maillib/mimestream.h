@@ -30,4 +30,8 @@ struct MimeParseCost {
 GMimeStream* newBoundedMimeStream(const char* data, qint64 size, const MimeParseBudget& budget,
                                   MimeParseCost* cost);
 
+// Where a stream made by newBoundedMimeStream, or a part of one, lies in its bytes (from
+// `start` up to `end`); false for any other stream.
+bool boundedMimeStreamRange(GMimeStream* stream, qint64& start, qint64& end);
+
 } // namespace kiku

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QIODevice>
 #include <QSet>
 #include <QStringList>
 #include <algorithm>
@@ -43,10 +44,12 @@ void readSizes(Pop3Session& s, QString& error) {
 }
 
 // How far RETR may run ahead of the message being stored, when the server pipelines:
-// enough small messages to hide the round trips, but never much more than one large one
-// waiting in the socket, so memory stays a small multiple of the largest message.
+// enough small messages to hide the round trips, and two megabyte-sized ones, so the server
+// is still sending while a message is taken apart and its files are written; never more
+// than two large ones ahead, whose bytes wait mostly in the kernel's socket buffers.
 constexpr int kPrefetchMessages = 16;
-constexpr qint64 kPrefetchBytes = 1024 * 1024;
+constexpr int kPrefetchLarge = 3; // the message being fetched and two after it
+constexpr qint64 kPrefetchBytes = 4 * 1024 * 1024;
 
 // The message the caller will fetch after `number`, or 0 when there is none.
 int nextPlanned(const Pop3Session& s, int number) {
@@ -65,7 +68,8 @@ void prefetchFrom(Pop3Session& s, int number) {
     for (int next = nextPlanned(s, qMax(number, s.prefetchedUpTo)); next > 0;
          next = nextPlanned(s, next)) {
         if (s.client.prefetched() >= kPrefetchMessages ||
-            (s.client.prefetched() >= 2 && s.client.prefetchedBytes() >= kPrefetchBytes))
+            (s.client.prefetched() >= kPrefetchLarge &&
+             s.client.prefetchedBytes() >= kPrefetchBytes))
             break;
         s.client.prefetch(next, s.sizes.value(next, -1));
         s.prefetchedUpTo = next;
@@ -251,8 +255,11 @@ int NMail::NMailPop3GetMail(int handle, int number, QString& subject, QString& d
         return status;
     const std::shared_ptr<const MimeMessage>& message = m_receive->session(handle)->cachedMessage;
     // A multipart body stays as sent: the caller looks for "attachment" in it, and the
-    // attachment pass turns it into the text part.
-    const QString text = message->isMultipart() ? message->rawBodyText() : message->text();
+    // attachment pass turns it into the text part. The base64 lines of its files are left
+    // out (where that cannot change what such a look finds): as text they would cost twice
+    // the message in memory, and nothing reads them.
+    const QString text =
+        message->isMultipart() ? message->rawBodyTextWithoutFileData() : message->text();
     // No capacity means the caller could not learn the size: give the whole text rather
     // than lose it.
     body = bodyCapacity > 0 ? cut(text, bodyCapacity) : text;
@@ -292,7 +299,7 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
         return -6;
     }
     // Attachments first: a structure that turns out unreadable then shows in the text.
-    const QList<MailAttachment> files = message.attachments();
+    const QStringList files = message.fileNames();
     const QString text = message.text();
     body = capacity > 0 ? cut(text, capacity) : text;
 
@@ -302,8 +309,10 @@ int NMail::NMailAttachmentFileFirst(int, QString& subject, QString& date, QStrin
     // stays on the server, and the text names each one that failed.
     AttachmentWriter writer(destinationFolder);
     QStringList failures;
-    for (const MailAttachment& file : files) {
-        if (writer.write(file.fileName, file.data).isEmpty())
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        // Streamed from the message's bytes into the file: a large file is never held whole.
+        const auto fill = [&message, i](QIODevice& out) { return message.writeFile(i, out); };
+        if (writer.write(files.at(i), fill).isEmpty())
             failures << writer.errorText();
     }
     if (failures.isEmpty())

@@ -45,6 +45,8 @@ public:
                                QString& from, QString& header, int flag = 0);
     // The server's octet count of the message; negative when unknown.
     int NMailPop3GetMailSize(int handle, int number);
+    // The body buffer takes the message text: a single part decoded, a multipart body as sent
+    // but without the base64 lines of its files (MimeMessage::rawBodyTextWithoutFileData).
     int NMailPop3GetMail(int handle, int number, QString& subject, QString& date, QString& from,
                          QString& header, QString& body, int bodyCapacity, int flag = 0,
                          int flag2 = 0);

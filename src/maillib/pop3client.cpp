@@ -420,10 +420,16 @@ bool Pop3Client::command(const QByteArray& line, QByteArray* reply) {
     return readReply(reply ? *reply : ignored);
 }
 
+// What a reply's buffer is made ready for ahead of its bytes: a larger message grows as
+// it arrives.
+constexpr qint64 kMaxReservedBytes = 256 * 1024 * 1024;
+
 bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expectedBytes) {
     body.clear();
-    // Room for what was announced, but not more than a hostile announcement deserves.
-    body.reserve(qsizetype(qMin<qint64>(qMin(expectedBytes, maxBytes), 16 * 1024 * 1024)) + 64);
+    // Room for what was announced, so a large message is never copied while it grows (the
+    // copy would hold it twice); only address space until the bytes arrive, and never more
+    // than the reply may bring.
+    body.reserve(qsizetype(qMin<qint64>(qMin(expectedBytes, maxBytes), kMaxReservedBytes)) + 64);
     // The whole reply: the time its size needs at the slowest working rate, but never past
     // the cap, however large the announced size.
     const QDeadlineTimer sized = replyDeadline(expectedBytes);
@@ -432,6 +438,7 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
     // And it must keep moving: each window brings at least the floor.
     QDeadlineTimer window(qMax(m_limits.floorWindowMs, 1));
     qint64 windowBytes = 0;
+    qint64 readsChecked = -1;
     qint64 budget = maxBytes + 3; // the closing "." line
     QByteArrayView line;
     for (;;) {
@@ -445,7 +452,8 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
             return transportFailed();
         }
         windowBytes += line.size() + 2;
-        if (window.hasExpired()) {
+        // Time passes in the waits for bytes: the clock is looked at after each of them.
+        if (m_connection.reads() != readsChecked && window.hasExpired()) {
             if (windowBytes < m_limits.floorBytes) {
                 transportFailed();
                 return fail(tooSlowText());
@@ -453,6 +461,7 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
             window.setRemainingTime(qMax(m_limits.floorWindowMs, 1));
             windowBytes = 0;
         }
+        readsChecked = m_connection.reads();
         if (line.size() == 1 && line.at(0) == '.')
             return true;
         // Byte-stuffing: the server doubled every leading dot; take exactly one away.

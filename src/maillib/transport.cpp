@@ -9,6 +9,7 @@
 #include <QSslError>
 #include <QSslSocket>
 #include <QStringList>
+#include <optional>
 
 namespace kiku {
 
@@ -335,6 +336,7 @@ bool LineConnection::fillBuffer(qint64 remainingMs) {
         m_scan = 0;
     }
     m_buffer += m_socket->readAll();
+    ++m_reads;
     return true;
 }
 
@@ -361,9 +363,10 @@ bool LineConnection::readLineView(QByteArrayView& line, const QDeadlineTimer& re
     if (!m_socket)
         return fail(
             QStringLiteral("%1との接続が切れています: %2").arg(serverLabel(), m_address.display()));
-    const QDeadlineTimer lineDeadline(m_timeoutMs);
-    const bool replyBound = replyDeadline.deadline() < lineDeadline.deadline();
-    const QDeadlineTimer deadline = replyBound ? replyDeadline : lineDeadline;
+    // The clock is read only once the line has to be waited for: most lines of a message
+    // are in the buffer already.
+    bool replyBound = false;
+    std::optional<QDeadlineTimer> deadline;
     const qsizetype maxLine = qsizetype(qMin<qint64>(kMaxLineBytes, qMax<qint64>(budget, 0)));
     qsizetype searched = 0; // bytes after m_scan already known to hold no LF
     for (;;) {
@@ -388,11 +391,16 @@ bool LineConnection::readLineView(QByteArrayView& line, const QDeadlineTimer& re
             return fail(QStringLiteral("%1から異常に長い行が届いたため切断しました: %2")
                             .arg(serverLabel(), m_address.display()));
         }
-        const qint64 remaining = deadline.remainingTime();
+        if (!deadline) {
+            const QDeadlineTimer lineDeadline(m_timeoutMs);
+            replyBound = replyDeadline.deadline() < lineDeadline.deadline();
+            deadline = replyBound ? replyDeadline : lineDeadline;
+        }
+        const qint64 remaining = deadline->remainingTime();
         if (remaining == 0 ||
             !fillBuffer(remaining < 0 ? m_timeoutMs : qMax<qint64>(remaining, 1))) {
             const bool timedOut =
-                deadline.hasExpired() || m_socket->error() == QAbstractSocket::SocketTimeoutError;
+                deadline->hasExpired() || m_socket->error() == QAbstractSocket::SocketTimeoutError;
             if (timedOut && replyBound) {
                 close();
                 return fail(QStringLiteral("%1の応答が時間内に終わらないため切断しました: %2")

@@ -71,6 +71,9 @@ public:
     bool readLineView(QByteArrayView& line, const QDeadlineTimer& replyDeadline, qint64& budget);
     // True when a complete line has already arrived, so readLine() will not wait.
     bool hasBufferedLine() const;
+    // How many times bytes were taken from the socket so far: between two equal counts no
+    // read waited, so a caller timing a reply need not look at the clock for every line.
+    qint64 reads() const { return m_reads; }
 
     void close();
     bool isConnected() const;
@@ -91,6 +94,7 @@ private:
     std::unique_ptr<QSslSocket> m_socket;
     QByteArray m_buffer;  // bytes read and not yet handed out
     qsizetype m_scan = 0; // start of the bytes not yet handed out
+    qint64 m_reads = 0;
     QString m_error;
 };
 

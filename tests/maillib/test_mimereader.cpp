@@ -5,6 +5,10 @@
 #include <QList>
 #include <gtest/gtest.h>
 
+// GLib names a member "signals", which Qt defines as a keyword; nothing here needs it.
+#undef signals
+#include <gmime/gmime.h>
+
 using namespace kiku;
 
 namespace {
@@ -97,6 +101,60 @@ TEST(MimeReader, TextsAndFilesOfEveryShape) {
             EXPECT_EQ(files[i].fileName, c.files[i].first);
             EXPECT_TRUE(files[i].data == c.files[i].second) << "file " << i;
         }
+    }
+}
+
+// GMime's own decoding of the message's first file: what every base64 file must come out
+// as, however the sender wrote it.
+QByteArray gmimeDecoded(const QByteArray& raw) {
+    g_mime_init();
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size()));
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+    GMimeObject* file =
+        g_mime_multipart_get_part(GMIME_MULTIPART(g_mime_message_get_mime_part(message)), 1);
+    GMimeStream* out = g_mime_stream_mem_new();
+    g_mime_data_wrapper_write_to_stream(g_mime_part_get_content(GMIME_PART(file)), out);
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out));
+    const QByteArray decoded(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len));
+    for (gpointer object : {gpointer(out), gpointer(message), gpointer(parser), gpointer(stream)})
+        g_object_unref(object);
+    return decoded;
+}
+
+TEST(MimeReader, Base64FilesComeOutAsGMimeDecodesThem) {
+    const QByteArray clean = lines(bytesOf(2, 3000).toBase64()); // ends in "=" padding
+    const QByteArray middle = clean.left(clean.size() / 2);
+    const QByteArray rest = clean.mid(clean.size() / 2);
+    const QByteArray oneLine = bytesOf(3, 5000).toBase64() + "\r\n";
+    QByteArray lfOnly = clean;
+    lfOnly.replace("\r\n", "\n");
+    const struct {
+        const char* name;
+        QByteArray body;
+    } cases[] = {
+        {"whole lines, padded at the end", clean},
+        {"two padding characters", lines(bytesOf(4, 3001).toBase64())},
+        {"line feeds alone", lfOnly},
+        {"a group split over two lines", middle + "QUJ\r\nD" + rest},
+        {"a stray character", middle + "QU*JD\r\n" + rest},
+        {"a space at a line's end", middle + "QUJD \r\n" + rest},
+        {"padding in the middle", middle + "QQ==\r\n" + rest},
+        {"no line end at the end", clean.chopped(2)},
+        {"one line longer than any buffer", oneLine},
+        {"nothing", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray raw = mixed({{kPlain, "text"},
+                                      {"Content-Type: application/octet-stream; name=\"f.bin\"\r\n"
+                                       "Content-Transfer-Encoding: base64\r\n",
+                                       c.body}});
+        const QList<MailAttachment> files = MimeMessage(raw).attachments();
+        ASSERT_EQ(files.size(), 1);
+        const QByteArray expected = gmimeDecoded(raw);
+        EXPECT_EQ(files[0].data.size(), expected.size());
+        EXPECT_TRUE(files[0].data == expected);
     }
 }
 

@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace kiku;
@@ -327,6 +329,65 @@ TEST_F(Pop3Mime, UnwritableFolderGivesMinusFive) {
             << lastMessage(m_mail).toStdString();
         EXPECT_EQ(mails[0].attachmentBody, QStringLiteral("本文"));
     }
+}
+
+// The fetched body of a multipart leaves out the base64 lines of its files, but only where
+// the look for "attachment" and the cut at a zero character find the same either way.
+TEST_F(Pop3Mime, FetchedBodyLeavesOutOnlyFileLinesNoLookCanTell) {
+    const QByteArray data = binary(5, 3000);
+    const struct {
+        QByteArray fileLines;
+        bool keptInBody;
+    } cases[] = {
+        {base64Lines(data), false},
+        {"QUJDattachmentRA==\r\n", true}, // base64 that spells the word
+        {QByteArray("QUJD\0RA==\r\n", 12), true},
+        {"QUJD\x82\xa0RA==\r\n", true},
+    };
+    QList<QByteArray> messages;
+    for (const auto& c : cases)
+        messages << multipart("file", {textPart(QStringLiteral("本文")),
+                                       {"Content-Type: application/octet-stream; name=\"a.bin\"\r\n"
+                                        "Content-Transfer-Encoding: base64",
+                                        c.fileLines},
+                                       textPart(QStringLiteral("署名"))});
+    const QList<ReceivedMail> mails = receive(messages);
+    ASSERT_EQ(mails.size(), messages.size());
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        SCOPED_TRACE(i);
+        const QString firstLine = QString::fromLatin1(cases[i].fileLines.left(4));
+        EXPECT_EQ(mails[i].body.contains(firstLine), cases[i].keptInBody);
+        EXPECT_TRUE(mails[i].body.contains(QStringLiteral("name=\"a.bin\"")));
+        EXPECT_TRUE(mails[i].body.contains(QStringLiteral("--=_kiku_b--")));
+        EXPECT_EQ(mails[i].attachmentResult, 1);
+        EXPECT_EQ(mails[i].attachmentBody, QStringLiteral("本文\r\n\r\n署名"));
+    }
+    EXPECT_EQ(readAll(attachmentFolder() + QStringLiteral("/a.bin")), data);
+}
+
+// A file the disk refuses half-way (here the file size limit) is reported and removed.
+TEST_F(Pop3Mime, FileCutShortOnDiskIsReportedAndRemoved) {
+    const QByteArray message =
+        multipart("large", {textPart(QStringLiteral("本文")),
+                            filePart("; filename=\"big.bin\"", binary(9, 600 * 1024))});
+    ASSERT_TRUE(s_server->addMessage(QStringLiteral("alice"), message));
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 200 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    int count = 0;
+    const QList<ReceivedMail> mails = receiveAll(
+        m_mail, QStringLiteral("127.0.0.1:%1").arg(s_server->port()), QStringLiteral("alice"),
+        QStringLiteral("secret"), false, attachmentFolder(), true, &count);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_EQ(mails.size(), 1);
+    EXPECT_EQ(mails[0].attachmentResult, -5);
+    EXPECT_TRUE(lastMessage(m_mail).contains(QStringLiteral("big.bin")))
+        << lastMessage(m_mail).toStdString();
+    EXPECT_EQ(filesUnder(attachmentFolder()), QStringList());
 }
 
 TEST_F(Pop3Mime, PartialMessageGivesMinusSix) {
