@@ -3,6 +3,7 @@
 #include "base/installation.h"
 #include "base/messageboxprompter.h"
 #include "base/paths.h"
+#include "core/mailimport.h"
 #include "core/mainform.h"
 #include "exchange/exportcommand.h"
 
@@ -32,6 +33,9 @@ int runCommandLineTask(int argc, char** argv) {
     switch (kiku::commandLineTask(arguments)) {
     case kiku::CommandLineTask::Export:
         outcome = kiku::runExportCommand(arguments);
+        break;
+    case kiku::CommandLineTask::Import:
+        outcome = kiku::runImportCommand(arguments);
         break;
     case kiku::CommandLineTask::None:
         return 0;

@@ -15,6 +15,7 @@
 #include "core/boxviews.h"
 #include "core/heartboard.h"
 #include "core/helpform.h"
+#include "core/mailimport.h"
 #include "core/receivecycle.h"
 #include "core/receivehost.h"
 #include "settings/bunbetuform.h"
@@ -30,11 +31,16 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
@@ -385,6 +391,7 @@ void MainForm::startUp() {
     m_timer3->start(500);
 
     setWindowTitle(kCaption);
+    setAcceptDrops(true); // mail dropped onto the window is taken in
 }
 
 void MainForm::showEvent(QShowEvent* event) {
@@ -523,6 +530,69 @@ void MainForm::tickSentHeart() {
 
 // ---------------------------------------------------------------------------------------
 // Commands. The picture buttons have already shown their press animation.
+
+void MainForm::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() &&
+        std::all_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); }))
+        event->acceptProposedAction();
+}
+
+void MainForm::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        paths << url.toLocalFile();
+    event->acceptProposedAction();
+    // After the drop has ended: the import runs its own progress window.
+    QTimer::singleShot(0, this, [this, paths] { importMail(paths); });
+}
+
+void MainForm::importMail(const QStringList& paths) {
+    if (m_receiving) // a receive or another import is running
+        return;
+    m_receiving = true;
+    const QPointer<MainForm> alive(this);
+    QStringList report;
+    int stored = 0;
+    {
+        FormsReceiveHost host(*this);
+        QProgressDialog progress(QStringLiteral("メールを取り込んでいます…"),
+                                 QStringLiteral("キャンセル"), 0, 1000, this);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(300);
+        for (const QString& path : paths) {
+            const ImportOutcome outcome =
+                kiku::importMail(path, m_mail, host, [&progress](qint64 done, qint64 total) {
+                    progress.setValue(total > 0 ? int(done * 1000 / total) : 0);
+                    return !progress.wasCanceled();
+                });
+            stored += outcome.stored;
+            QString line = QStringLiteral("%1: %2 通を取り込みました（取り込み済みの %3 通は"
+                                          "そのままです）。")
+                               .arg(QDir::toNativeSeparators(path))
+                               .arg(outcome.stored)
+                               .arg(outcome.before);
+            if (!outcome.ok)
+                line += QLatin1Char('\n') + outcome.error;
+            if (outcome.cancelled)
+                line +=
+                    QStringLiteral("\nキャンセルしました。それまでのメールは保存してあります。");
+            report << line;
+            if (!alive || outcome.cancelled || !outcome.ok)
+                break;
+        }
+        if (alive)
+            host.showStagedMail();
+    }
+    if (!alive)
+        return;
+    if (TyakuForm* viewer = Forms::existing<TyakuForm>())
+        viewer->resyncWithBox();
+    m_receiving = false;
+    Prompter::current().notify(report.join(QLatin1Char('\n')));
+    if (stored > 0 && alive)
+        showReceiveResult(true);
+}
 
 void MainForm::receiveMail() {
     if (m_receiving)

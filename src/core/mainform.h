@@ -72,8 +72,14 @@ public:
     static QColor statusBlue();
     static QColor statusRed();
 
+    // Takes in the mail of each path (an mbox file, a Maildir, a folder of .eml files or an
+    // .eml file) as received mail, with a progress window; what a drop onto the window does.
+    void importMail(const QStringList& paths);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 

@@ -101,6 +101,9 @@ void NMailReceiveLibrary::planFetches(int handle, const QList<int>& numbers) {
 int NMailReceiveLibrary::deleteStoredMail(int handle, int number) {
     return m_mail.deleteStoredMail(handle, number);
 }
+int NMailReceiveLibrary::openLocalSession(const QList<QByteArray>& messages) {
+    return m_mail.openLocalSession(messages);
+}
 int NMailReceiveLibrary::messageBytes(int handle, int number, QByteArray& bytes) {
     return m_mail.messageBytes(handle, number, bytes);
 }
@@ -121,8 +124,8 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings) {
     return run(settings, KeepOnServer::load());
 }
 
-ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings, const KeepOnServer& keep) {
-    ReceiveOutcome outcome;
+void ReceiveCycle::startRun(const KeepOnServer& keep, bool importing) {
+    m_importing = importing;
     m_afterClose.clear();
     m_appends = std::make_unique<MailboxAppends>();
     m_originals = std::make_unique<OriginalAppends>();
@@ -135,6 +138,11 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings, const KeepOnSer
     m_idsDeleted.clear();
     m_attachmentFolder = ProgramFolder::resolve(paths::kAttachmentFolder);
     m_workFile = ProgramFolder::resolve(paths::kAttachmentWorkFile);
+}
+
+ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings, const KeepOnServer& keep) {
+    ReceiveOutcome outcome;
+    startRun(keep, false);
 
     // 1, 2: the account as the boxes hold it is saved on every run, before any network work.
     const QString userId = m_host.accountUserId();
@@ -161,26 +169,48 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings, const KeepOnSer
             Prompter::current().notify(cutAtZero(text), QStringLiteral("エラー"));
         }
         outcome.waiting = qMax(waiting, 0);
-        const QList<int> numbers =
-            waiting > 0 ? planRun(handle, waiting, settings.pop3Server, outcome) : QList<int>();
-        for (qsizetype i = 0; i < numbers.size(); ++i) {
-            m_host.progress(int(i + 1), int(numbers.size()));
-            const int number = numbers.at(i);
-            const QByteArray id = m_serverIds.value(number);
-            const Step step = m_originalOnly.contains(number)
-                                  ? keepOriginalOnly(handle, number, id, outcome)
-                                  : receiveMessage(handle, number, id, outcome);
-            if (step == Step::StopStoring) {
-                outcome.stopped = true;
-                break;
-            }
-            if (step == Step::SessionLost) {
-                sessionLost(handle, int(numbers.size() - i), outcome);
-                break;
-            }
+        if (waiting > 0)
+            receiveWaiting(handle, waiting, settings.pop3Server, outcome);
+    }
+    finishRun(handle, outcome);
+    return outcome;
+}
+
+ReceiveOutcome ReceiveCycle::importMessages(const QList<QByteArray>& messages) {
+    ReceiveOutcome outcome;
+    // Like mail kept on a server: each message stored once, by its content, and the ids of
+    // every import remembered, whatever later imports hold.
+    startRun(KeepOnServer{true, 0}, true);
+    const int handle = m_library.openLocalSession(messages);
+    outcome.waiting = int(messages.size());
+    if (!messages.isEmpty())
+        receiveWaiting(handle, int(messages.size()), QString(), outcome);
+    finishRun(handle, outcome);
+    return outcome;
+}
+
+void ReceiveCycle::receiveWaiting(int handle, int waiting, const QString& server,
+                                  ReceiveOutcome& outcome) {
+    const QList<int> numbers = planRun(handle, waiting, server, outcome);
+    for (qsizetype i = 0; i < numbers.size(); ++i) {
+        m_host.progress(int(i + 1), int(numbers.size()));
+        const int number = numbers.at(i);
+        const QByteArray id = m_serverIds.value(number);
+        const Step step = m_originalOnly.contains(number)
+                              ? keepOriginalOnly(handle, number, id, outcome)
+                              : receiveMessage(handle, number, id, outcome);
+        if (step == Step::StopStoring) {
+            outcome.stopped = true;
+            break;
+        }
+        if (step == Step::SessionLost) {
+            sessionLost(handle, int(numbers.size() - i), outcome);
+            break;
         }
     }
+}
 
+void ReceiveCycle::finishRun(int handle, ReceiveOutcome& outcome) {
     closeSession(handle, outcome);
     if (outcome.skipped > 0) {
         m_afterClose.append(
@@ -190,7 +220,6 @@ ReceiveOutcome ReceiveCycle::run(const ServerSettings& settings, const KeepOnSer
     for (const QString& text : std::as_const(m_afterClose))
         Prompter::current().notify(text);
     m_afterClose.clear();
-    return outcome;
 }
 
 ReceiveCycle::Step ReceiveCycle::sessionLost(int, int remaining, ReceiveOutcome& outcome) {
@@ -232,7 +261,8 @@ QList<int> ReceiveCycle::planRun(int handle, int waiting, const QString& server,
         return numbers;
     }
 
-    m_ids = std::make_unique<ReceivedIds>();
+    m_ids = std::make_unique<ReceivedIds>(m_importing ? ReceivedIds::kImportName
+                                                      : ReceivedIds::kReceiveName);
     if (const StoreResult loaded = m_ids->load(); !loaded) {
         if (m_keep.keep) {
             // Without the record of what is stored, every message kept there would come again.
@@ -309,6 +339,8 @@ void ReceiveCycle::saveIds(bool deletionsDone) {
     QSet<QByteArray> keep = m_idsKept;
     if (!deletionsDone)
         keep.unite(m_idsDeleted);
+    if (m_importing) // an earlier import's messages are not in this one, and stay imported
+        keep.unite(m_ids->allIds());
     if (const StoreResult saved = m_ids->save(keep); !saved)
         m_afterClose.append(saved.error + QLatin1Char('\n') +
                             QStringLiteral("受信したメールは保存されています。次の受信で"

@@ -50,6 +50,8 @@ public:
     virtual int deleteStoredMail(int handle, int number) = 0;
     // The original of the message fetched last (NMail::messageBytes).
     virtual int messageBytes(int handle, int number, QByteArray& bytes) = 0;
+    // A session over messages at hand, for an import (NMail::openLocalSession).
+    virtual int openLocalSession(const QList<QByteArray>& messages) = 0;
     // True when NMailAttachmentFileFirst reads the message fetched last as it arrived, so
     // the whole-message text (twice the message in memory) need not be built for it.
     virtual bool keepsFetchedMessage() { return false; }
@@ -82,6 +84,7 @@ public:
     void planFetches(int handle, const QList<int>& numbers) override;
     int deleteStoredMail(int handle, int number) override;
     int messageBytes(int handle, int number, QByteArray& bytes) override;
+    int openLocalSession(const QList<QByteArray>& messages) override;
     bool keepsFetchedMessage() override { return true; }
 
 private:
@@ -165,6 +168,11 @@ public:
     // With the "keep on server" setting as saved.
     ReceiveOutcome run(const ServerSettings& settings);
     ReceiveOutcome run(const ServerSettings& settings, const KeepOnServer& keep);
+    // Messages from another program (an mbox, a Maildir, .eml files) taken in as if received:
+    // partner sorting and counting, attachments, originals, the same durability. A message
+    // imported before (the same bytes) is not stored again; the ids of imports are kept
+    // apart from the server's (imported-ids.txt).
+    ReceiveOutcome importMessages(const QList<QByteArray>& messages);
 
     // The note appended to the body of mail that mentions "attachment".
     static QString attachmentNote();
@@ -172,6 +180,9 @@ public:
 private:
     // Steps 7 to 14 for one message; false stops the run.
     enum class Step { Next, StopStoring, SessionLost };
+    void startRun(const KeepOnServer& keep, bool importing);
+    void receiveWaiting(int handle, int waiting, const QString& server, ReceiveOutcome& outcome);
+    void finishRun(int handle, ReceiveOutcome& outcome);
     Step receiveMessage(int handle, int number, const QByteArray& id, ReceiveOutcome& outcome);
     Step keepOriginalOnly(int handle, int number, const QByteArray& id, ReceiveOutcome& outcome);
     // Lets the server go of a stored message, unless mail is kept there.
@@ -195,10 +206,11 @@ private:
     std::unique_ptr<OriginalAppends> m_originals; // their originals, durable with them
     QString m_countToSave;                        // the partner count the file takes at the end
     KeepOnServer m_keep;
-    std::unique_ptr<ReceivedIds> m_ids; // set when the server gives unique ids
-    QHash<int, QByteArray> m_serverIds; // the id of each waiting message
-    QSet<QByteArray> m_idsKept;         // stored, and still on the server after this run
-    QSet<QByteArray> m_idsDeleted;      // stored, and marked for deletion in this run
+    bool m_importing = false;
+    std::unique_ptr<ReceivedIds> m_ids;    // set when the server gives unique ids
+    QHash<int, QByteArray> m_serverIds;    // the id of each waiting message
+    QSet<QByteArray> m_idsKept;            // stored, and still on the server after this run
+    QSet<QByteArray> m_idsDeleted;         // stored, and marked for deletion in this run
     QHash<int, QByteArray> m_originalOnly; // stored by a run that died before it kept their
                                            // originals: fetched for the original alone
     QString m_attachmentFolder;

@@ -23,6 +23,8 @@ CommandLineTask commandLineTask(const QStringList& arguments) {
     for (const QString& a : arguments.mid(1)) {
         if (a == QLatin1String("--export"))
             return CommandLineTask::Export;
+        if (a == QLatin1String("--import"))
+            return CommandLineTask::Import;
     }
     return CommandLineTask::None;
 }

@@ -10,6 +10,7 @@ namespace kiku {
 enum class CommandLineTask {
     None,   // start the windows
     Export, // --export BOX FILE
+    Import, // --import PATH
 };
 CommandLineTask commandLineTask(const QStringList& arguments);
 

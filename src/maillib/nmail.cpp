@@ -4,9 +4,10 @@
 #include "maillib/mimereader.h"
 #include "maillib/pop3client.h"
 
+#include <QCryptographicHash>
 #include <QHash>
-#include <QList>
 #include <QIODevice>
+#include <QList>
 #include <QSet>
 #include <QStringList>
 #include <algorithm>
@@ -32,6 +33,10 @@ struct Pop3Session {
     int prefetchedUpTo = 0;     // the highest number whose RETR went out ahead of its turn
     QHash<int, QByteArray> ids; // the unique ids the server gave
     QList<int> plan;            // the messages the caller will fetch, in order; empty: all
+    // A session over messages already at hand (an import) rather than a server: they are
+    // served as a maildrop would serve them, and nothing is ever deleted.
+    bool local = false;
+    QList<QByteArray> localMessages;
 };
 
 // One LIST per session, even when it fails.
@@ -156,6 +161,27 @@ int NMail::NMailPop3Connect(const QString& server) {
     return handle;
 }
 
+int NMail::openLocalSession(const QList<QByteArray>& messages) {
+    auto session = std::make_unique<Pop3Session>(m_timeoutMs, m_pop3Limits);
+    session->local = true;
+    session->localMessages = messages;
+    session->waiting = int(messages.size());
+    session->sizesRead = true;
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        const int number = int(i + 1);
+        session->sizes.insert(number, messages.at(i).size());
+        // The id of an imported message is its content: the same message imported twice is
+        // the same message.
+        session->ids.insert(number, "import-" + QCryptographicHash::hash(
+                                                    messages.at(i), QCryptographicHash::Blake2b_256)
+                                                    .toHex()
+                                                    .left(60));
+    }
+    const int handle = m_receive->nextHandle++;
+    m_receive->sessions[handle] = std::move(session);
+    return handle;
+}
+
 int NMail::NMailPop3Authenticate(int handle, const QString& userId, const QString& password,
                                  bool apop) {
     Pop3Session* s = m_receive->session(handle);
@@ -189,6 +215,17 @@ int NMail::NMailPop3Authenticate(int handle, const QString& userId, const QStrin
 static bool fetchMessage(Pop3Session& s, int number, QString& error) {
     if (s.cachedNumber == number && number > 0)
         return true;
+    if (s.local) {
+        if (number < 1 || number > s.localMessages.size()) {
+            error = QStringLiteral("メール %1 はありません").arg(number);
+            return false;
+        }
+        s.cachedNumber = number;
+        s.cachedMessage = std::make_shared<const MimeMessage>(s.localMessages.at(number - 1));
+        s.localMessages[number - 1] = QByteArray(); // the parsed message holds the bytes now
+        s.fetched.insert(number);
+        return true;
+    }
     // The announced size bounds the reply, so LIST comes first.
     QString listError;
     readSizes(s, listError);
@@ -240,7 +277,8 @@ int NMail::NMailPop3GetMailSize(int handle, int number) {
         return -1;
     }
     QString error;
-    readSizes(*s, error);
+    if (!s->local)
+        readSizes(*s, error);
     if (!error.isEmpty())
         setLastError(error);
     const qint64 size = s->sizes.value(number, -1);
@@ -352,6 +390,8 @@ int NMail::NMailPop3DeleteMail(int handle, int number) {
         s->cachedNumber = 0;
         s->cachedMessage.reset();
     }
+    if (s->local)
+        return 0;
     if (!s->client.deleteMessage(number)) {
         setLastError(s->client.errorText());
         return -1;
@@ -365,6 +405,10 @@ int NMail::uniqueIds(int handle, QHash<int, QByteArray>& ids) {
     if (!s) {
         setLastError(QStringLiteral("POP3サーバーに接続していません"));
         return -1;
+    }
+    if (s->local) {
+        ids = s->ids;
+        return int(ids.size());
     }
     bool supported = false;
     if (!s->client.uniqueIds(s->ids, s->waiting, supported)) {
@@ -394,6 +438,8 @@ int NMail::deleteStoredMail(int handle, int number) {
         setLastError(QStringLiteral("メール %1 は識別番号がないため削除しません").arg(number));
         return -1;
     }
+    if (s->local)
+        return 0;
     if (!s->client.deleteMessage(number)) {
         setLastError(s->client.errorText());
         return -1;
@@ -420,8 +466,8 @@ int NMail::NMailPop3Close(int handle) {
         setLastError(QStringLiteral("POP3サーバーに接続していません"));
         return -1;
     }
-    const bool ok = it->second->client.quit();
-    m_receive->lastSessionKept = it->second->client.deletionsUndone();
+    const bool ok = it->second->local || it->second->client.quit();
+    m_receive->lastSessionKept = it->second->local ? 0 : it->second->client.deletionsUndone();
     if (!ok)
         setLastError(it->second->client.errorText());
     m_receive->sessions.erase(it);

@@ -35,6 +35,10 @@ public:
 
     // A session handle (>= 0), or -1 when the connection failed.
     int NMailPop3Connect(const QString& server);
+    // A session over messages at hand (an import): served like a maildrop of that many
+    // messages, each with the id "import-" + its digest, authenticated already (the count is
+    // messages.size()); deletions do nothing.
+    int openLocalSession(const QList<QByteArray>& messages);
     // The number of waiting messages, or a negative value when the login failed. With
     // `apop` the login really uses APOP and fails when the server offers no timestamp.
     int NMailPop3Authenticate(int handle, const QString& userId, const QString& password,

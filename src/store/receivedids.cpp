@@ -16,9 +16,6 @@ namespace kiku {
 
 namespace {
 
-const QString kStateName = QStringLiteral("received-ids.txt");
-const QString kJournalName = QStringLiteral("received-ids.journal");
-
 // Neither file can grow past what the two in-boxes hold between them; anything longer is
 // not ours, and only its first part is read.
 constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
@@ -53,7 +50,14 @@ std::optional<Box> boxFromFileName(QByteArrayView name) {
 
 } // namespace
 
-ReceivedIds::ReceivedIds() = default;
+ReceivedIds::ReceivedIds(const char* name) : m_name(QString::fromLatin1(name)) {}
+
+QSet<QByteArray> ReceivedIds::allIds() const {
+    QSet<QByteArray> ids;
+    for (auto it = m_known.cbegin(); it != m_known.cend(); ++it)
+        ids.insert(it.key());
+    return ids;
+}
 
 ReceivedIds::~ReceivedIds() {
     if (m_journalFd >= 0)
@@ -78,7 +82,8 @@ const ReceivedIds::Paths& ReceivedIds::paths() {
         return *m_paths;
     const QString folder = ProgramFolder::resolve(paths::kDataFolder);
     const QStringList names = ProgramFolder::resolveIn(
-        folder, {kStateName, kStateName + QStringLiteral(".new"), kJournalName});
+        folder, {m_name + QStringLiteral(".txt"), m_name + QStringLiteral(".txt.new"),
+                 m_name + QStringLiteral(".journal")});
     m_paths = Paths{withoutTrailingSlash(QFile::encodeName(folder)), QFile::encodeName(names.at(0)),
                     QFile::encodeName(names.at(1)), QFile::encodeName(names.at(2))};
     return *m_paths;

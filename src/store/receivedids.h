@@ -29,7 +29,10 @@ namespace kiku {
 // through FileOps like the boxes; malformed lines are skipped.
 class ReceivedIds {
 public:
-    ReceivedIds();
+    // The files "<name>.txt" and "<name>.journal": the server's ids, or those of imports.
+    static constexpr const char* kReceiveName = "received-ids";
+    static constexpr const char* kImportName = "imported-ids";
+    explicit ReceivedIds(const char* name = kReceiveName);
     ~ReceivedIds();
     ReceivedIds(const ReceivedIds&) = delete;
     ReceivedIds& operator=(const ReceivedIds&) = delete;
@@ -44,6 +47,7 @@ public:
     // When the message of `id` was stored (seconds since 1970); 0 when unknown.
     qint64 storedAt(const QByteArray& id) const { return m_known.value(id, 0); }
     int size() const { return int(m_known.size()); }
+    QSet<QByteArray> allIds() const;
     // For an id the journal of an interrupted run made stored: its record's digest (that
     // run may have died before it kept the original). Empty for any other id.
     QByteArray recoveredDigest(const QByteArray& id) const { return m_recovered.value(id); }
@@ -77,6 +81,7 @@ private:
     void readJournal(const QByteArray& contents);
     StoreResult failure(const QString& pattern, const QByteArray& path, int error) const;
 
+    QString m_name;
     std::optional<Paths> m_paths;
     QHash<QByteArray, qint64> m_known;
     QHash<QByteArray, qint64> m_saved;         // as received-ids.txt holds them

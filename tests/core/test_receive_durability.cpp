@@ -3,6 +3,7 @@
 // ever gone from the server without its record on disk. And with the server's unique ids,
 // the run after a crash stores every message exactly once.
 #include "base/paths.h"
+#include "core/mailimport.h"
 #include "core/receivecycle.h"
 #include "dovecotserver.h"
 #include "exchange/wholemessage.h"
@@ -427,6 +428,59 @@ TEST_F(ReceiveDurabilityTest, KillingAReceivingProcessNeitherLosesNorDuplicates)
     EXPECT_EQ(subjects.size(), kMessages);
     EXPECT_EQ(QSet<QString>(subjects.begin(), subjects.end()).size(), kMessages);
     EXPECT_EQ(m_server.messageCount(kUser), 0);
+}
+
+// An import interrupted at any file operation, killed or by a power cut, then run again:
+// every message of the mbox once, each with its original.
+TEST_F(ReceiveDurabilityTest, AnImportInterruptedAtAnyPointStoresEachMessageOnce) {
+    const QStringList all{QStringLiteral("m1"), QStringLiteral("m2"), QStringLiteral("m3")};
+    auto writeMbox = [](const test::TempHome& home) {
+        QByteArray mbox;
+        int n = 0;
+        for (const char* from : {"a@example.jp", "p@example.jp", "b@example.jp"})
+            mbox += QByteArray("From x@y Tue Dec  1 10:00:00 2026\nFrom: ") + from +
+                    "\nSubject: m" + QByteArray::number(++n) + "\n\nbody\n>From the mbox\n\n";
+        home.writeFile(QStringLiteral("in.mbox"), mbox);
+        return home.file(QStringLiteral("in.mbox"));
+    };
+    auto import = [](const QString& path, DiskModel& disk, bool* crashed) {
+        NMail mail;
+        test::PlainReceiveHost host;
+        host.partner = kPartner;
+        ScopedFileOps scope(disk);
+        try {
+            importMail(path, mail, host);
+        } catch (const Crash&) {
+            *crashed = true;
+        }
+    };
+    int total = 0;
+    {
+        test::TempHome home;
+        DiskModel counter;
+        bool crashed = false;
+        import(writeMbox(home), counter, &crashed);
+        total = counter.calls();
+        EXPECT_EQ(storedSubjects(), all);
+    }
+    for (const bool powerCut : {false, true}) {
+        for (int crashAt = 1; crashAt <= total; ++crashAt) {
+            SCOPED_TRACE(testing::Message()
+                         << "power cut " << powerCut << ", crash at " << crashAt);
+            test::TempHome home;
+            const QString path = writeMbox(home);
+            DiskModel disk(crashAt);
+            bool crashed = false;
+            import(path, disk, &crashed);
+            EXPECT_TRUE(crashed);
+            if (powerCut)
+                disk.powerCut();
+            DiskModel plain;
+            import(path, plain, &crashed);
+            EXPECT_EQ(storedSubjects(), all);
+            EXPECT_EQ(originalsKept(), 3);
+        }
+    }
 }
 
 // The receiving child of the kill test: one run into `home`, printing its progress.

@@ -91,6 +91,7 @@ public:
     void planFetches(int h, const QList<int>& numbers) override { m_real.planFetches(h, numbers); }
     int deleteStoredMail(int h, int n) override { return m_real.deleteStoredMail(h, n); }
     int messageBytes(int h, int n, QByteArray& b) override { return m_real.messageBytes(h, n, b); }
+    int openLocalSession(const QList<QByteArray>& m) override { return m_real.openLocalSession(m); }
 
     QList<int> deleted;
 
