@@ -14,6 +14,7 @@
 #include "settings/idpassform.h"
 #include "settings/optionform.h"
 #include "settings/serversettings.h"
+#include "store/mailbox.h"
 #include "temphome.h"
 
 #include <QAbstractButton>
@@ -381,6 +382,31 @@ private slots:
 
         QTest::mouseClick(form->boardControl("Label19"), Qt::LeftButton);
         QVERIFY(form->windowState().testFlag(Qt::WindowMinimized));
+    }
+
+    // Mail dropped onto the window comes in as received mail: sorted, counted on the board,
+    // and told; the same drop again adds nothing.
+    void droppedMailIsTakenInOnce() {
+        writeAccount(home(), "user", "pw");
+        home().writeFile("\\★MailData\\iniIdPass2.ini", "[EXEINI]\r\nNAME=p@example.jp\r\n");
+        home().writeFile("in.mbox", "From x Tue Dec  1 10:00:00 2026\nFrom: p@example.jp\n"
+                                    "Subject: one\n\nbody\n\nFrom x Tue Dec  1 10:00:00 2026\n"
+                                    "From: a@example.jp\nSubject: two\n\nbody\n");
+        MainForm* form = start();
+        QVERIFY(form->acceptDrops());
+        test::ScriptedPrompter prompter;
+        for (const char* said : {"2 通を取り込みました", "0 通を取り込みました（取り込み済みの 2 通"}) {
+            prompter.clear();
+            form->importMail({home().file("in.mbox")});
+            QCOMPARE(prompter.texts().size(), 1);
+            QVERIFY2(prompter.texts()[0].contains(QString::fromUtf8(said)),
+                     qPrintable(prompter.texts()[0]));
+            QCOMPARE(form->receivedCountBox()->text(), QStringLiteral("1"));
+        }
+        int partner = 0, others = 0;
+        QVERIFY(Mailbox(Box::PartnerInbox).count(partner).ok);
+        QVERIFY(Mailbox(Box::OthersInbox).count(others).ok);
+        QCOMPARE(partner + others * 10, 11);
     }
 
     void registryKeepsOneWindowOfEachType() {
