@@ -430,6 +430,29 @@ TEST_F(ReceiveDurabilityTest, KillingAReceivingProcessNeitherLosesNorDuplicates)
     EXPECT_EQ(m_server.messageCount(kUser), 0);
 }
 
+// A long letter with every header a record has no room for: the record is as before (cut at
+// its widths), the original is the message byte for byte as the server sent it.
+TEST_F(ReceiveDurabilityTest, TheOriginalKeepsWhatTheRecordCannot) {
+    test::TempHome home;
+    QByteArray text;
+    while (text.size() < 80000)
+        text += "A long letter line of text, line " + QByteArray::number(text.size()) + "\r\n";
+    const QByteArray raw = "From: a@example.jp\r\nTo: me@example.jp\r\nCc: c@example.jp\r\n"
+                           "Reply-To: r@example.jp\r\nMessage-ID: <long@example.jp>\r\n"
+                           "Subject: long\r\n\r\n" +
+                           text;
+    ASSERT_TRUE(m_server.addMessage(kUser, raw));
+    DiskModel disk;
+    EXPECT_EQ(receive(disk).stored, 1);
+    MailRecord record;
+    ASSERT_TRUE(Mailbox(Box::OthersInbox).read(1, record).ok);
+    EXPECT_EQ(record.body.trimmed(), QString::fromLatin1(text.left(32000)).trimmed());
+    EXPECT_EQ(keptOriginal(recordDigest(record)).value_or(QByteArray()), raw);
+    const QString readable = readableMessage(raw);
+    for (const char* shown : {"Cc: c@example.jp", "Reply-To: r@example.jp", "line 79"})
+        EXPECT_TRUE(readable.contains(QLatin1String(shown))) << shown;
+}
+
 // An import interrupted at any file operation, killed or by a power cut, then run again:
 // every message of the mbox once, each with its original.
 TEST_F(ReceiveDurabilityTest, AnImportInterruptedAtAnyPointStoresEachMessageOnce) {
