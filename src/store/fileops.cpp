@@ -157,6 +157,17 @@ int FileOps::syncFolder(const char* path) {
     return r;
 }
 
+int FileOps::syncFileSystem(const char* path) {
+    const int fd = FileOps::open(path, O_RDONLY);
+    if (fd < 0)
+        return -1;
+    const int r = ::syncfs(fd);
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return r;
+}
+
 int FileOps::makeFolder(const char* path) {
     return ::mkdir(path, 0700);
 }

@@ -35,6 +35,9 @@ public:
     virtual int unlink(const char* path);
     // Makes the entries of a folder (renames, new and removed files) durable.
     virtual int syncFolder(const char* path);
+    // Makes everything written to the file system that holds `path` durable, files and folder
+    // entries alike (syncfs): one wait for a run of many small files instead of one each.
+    virtual int syncFileSystem(const char* path);
     // Creates a folder (mode 0700 before the umask); an existing one is an error (EEXIST).
     virtual int makeFolder(const char* path);
     // The names of a folder's entries, without "." and "..".

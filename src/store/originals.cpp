@@ -87,17 +87,18 @@ StoreResult ensureFolder() {
 
 // Writes `bytes` to a new temporary file of the folder; `path` receives its name. With
 // `durable` the file is synced before it is closed, otherwise only handed to the disk.
-StoreResult writeTemporary(const QByteArray& digest, const QByteArray& bytes, bool durable,
-                           QByteArray& path) {
-    path = inFolder(folderPath(), digest.toHex() + '.' + QByteArray::number(::getpid()) + '.' +
-                                      QByteArray::number(++s_temporaryCounter) + ".part");
+StoreResult writeTemporary(const QByteArray& folder, const QByteArray& digest,
+                           const QByteArray& bytes, bool durable, QByteArray& path) {
+    path = inFolder(folder, digest.toHex() + '.' + QByteArray::number(::getpid()) + '.' +
+                                QByteArray::number(++s_temporaryCounter) + ".part");
     const int fd = ops().open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL, 0600);
     if (fd < 0)
         return failure(kKeepFailed, kFolderName, errno);
     bool written = ops().pwrite(fd, bytes.constData(), bytes.size(), 0) == bytes.size();
+    // A large one is handed to the disk at once; small ones wait for the run's one sync.
     if (written && durable)
         written = ops().fsync(fd) == 0;
-    else if (written)
+    else if (written && bytes.size() >= 1024 * 1024)
         ops().startWriteBack(fd, 0, bytes.size());
     int error = errno;
     if (ops().close(fd) < 0 && written) {
@@ -112,8 +113,8 @@ StoreResult writeTemporary(const QByteArray& digest, const QByteArray& bytes, bo
 }
 
 // Renames a whole temporary file to the first free name of its digest.
-StoreResult moveIntoPlace(const QByteArray& digest, const QByteArray& temporary) {
-    const QByteArray folder = folderPath();
+StoreResult moveIntoPlace(const QByteArray& folder, const QByteArray& digest,
+                          const QByteArray& temporary) {
     for (int index = 0;; ++index) {
         const QByteArray target = inFolder(folder, fileName(digest, index));
         bool there = false;
@@ -168,14 +169,15 @@ StoreResult Originals::read(const QByteArray& digest, QByteArray& bytes, bool* f
 StoreResult Originals::keep(const QByteArray& digest, const QByteArray& bytes) {
     if (StoreResult r = ensureFolder(); !r)
         return r;
+    const QByteArray folder = folderPath();
     QByteArray temporary;
-    if (StoreResult r = writeTemporary(digest, bytes, true, temporary); !r)
+    if (StoreResult r = writeTemporary(folder, digest, bytes, true, temporary); !r)
         return r;
-    if (StoreResult r = moveIntoPlace(digest, temporary); !r) {
+    if (StoreResult r = moveIntoPlace(folder, digest, temporary); !r) {
         ops().unlink(temporary.constData());
         return r;
     }
-    if (ops().syncFolder(folderPath().constData()) < 0)
+    if (ops().syncFolder(folder.constData()) < 0)
         return failure(kKeepFailed, kFolderName, errno);
     return {};
 }
@@ -271,9 +273,10 @@ StoreResult OriginalAppends::add(const QByteArray& digest, const QByteArray& byt
         if (StoreResult r = ensureFolder(); !r)
             return r;
         m_folderReady = true;
+        m_folder = folderPath(); // resolved once: a run keeps many
     }
     QByteArray temporary;
-    if (StoreResult r = writeTemporary(digest, bytes, false, temporary); !r)
+    if (StoreResult r = writeTemporary(m_folder, digest, bytes, false, temporary); !r)
         return r;
     m_pending.append({digest, temporary});
     return {};
@@ -283,25 +286,18 @@ StoreResult OriginalAppends::commit() {
     if (m_pending.isEmpty())
         return {};
     // Every file whole on disk first, then the names: a final name never points at data that
-    // a power cut could take back.
-    for (const Pending& p : std::as_const(m_pending)) {
-        const int fd = ops().open(p.temporary.constData(), O_RDONLY);
-        if (fd < 0)
-            return failure(kKeepFailed, kFolderName, errno);
-        const bool synced = ops().fsync(fd) == 0;
-        const int error = errno;
-        ops().close(fd);
-        if (!synced)
-            return failure(kKeepFailed, kFolderName, error);
-    }
+    // a power cut could take back. One sync of the file system serves every file of the run.
+    if (ops().syncFileSystem(m_folder.constData()) < 0)
+        return failure(kKeepFailed, kFolderName, errno);
     for (qsizetype i = 0; i < m_pending.size(); ++i) {
-        if (StoreResult r = moveIntoPlace(m_pending[i].digest, m_pending[i].temporary); !r) {
+        if (StoreResult r = moveIntoPlace(m_folder, m_pending[i].digest, m_pending[i].temporary);
+            !r) {
             m_pending.remove(0, i); // those already in place are kept
             return r;
         }
     }
     m_pending.clear();
-    if (ops().syncFolder(folderPath().constData()) < 0)
+    if (ops().syncFolder(m_folder.constData()) < 0)
         return failure(kKeepFailed, kFolderName, errno);
     return {};
 }

@@ -49,10 +49,10 @@ public:
 //   for each message: boxes.append(box, record); originals.add(recordDigest(record), raw);
 //   before QUIT:      originals.commit(), then boxes.commit(), then the DELEs may go.
 //
-// add() writes the message under a temporary name at once (no fsync; the disk is asked to
-// start writing it back), commit() syncs every file, renames each to its final name and
-// syncs the folder once. Commit the originals before the records: a failure in between then
-// leaves whole originals that no record names (swept later) rather than records whose
+// add() writes the message under a temporary name at once (no fsync; a large one is handed
+// to the disk), commit() syncs the file system once (every file of the run), renames each to
+// its final name and syncs the folder once. Commit the originals before the records: a failure in
+// between then leaves whole originals that no record names (swept later) rather than records whose
 // original is missing while their message stays on the server. A run that ends without
 // commit() removes its temporary files; nothing of it is kept.
 //
@@ -81,6 +81,7 @@ private:
 
     QList<Pending> m_pending;
     bool m_folderReady = false;
+    QByteArray m_folder; // the originals folder, resolved on the first add()
 };
 
 } // namespace kiku
