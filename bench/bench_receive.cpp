@@ -72,12 +72,6 @@ const std::vector<Scenario>& scenarios() {
     return all;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 // One digest of every file a run left in the program folder, names included.
 QByteArray digestOfFolder(const QString& folder) {
     QStringList names;

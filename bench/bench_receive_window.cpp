@@ -36,12 +36,6 @@ namespace corpus = kiku::test::corpus;
 
 namespace {
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 QString list(const std::vector<double>& v) {
     QString out;
     for (double t : v)

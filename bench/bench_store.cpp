@@ -26,18 +26,15 @@
 extern char** environ;
 
 using namespace kiku;
+using kiku::bench::median;
 using kiku::bench::memoryKb;
 using kiku::bench::resetPeakMemory;
+using kiku::bench::sampleRecord;
 
 namespace {
 
 constexpr int kRuns = 7;
 constexpr int kDeletes = 5;
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Runs a command (no shell), stdout to /dev/null; returns its wall time in ms.
 double timeCommand(const std::vector<QByteArray>& args) {
@@ -98,25 +95,12 @@ public:
     }
 };
 
-MailRecord record(int i) {
-    MailRecord r;
-    // A mix of Japanese and ASCII fields, as a real box holds.
-    r.subject = (i % 2 ? QStringLiteral("お知らせ：会議の日程について（第%1回）")
-                       : QStringLiteral("Re: weekly report #%1"))
-                    .arg(i);
-    r.date = QStringLiteral("Mon, %1 Jan 2024 10:%2:00 +0900").arg(1 + i % 28).arg(i % 60);
-    r.from = i % 3 ? QStringLiteral("sender%1@example.jp").arg(i)
-                   : QStringLiteral("山田 太郎 <taro%1@example.jp>").arg(i);
-    r.body = QStringLiteral("本文です。\r\n").repeated(1 + i % 200);
-    return r;
-}
-
 bool buildBox(const QString& path, int records) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     for (int i = 1; i <= records; ++i) {
-        if (f.write(encodeMail(record(i), RecordLayout::Standard)) != kMailRecordSize)
+        if (f.write(encodeMail(sampleRecord(i), RecordLayout::Standard)) != kMailRecordSize)
             return false;
     }
     return f.flush();

@@ -1,5 +1,7 @@
 #include "benchsupport.h"
 
+#include <algorithm>
+
 #include "dovecotserver.h"
 
 #include <QDir>
@@ -11,6 +13,23 @@
 #include <cstdio>
 
 namespace kiku::bench {
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+MailRecord sampleRecord(int i) {
+    MailRecord r;
+    r.subject = (i % 2 ? QStringLiteral("お知らせ：会議の日程について（第%1回）")
+                       : QStringLiteral("Re: weekly report #%1"))
+                    .arg(i);
+    r.date = QStringLiteral("Mon, %1 Jan 2024 10:%2:00 +0900").arg(1 + i % 28).arg(i % 60);
+    r.from = i % 3 ? QStringLiteral("sender%1@example.jp").arg(i)
+                   : QStringLiteral("山田 太郎 <taro%1@example.jp>").arg(i);
+    r.body = QStringLiteral("本文です。\r\n").repeated(1 + i % 200);
+    return r;
+}
 
 long memoryKb(const char* key) {
     QFile f(QStringLiteral("/proc/self/status"));

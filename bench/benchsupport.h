@@ -1,8 +1,11 @@
 #pragma once
 
+#include "store/mailrecord.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <vector>
 
 namespace kiku::test {
 class DovecotServer;
@@ -13,6 +16,13 @@ namespace kiku::bench {
 // The account the receive benchmarks read from (DovecotServer's default user).
 inline const QString kUser = QStringLiteral("alice");
 inline const QString kPassword = QStringLiteral("secret");
+
+// The middle of the figures of several runs.
+double median(std::vector<double> values);
+
+// Message i of a box as a real one holds them: Japanese and ASCII subjects and senders, and
+// texts of every length up to 2,000 characters.
+MailRecord sampleRecord(int i);
 
 // A line of /proc/self/status in kB: "VmHWM:" (the peak resident size since the last
 // reset) or "VmRSS:" (the resident size now); -1 when it cannot be read.

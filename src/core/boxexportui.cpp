@@ -15,6 +15,8 @@
 #include <QProgressDialog>
 #include <QTreeWidget>
 
+#include <functional>
+
 namespace kiku {
 
 namespace {
@@ -49,12 +51,19 @@ void tellOutcome(const ExportResult& result, const QString& target) {
                                    .arg(QDir::toNativeSeparators(target)));
 }
 
-} // namespace
+// The options every export from a window uses: the kept originals, the account as sender.
+ExportOptions programOptions(bool overwrite) {
+    ExportOptions options;
+    options.overwrite = overwrite;
+    options.originals = keptOriginal;
+    options.accountAddress = ServerSettings::current().senderAddress;
+    return options;
+}
 
-ExportResult exportWithProgress(QWidget* parent, const QList<Box>& boxes, const QString& target,
-                                ExportOptions options) {
-    QProgressDialog progress(QStringLiteral("メールを書き出しています…"),
-                             QStringLiteral("キャンセル"), 0, 100, parent);
+// Runs `work` with a progress window that can cancel it.
+ExportResult exportWithProgress(QWidget* parent, const QString& label, ExportOptions options,
+                                const std::function<ExportResult(const ExportOptions&)>& work) {
+    QProgressDialog progress(label, QStringLiteral("キャンセル"), 0, 100, parent);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
     options.progress = [&progress](qint64 done, qint64 total) {
@@ -63,7 +72,17 @@ ExportResult exportWithProgress(QWidget* parent, const QList<Box>& boxes, const 
         progress.setValue(int(done));
         return !progress.wasCanceled();
     };
-    return exportBoxes(boxes, target, options);
+    return work(options);
+}
+
+} // namespace
+
+ExportResult exportWithProgress(QWidget* parent, const QList<Box>& boxes, const QString& target,
+                                ExportOptions options) {
+    return exportWithProgress(parent, QStringLiteral("メールを書き出しています…"),
+                              std::move(options), [&](const ExportOptions& withProgress) {
+                                  return exportBoxes(boxes, target, withProgress);
+                              });
 }
 
 void offerBoxExport(TyakuForm* viewer) {
@@ -90,11 +109,8 @@ void exportBoxOnShow(TyakuForm* viewer) {
     const QString target = askTarget(viewer, suggested + QStringLiteral(".mbox"), overwrite);
     if (target.isEmpty())
         return;
-    ExportOptions options;
+    ExportOptions options = programOptions(overwrite);
     options.format = exportFormatFor(target);
-    options.overwrite = overwrite;
-    options.originals = keptOriginal;
-    options.accountAddress = ServerSettings::current().senderAddress;
     tellOutcome(exportWithProgress(viewer, {*box}, target, options), target);
 }
 
@@ -122,21 +138,14 @@ void remindBeforeWall(QWidget* parent) {
                 QStringLiteral("名前が .mbox で終わる mbox ファイルを指定してください。"));
             continue;
         }
-        ExportOptions options;
-        options.overwrite = overwrite;
-        options.originals = keptOriginal;
-        options.accountAddress = ServerSettings::current().senderAddress;
-        QProgressDialog progress(QStringLiteral("古いメールを書き出しています…"),
-                                 QStringLiteral("キャンセル"), 0, 100, parent);
-        progress.setWindowModality(Qt::WindowModal);
-        progress.setMinimumDuration(500);
-        options.progress = [&progress](qint64 done, qint64 total) {
-            progress.setMaximum(int(qMax<qint64>(total, 1)));
-            progress.setValue(int(done));
-            return !progress.wasCanceled();
-        };
-        tellOutcome(boxwall::moveOldestToMbox(nearly.box, nearly.messages - boxwall::kKeep, target,
-                                              options),
+        const ExportOptions options = programOptions(overwrite);
+        const int oldest = nearly.messages - boxwall::kKeep;
+        tellOutcome(exportWithProgress(parent, QStringLiteral("古いメールを書き出しています…"),
+                                       options,
+                                       [&](const ExportOptions& withProgress) {
+                                           return boxwall::moveOldestToMbox(nearly.box, oldest,
+                                                                            target, withProgress);
+                                       }),
                     target);
     }
 }

@@ -29,6 +29,16 @@ QString writeFailure(const QString& path, const QString& why) {
     return QStringLiteral("%1 に書き出せません: %2").arg(shown(path), why);
 }
 
+// Makes the new name of `target` durable in its folder.
+bool syncParentFolder(const QString& target, QString& error) {
+    const QString folder = QFileInfo(target).absolutePath();
+    if (FileOps::current().syncFolder(QFile::encodeName(folder).constData()) != 0) {
+        error = writeFailure(target, systemErrorText(errno));
+        return false;
+    }
+    return true;
+}
+
 // "Tue Mar  5 14:03:22 2024" in UTC, the date of an mbox separator line.
 QByteArray asctimeUtc(const QDateTime& moment) {
     static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
@@ -87,12 +97,7 @@ public:
             error = writeFailure(m_target, m_file.errorString());
             return false;
         }
-        const QString folder = QFileInfo(m_target).absolutePath();
-        if (FileOps::current().syncFolder(QFile::encodeName(folder).constData()) != 0) {
-            error = writeFailure(m_target, systemErrorText(errno));
-            return false;
-        }
-        return true;
+        return syncParentFolder(m_target, error);
     }
 
 private:
@@ -168,12 +173,7 @@ public:
         }
         if (!replacing)
             m_building.clear();
-        const QString parent = QFileInfo(m_target).absolutePath();
-        if (FileOps::current().syncFolder(QFile::encodeName(parent).constData()) != 0) {
-            error = writeFailure(m_target, systemErrorText(errno));
-            return false;
-        }
-        return true;
+        return syncParentFolder(m_target, error);
     }
 
 private:

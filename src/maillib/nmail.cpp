@@ -143,6 +143,11 @@ void NMail::setTimeout(int milliseconds) {
     m_timeoutMs = milliseconds > 0 ? milliseconds : 30000;
 }
 
+int NMail::notConnected() {
+    setLastError(QStringLiteral("POP3サーバーに接続していません"));
+    return -1;
+}
+
 int NMail::NMailGetMessage(int, QString& text, int& size) {
     text = m_lastError.left(qMax(size - 1, 0));
     size = int(text.size());
@@ -185,10 +190,8 @@ int NMail::openLocalSession(const QList<QByteArray>& messages) {
 int NMail::NMailPop3Authenticate(int handle, const QString& userId, const QString& password,
                                  bool apop) {
     Pop3Session* s = m_receive->session(handle);
-    if (!s) {
-        setLastError(QStringLiteral("POP3サーバーに接続していません"));
-        return -1;
-    }
+    if (!s)
+        return notConnected();
     if (!s->client.login(userId, password, apop)) {
         setLastError(s->client.errorText());
         return -1;
@@ -253,10 +256,8 @@ int NMail::NMailPop3GetMailStatus(int handle, int number, QString& subject, QStr
     from.clear();
     header.clear();
     Pop3Session* s = m_receive->session(handle);
-    if (!s) {
-        setLastError(QStringLiteral("POP3サーバーに接続していません"));
-        return -1;
-    }
+    if (!s)
+        return notConnected();
     QString error;
     if (!fetchMessage(*s, number, error)) {
         setLastError(error);
@@ -272,10 +273,8 @@ int NMail::NMailPop3GetMailStatus(int handle, int number, QString& subject, QStr
 
 int NMail::NMailPop3GetMailSize(int handle, int number) {
     Pop3Session* s = m_receive->session(handle);
-    if (!s) {
-        setLastError(QStringLiteral("POP3サーバーに接続していません"));
-        return -1;
-    }
+    if (!s)
+        return notConnected();
     QString error;
     if (!s->local)
         readSizes(*s, error);
@@ -376,10 +375,8 @@ int NMail::NMailAttachmentFileClose(int) {
 
 int NMail::NMailPop3DeleteMail(int handle, int number) {
     Pop3Session* s = m_receive->session(handle);
-    if (!s) {
-        setLastError(QStringLiteral("POP3サーバーに接続していません"));
-        return -1;
-    }
+    if (!s)
+        return notConnected();
     // The caller deletes whatever it has stored, without looking at the fetch result; a
     // message that never arrived whole must stay on the server.
     if (!s->fetched.contains(number)) {
@@ -402,10 +399,8 @@ int NMail::NMailPop3DeleteMail(int handle, int number) {
 int NMail::uniqueIds(int handle, QHash<int, QByteArray>& ids) {
     ids.clear();
     Pop3Session* s = m_receive->session(handle);
-    if (!s) {
-        setLastError(QStringLiteral("POP3サーバーに接続していません"));
-        return -1;
-    }
+    if (!s)
+        return notConnected();
     if (s->local) {
         ids = s->ids;
         return int(ids.size());
@@ -430,10 +425,8 @@ void NMail::planFetches(int handle, const QList<int>& numbers) {
 
 int NMail::deleteStoredMail(int handle, int number) {
     Pop3Session* s = m_receive->session(handle);
-    if (!s) {
-        setLastError(QStringLiteral("POP3サーバーに接続していません"));
-        return -1;
-    }
+    if (!s)
+        return notConnected();
     if (!s->ids.contains(number)) {
         setLastError(QStringLiteral("メール %1 は識別番号がないため削除しません").arg(number));
         return -1;
@@ -462,10 +455,8 @@ int NMail::keptOnServer() const {
 
 int NMail::NMailPop3Close(int handle) {
     const auto it = m_receive->sessions.find(handle);
-    if (it == m_receive->sessions.end()) {
-        setLastError(QStringLiteral("POP3サーバーに接続していません"));
-        return -1;
-    }
+    if (it == m_receive->sessions.end())
+        return notConnected();
     const bool ok = it->second->local || it->second->client.quit();
     m_receive->lastSessionKept = it->second->local ? 0 : it->second->client.deletionsUndone();
     if (!ok)
@@ -476,10 +467,8 @@ int NMail::NMailPop3Close(int handle) {
 
 int NMail::abandonPop3Session(int handle) {
     const auto it = m_receive->sessions.find(handle);
-    if (it == m_receive->sessions.end()) {
-        setLastError(QStringLiteral("POP3サーバーに接続していません"));
-        return -1;
-    }
+    if (it == m_receive->sessions.end())
+        return notConnected();
     it->second->client.abort();
     m_receive->lastSessionKept = it->second->client.deletionsUndone();
     m_receive->sessions.erase(it);

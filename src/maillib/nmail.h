@@ -114,6 +114,8 @@ public:
 
 protected:
     void setLastError(const QString& text) { m_lastError = text; }
+    // The failure of a call on a session that is not open: -1, with its text.
+    int notConnected();
 
 private:
     bool m_initialised = false;
