@@ -8,10 +8,11 @@
 //   attach    100 messages with a 1 MB attachment each
 //   large       2 messages with a 48 MB attachment each (about 66 MB as sent), for peak memory
 //
-// Each repetition loads the messages, flushes the disk (sync), then runs one side; the
-// side that goes first alternates. Both start from empty folders every time. Printed: the
-// median and every time, the ratio of the medians, the receive cycle's peak memory beside
-// the largest message, and whether every repetition left the same bytes behind.
+// A third side is the cycle with the writes of the originals sent nowhere, for what keeping
+// them costs. Each repetition loads the messages, flushes the disk (sync), then runs one
+// side; the side that goes first rotates. All start from empty folders every time. Printed:
+// the median and every time, the ratio of the medians, the receive cycle's peak memory
+// beside the largest message, and whether every repetition left the same bytes behind.
 //
 //   bench_receive [--reps N] [small] [text] [attach] [large]     (default: 5 repetitions, all four)
 //   bench_receive hostile    the reader alone on messages built to stall or crash it
@@ -23,7 +24,9 @@
 #include "maillib/nmail.h"
 #include "plainreceivehost.h"
 #include "receivecorpus.h"
+#include "store/fileops.h"
 #include "store/mailbox.h"
+#include "store/originals.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -31,10 +34,13 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -72,7 +78,8 @@ const std::vector<Scenario>& scenarios() {
     return all;
 }
 
-// One digest of every file a run left in the program folder, names included.
+// One digest of every file a run left in the program folder, names included (but for the
+// packs of originals, named by the time they were made).
 QByteArray digestOfFolder(const QString& folder) {
     QStringList names;
     QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -84,7 +91,9 @@ QByteArray digestOfFolder(const QString& folder) {
         QFile file(name);
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        hash.addData(QDir(folder).relativeFilePath(name).toUtf8());
+        const QString relative = QDir(folder).relativeFilePath(name);
+        hash.addData(relative.endsWith(QLatin1String(".pack")) ? QByteArray("pack")
+                                                               : relative.toUtf8());
         hash.addData(&file);
     }
     return hash.result().toHex().left(16);
@@ -105,6 +114,46 @@ double cpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// Turns every write into the originals folder into a write to nowhere, so that a run shows
+// what keeping the originals costs the cycle.
+class OriginalsOff : public FileOps {
+public:
+    explicit OriginalsOff(QByteArray folder) : m_folder(std::move(folder)) {}
+    int open(const char* path, int flags, int mode) override {
+        if (!inFolder(path))
+            return FileOps::open(path, flags, mode);
+        const int fd = FileOps::open("/dev/null", O_WRONLY);
+        m_nowhere.insert(fd);
+        return fd;
+    }
+    int close(int fd) override {
+        m_nowhere.remove(fd);
+        return FileOps::close(fd);
+    }
+    int fsync(int fd) override { return m_nowhere.contains(fd) ? 0 : FileOps::fsync(fd); }
+    void startWriteBack(int fd, qint64 offset, qint64 length) override {
+        if (!m_nowhere.contains(fd))
+            FileOps::startWriteBack(fd, offset, length);
+    }
+    int exists(const char* path, bool* there) override {
+        if (!inFolder(path))
+            return FileOps::exists(path, there);
+        *there = m_folder == path;
+        return 0;
+    }
+    int rename(const char* from, const char* to) override {
+        return inFolder(from) ? 0 : FileOps::rename(from, to);
+    }
+    int syncFolder(const char* path) override {
+        return inFolder(path) ? 0 : FileOps::syncFolder(path);
+    }
+
+private:
+    bool inFolder(const char* path) const { return QByteArray(path).startsWith(m_folder); }
+    QByteArray m_folder;
+    QSet<int> m_nowhere;
+};
+
 struct CycleRun {
     double seconds = 0;
     double cpu = 0;
@@ -113,9 +162,13 @@ struct CycleRun {
     QByteArray digest;
 };
 
-CycleRun runCycle(const DovecotServer& server, const QString& home) {
+CycleRun runCycle(const DovecotServer& server, const QString& home, bool keepOriginals) {
     CycleRun run;
     ProgramFolder::set(home);
+    OriginalsOff nowhere(QFile::encodeName(Originals::folder()));
+    std::optional<ScopedFileOps> originalsOff;
+    if (!keepOriginals)
+        originalsOff.emplace(nowhere);
     test::PlainReceiveHost host;
     host.userId = kUser;
     host.password = kPassword;
@@ -143,7 +196,7 @@ CycleRun runCycle(const DovecotServer& server, const QString& home) {
 bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
     QTemporaryDir scratch;
     const QString home = scratch.path() + QStringLiteral("/home");
-    std::vector<double> cycleTimes, cycleCpu, mpopTimes;
+    std::vector<double> cycleTimes, cycleCpu, mpopTimes, withoutOriginals;
     std::vector<double> peakGrowth;
     QList<QByteArray> digests;
     bool whole = true;
@@ -151,13 +204,20 @@ bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
     for (int i = 0; i < s.count; ++i)
         largest = qMax(largest, s.message(i).size());
 
+    // Three sides: mpop, the cycle, the cycle without originals; who goes first rotates.
     for (int rep = 0; rep < reps; ++rep) {
-        const bool mpopFirst = rep % 2 == 1;
-        for (int side = 0; side < 2; ++side) {
-            const bool mpop = (side == 0) == mpopFirst;
+        for (int turn = 0; turn < 3; ++turn) {
+            const int side = (turn + rep) % 3;
+            const bool mpop = side == 0;
             if (!loadMessages(server, s.count, s.message))
                 return false;
-            if (mpop) {
+            if (side == 2) {
+                emptyHome(home);
+                ::sync();
+                const CycleRun run = runCycle(server, home, false);
+                withoutOriginals.push_back(run.seconds);
+                whole = whole && run.stored == s.count && server.messageCount(kUser) == 0;
+            } else if (mpop) {
                 const QString work = scratch.path() + QStringLiteral("/mpop");
                 QDir(work).removeRecursively();
                 QDir().mkpath(work);
@@ -168,7 +228,7 @@ bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
             } else {
                 emptyHome(home);
                 ::sync();
-                const CycleRun run = runCycle(server, home);
+                const CycleRun run = runCycle(server, home, true);
                 cycleTimes.push_back(run.seconds);
                 cycleCpu.push_back(run.cpu);
                 peakGrowth.push_back(double(run.peakGrowthKiB));
@@ -193,12 +253,15 @@ bool runScenario(DovecotServer& server, const Scenario& s, int reps) {
     const double cycle = median(cycleTimes);
     const double mpop = median(mpopTimes);
     const bool sameBytes = digests.count(digests.value(0)) == digests.size();
-    std::printf("%s, %d repetitions, order alternated\n", s.title, reps);
+    std::printf("%s, %d repetitions, order rotated\n", s.title, reps);
     std::printf("  receive cycle: median %.3f s (%.0f messages/s; runs:%s), processor %.3f s\n",
                 cycle, s.count / cycle, qPrintable(list(cycleTimes)), median(cycleCpu));
     std::printf("  mpop         : median %.3f s (%.0f messages/s; runs:%s)\n", mpop, s.count / mpop,
                 qPrintable(list(mpopTimes)));
     std::printf("  ratio        : %.2f x mpop's time\n", cycle / mpop);
+    const double bare = median(withoutOriginals);
+    std::printf("  no originals : median %.3f s (runs:%s): keeping them costs %+.0f%%\n", bare,
+                qPrintable(list(withoutOriginals)), (cycle / bare - 1) * 100);
     std::printf("  server alone : %.3f s (every message fetched and dropped, once): %.2f x "
                 "mpop's time\n",
                 serverAlone, serverAlone / mpop);

@@ -52,10 +52,16 @@ void tellOutcome(const ExportResult& result, const QString& target) {
 }
 
 // The options every export from a window uses: the kept originals, the account as sender.
-ExportOptions programOptions(bool overwrite) {
+// Nothing when the originals cannot be read: an export then would lose their headers.
+std::optional<ExportOptions> programOptions(bool overwrite) {
     ExportOptions options;
     options.overwrite = overwrite;
-    options.originals = keptOriginal;
+    StoreResult loaded;
+    options.originals = keptOriginals(loaded);
+    if (!loaded) {
+        Prompter::current().warn(QStringLiteral("書き出せませんでした: ") + loaded.error);
+        return std::nullopt;
+    }
     options.accountAddress = ServerSettings::current().senderAddress;
     return options;
 }
@@ -109,9 +115,11 @@ void exportBoxOnShow(TyakuForm* viewer) {
     const QString target = askTarget(viewer, suggested + QStringLiteral(".mbox"), overwrite);
     if (target.isEmpty())
         return;
-    ExportOptions options = programOptions(overwrite);
-    options.format = exportFormatFor(target);
-    tellOutcome(exportWithProgress(viewer, {*box}, target, options), target);
+    std::optional<ExportOptions> options = programOptions(overwrite);
+    if (!options)
+        return;
+    options->format = exportFormatFor(target);
+    tellOutcome(exportWithProgress(viewer, {*box}, target, *options), target);
 }
 
 void remindBeforeWall(QWidget* parent) {
@@ -138,10 +146,12 @@ void remindBeforeWall(QWidget* parent) {
                 QStringLiteral("名前が .mbox で終わる mbox ファイルを指定してください。"));
             continue;
         }
-        const ExportOptions options = programOptions(overwrite);
+        const std::optional<ExportOptions> options = programOptions(overwrite);
+        if (!options)
+            continue;
         const int oldest = nearly.messages - boxwall::kKeep;
         tellOutcome(exportWithProgress(parent, QStringLiteral("古いメールを書き出しています…"),
-                                       options,
+                                       *options,
                                        [&](const ExportOptions& withProgress) {
                                            return boxwall::moveOldestToMbox(nearly.box, oldest,
                                                                             target, withProgress);

@@ -50,7 +50,10 @@ CommandOutcome runExportCommand(const QStringList& arguments) {
     ExportOptions options;
     options.format = exportFormatFor(target);
     options.overwrite = arguments.contains(QStringLiteral("--overwrite"));
-    options.originals = keptOriginal;
+    StoreResult loaded;
+    options.originals = keptOriginals(loaded);
+    if (!loaded)
+        return {1, QStringLiteral("書き出せませんでした: ") + loaded.error};
     const QString ownSettings = QDir(ProgramFolder::path()).filePath(paths::kServerSettingsFile);
     options.accountAddress =
         LoadServerSettings(QFileInfo::exists(ownSettings) ? ownSettings

@@ -16,6 +16,13 @@ std::optional<QByteArray> keptOriginal(const QByteArray& digest) {
     return bytes;
 }
 
+std::function<std::optional<QByteArray>(const QByteArray& digest)>
+keptOriginals(StoreResult& loaded) {
+    auto index = std::make_shared<OriginalsIndex>();
+    loaded = index->load();
+    return [index](const QByteArray& digest) { return index->first(digest); };
+}
+
 StoreResult wholeMessage(const MailRecord& record, Box box, QByteArray& bytes, bool* kept) {
     bool found = false;
     const StoreResult r = Originals::read(recordDigest(record), bytes, &found);

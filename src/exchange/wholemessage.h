@@ -5,12 +5,17 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace kiku {
 
 // The original kept for a record with `digest` (recordDigest), if there is one.
 std::optional<QByteArray> keptOriginal(const QByteArray& digest);
+// The same for many records (an export): the originals folder is read once, now. `loaded`
+// says whether it could be; the source then finds nothing.
+std::function<std::optional<QByteArray>(const QByteArray& digest)>
+keptOriginals(StoreResult& loaded);
 
 // The whole message of a record of `box`: its original when one is kept (`kept` true),
 // otherwise one built from the record (messageFromRecord, with the account's address).

@@ -117,6 +117,11 @@ int FileOps::ftruncate(int fd, qint64 length) {
     return r;
 }
 
+int FileOps::punchHole(int fd, qint64 offset, qint64 length) {
+    return ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(offset),
+                       off_t(length));
+}
+
 int FileOps::fileSize(int fd, qint64* size) {
     struct stat st;
     if (::fstat(fd, &st) < 0)
@@ -151,17 +156,6 @@ int FileOps::syncFolder(const char* path) {
     if (fd < 0)
         return -1;
     const int r = ::fsync(fd);
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return r;
-}
-
-int FileOps::syncFileSystem(const char* path) {
-    const int fd = FileOps::open(path, O_RDONLY);
-    if (fd < 0)
-        return -1;
-    const int r = ::syncfs(fd);
     const int saved = errno;
     ::close(fd);
     errno = saved;

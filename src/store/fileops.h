@@ -27,6 +27,9 @@ public:
     // fsync has less to wait for. Only a hint: nothing is durable before fsync.
     virtual void startWriteBack(int fd, qint64 offset, qint64 length);
     virtual int ftruncate(int fd, qint64 length);
+    // Gives the disk space of a range back to the file system, which then reads as zeros;
+    // the size stays. Fails with EOPNOTSUPP where the file system cannot.
+    virtual int punchHole(int fd, qint64 offset, qint64 length);
     // The size of an open file.
     virtual int fileSize(int fd, qint64* size);
     // Whether a path exists: 0 with *exists set, or -1 when it cannot be told.
@@ -35,9 +38,6 @@ public:
     virtual int unlink(const char* path);
     // Makes the entries of a folder (renames, new and removed files) durable.
     virtual int syncFolder(const char* path);
-    // Makes everything written to the file system that holds `path` durable, files and folder
-    // entries alike (syncfs): one wait for a run of many small files instead of one each.
-    virtual int syncFileSystem(const char* path);
     // Creates a folder (mode 0700 before the umask); an existing one is an error (EEXIST).
     virtual int makeFolder(const char* path);
     // The names of a folder's entries, without "." and "..".

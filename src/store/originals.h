@@ -3,8 +3,10 @@
 #include "store/storeresult.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
+#include <optional>
 
 namespace kiku {
 
@@ -13,17 +15,26 @@ namespace kiku {
 // record that keeps its first 32,000 bytes of text.
 //
 // An original is named by the digest of its record (recordDigest(), without Live), so the
-// link survives compaction, a move to the storage box and renumbering: "<hex>.eml" for the
-// first message with that record, "<hex>-1.eml", "<hex>-2.eml", … for later ones with an
-// equal record. Files are only ever written under a temporary name ("*.part") and renamed
-// into place once whole and synced, so a name ending in ".eml" never holds half a message.
+// link survives compaction, a move to the storage box and renumbering. Two messages with
+// equal records keep an original each; the first one kept is the one read.
+//
+// The originals of one receive run (or one sent message) go into one pack file, so that a
+// run of a thousand messages costs one file and one sync rather than a thousand:
+//
+//   <time>-<pid>-<n>.pack   the messages one after the other, then an index (per message:
+//                           digest, offset, length, live or dropped), then a footer
+//
+// A pack is written under "<name>.part" and renamed once whole and synced, so a ".pack"
+// never holds half a run. Earlier versions kept one file per message ("<hex>.eml",
+// "<hex>-1.eml", …); those are still read, and come before every pack.
 //
 // Originals follow their records, and go only after them: deleting one message
-// (Mailbox::remove) releases one original of its record's digest, the highest-numbered;
-// deleting all of a box (Mailbox::removeAll) sweeps, removing every original no record names
-// any more (also those left by an interrupted run or a failed removal). A sweep reads every
-// box, so it is not done for each single deletion. The folder is created by the first
-// original kept; the data folder itself never is.
+// (Mailbox::remove) releases the newest original of its record's digest; deleting all of
+// a box (Mailbox::removeAll) sweeps, dropping every original no record names any more (also
+// those left by an interrupted run or a failed removal). A dropped original is marked in
+// its pack's index and its bytes are given back to the file system; a pack with nothing
+// left is removed. The folder is created by the first original kept; the data folder
+// itself never is.
 class Originals {
 public:
     // The folder's path (it may not exist yet).
@@ -31,16 +42,50 @@ public:
     // Reads the original of a record: `found` false, and ok, when none is kept.
     static StoreResult read(const QByteArray& digest, QByteArray& bytes, bool* found);
     // Keeps one original durably before it returns (sent mail, a moved message whose record
-    // changed): written, synced, renamed into place and the folder synced.
+    // changed).
     static StoreResult keep(const QByteArray& digest, const QByteArray& bytes);
-    // Removes one original of `digest` (the highest-numbered) after its record was deleted;
-    // ok when there is none.
+    // Drops one original of `digest` (the newest) after its record was deleted; ok when
+    // there is none.
     static StoreResult release(const QByteArray& digest);
-    // Removes the originals no record names: for each digest, those beyond the number of
-    // records of the five boxes that have it (the highest-numbered go first). Reads every
-    // box first and removes nothing when one cannot be read. Leftover temporary files of an
-    // interrupted run go too, but only while no OriginalAppends is open.
+    // Drops the originals no record names: for each digest, those beyond the number of
+    // records of the five boxes that have it (the newest go first). Reads every box first
+    // and drops nothing when one cannot be read. Packs of an interrupted run go too, but
+    // only while no OriginalAppends is open.
     static StoreResult sweep();
+};
+
+// What the originals folder holds at one moment, read once: many originals looked up by
+// digest (an export) without reading the folder for each.
+class OriginalsIndex {
+public:
+    // Where one original lies: a whole file of the earlier layout (`indexAt` -1), or a
+    // range of a pack whose index entry is at `indexAt`.
+    struct Copy {
+        QByteArray file; // the name in the folder
+        qint64 offset = 0;
+        qint64 length = 0;
+        qint64 indexAt = -1;
+    };
+
+    // Reads the folder; an empty index, and ok, when there is none yet.
+    StoreResult load();
+    // The live originals of a digest, oldest first.
+    QList<Copy> copies(const QByteArray& digest) const { return m_copies.value(digest); }
+    const QHash<QByteArray, QList<Copy>>& all() const { return m_copies; }
+    StoreResult read(const Copy& copy, QByteArray& bytes) const;
+    // The oldest original of a digest, or nothing when none is kept or it cannot be read.
+    std::optional<QByteArray> first(const QByteArray& digest) const;
+
+    // Marks these originals dropped, durably, then frees their space; packs with nothing
+    // live left are removed. Failures are notices: what stays is dropped by a later sweep.
+    StoreResult drop(const QList<Copy>& copies);
+
+private:
+    friend class Originals;
+    QHash<QByteArray, QList<Copy>> m_copies;
+    QHash<QByteArray, int> m_livePerPack;
+    QList<QByteArray> m_emptyPacks; // packs whose every original was dropped
+    QList<QByteArray> m_leftovers;  // "*.part" of a run that is open or died
 };
 
 // The originals of one receive run, the companion of MailboxAppends:
@@ -49,12 +94,13 @@ public:
 //   for each message: boxes.append(box, record); originals.add(recordDigest(record), raw);
 //   before QUIT:      originals.commit(), then boxes.commit(), then the DELEs may go.
 //
-// add() writes the message under a temporary name at once (no fsync; a large one is handed
-// to the disk), commit() syncs the file system once (every file of the run), renames each to
-// its final name and syncs the folder once. Commit the originals before the records: a failure in
-// between then leaves whole originals that no record names (swept later) rather than records whose
+// add() appends the message to the run's pack, not yet durable (a large one is handed to
+// the disk at once); commit() writes the index, syncs the pack once, renames it into place
+// and syncs the folder. Commit the originals before the records: a failure in between then
+// leaves whole originals that no record names (swept later) rather than records whose
 // original is missing while their message stays on the server. A run that ends without
-// commit() removes its temporary files; nothing of it is kept.
+// commit() removes its pack; nothing of it is kept. After a commit, the next add() starts
+// a new pack.
 //
 // Failures say what could not be kept in one Japanese sentence, for example
 //   "元のメールを originals に保存できません: ディスクの空き容量が足りません"
@@ -65,22 +111,25 @@ public:
     OriginalAppends(const OriginalAppends&) = delete;
     OriginalAppends& operator=(const OriginalAppends&) = delete;
 
-    // Writes the original of the record with this digest; not durable before commit().
+    // Appends the original of the record with this digest; not durable before commit().
     StoreResult add(const QByteArray& digest, const QByteArray& bytes);
-    // Makes every original added since the last commit durable under its final name.
+    // Makes every original added since the last commit durable in its pack.
     StoreResult commit();
     // Originals added and not yet committed.
-    qsizetype pending() const { return m_pending.size(); }
+    qsizetype pending() const { return m_index.size(); }
 
 private:
-    struct Pending {
+    struct Entry {
         QByteArray digest;
-        QByteArray temporary; // full path
+        qint64 offset;
+        qint64 length;
     };
     void discard();
 
-    QList<Pending> m_pending;
-    bool m_folderReady = false;
+    QList<Entry> m_index;
+    int m_fd = -1;
+    qint64 m_end = 0;
+    QByteArray m_path;   // the pack being written, "….part"
     QByteArray m_folder; // the originals folder, resolved on the first add()
 };
 

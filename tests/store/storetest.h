@@ -96,6 +96,9 @@ public:
     int ftruncate(int fd, qint64 n) override {
         return hit("ftruncate") ? -1 : FileOps::ftruncate(fd, n);
     }
+    int punchHole(int fd, qint64 o, qint64 n) override {
+        return hit("punchHole") ? -1 : FileOps::punchHole(fd, o, n);
+    }
     int fileSize(int fd, qint64* s) override {
         return hit("fileSize") ? -1 : FileOps::fileSize(fd, s);
     }

@@ -6,8 +6,10 @@
 #include "temphome.h"
 
 #include <QDir>
+#include <QFile>
 #include <QMap>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace kiku;
 using kiku::test::dataFile;
@@ -25,23 +27,39 @@ QByteArray raw(int i, const char* tag = "") {
     return QByteArray("Subject: message ") + QByteArray::number(i) + tag + "\r\n\r\nbody\r\n";
 }
 
-// The folder as the user sees it: file name -> contents, every entry included.
-QMap<QString, QByteArray> folderState() {
-    QMap<QString, QByteArray> out;
-    const QDir dir(Originals::folder());
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden))
-        out.insert(name, readBytes(dir.filePath(name)));
-    return out;
+QString nameOf(const QByteArray& digest, int index = 0) {
+    return QString::fromLatin1(digest.toHex()) +
+           (index ? QStringLiteral("-%1").arg(index) : QString()) + QStringLiteral(".eml");
 }
 
 QString name(int i, int index = 0) {
-    return QString::fromLatin1(digestOf(i).toHex()) +
-           (index ? QStringLiteral("-%1").arg(index) : QString()) + QStringLiteral(".eml");
+    return nameOf(digestOf(i), index);
+}
+
+// What the folder keeps, read as the program reads it: "<hex>.eml" for the oldest original
+// of a digest, "<hex>-1.eml" for the next and so on -> its bytes.
+QMap<QString, QByteArray> folderState() {
+    OriginalsIndex index;
+    EXPECT_TRUE(index.load().ok);
+    QMap<QString, QByteArray> out;
+    for (auto it = index.all().cbegin(); it != index.all().cend(); ++it) {
+        for (int i = 0; i < it.value().size(); ++i) {
+            QByteArray bytes;
+            EXPECT_TRUE(index.read(it.value().at(i), bytes).ok);
+            out.insert(nameOf(it.key(), i), bytes);
+        }
+    }
+    return out;
+}
+
+// The files of the folder, whatever they are.
+QStringList folderFiles() {
+    return QDir(Originals::folder()).entryList(QDir::Files | QDir::Hidden);
 }
 
 // The names of the kept originals, sorted, for comparing and printing.
 std::string originalNames() {
-    return folderState().keys().filter(QStringLiteral(".eml")).join(QLatin1Char(' ')).toStdString();
+    return folderState().keys().join(QLatin1Char(' ')).toStdString();
 }
 std::string names(QStringList list) {
     list.sort();
@@ -124,15 +142,12 @@ TEST(Originals, NoFaultLeavesHalfAnOriginalUnderAFinalNameOrCallsOneKeptThatIsNo
                     EXPECT_EQ(state, whole);
                 else
                     EXPECT_FALSE(r.error.isEmpty());
-                for (auto it = state.cbegin(); it != state.cend(); ++it) {
-                    if (it.key().endsWith(QStringLiteral(".eml"))) {
-                        EXPECT_EQ(it.value(), whole.value(it.key())) << it.key().toStdString();
-                    }
-                }
+                for (auto it = state.cbegin(); it != state.cend(); ++it)
+                    EXPECT_EQ(it.value(), whole.value(it.key())) << it.key().toStdString();
                 // Whatever a dead process left in temporary files, the next sweep takes.
                 ASSERT_TRUE(Originals::sweep().ok);
-                for (const QString& left : folderState().keys())
-                    EXPECT_TRUE(left.endsWith(QStringLiteral(".eml"))) << left.toStdString();
+                for (const QString& left : folderFiles())
+                    EXPECT_TRUE(left.endsWith(QStringLiteral(".pack"))) << left.toStdString();
             }
         }
     }
@@ -161,7 +176,7 @@ TEST(Originals, DeletingAndCompactingFollowTheRecords) {
     MailRecord edited = sampleMail(2);
     edited.body += QStringLiteral("（追記）");
     ASSERT_TRUE(moveToStorage(1, edited).ok);
-    const QString editedName = QString::fromLatin1(recordDigest(edited).toHex()) + ".eml";
+    const QString editedName = nameOf(recordDigest(edited));
     EXPECT_EQ(originalNames(), names({editedName, name(3), name(4), name(9)}));
     EXPECT_EQ(folderState().value(editedName), raw(2));
 
@@ -184,7 +199,7 @@ TEST(Originals, DeletingAndCompactingFollowTheRecords) {
     ASSERT_TRUE(running.add(digestOf(5), raw(5)).ok);
     ASSERT_TRUE(Mailbox(Box::OthersSent).removeAll().ok);
     EXPECT_EQ(originalNames(), names({editedName, name(3)}));
-    EXPECT_EQ(folderState().keys().filter(QStringLiteral(".part")).size(), 1);
+    EXPECT_EQ(folderFiles().filter(QStringLiteral(".part")).size(), 1);
 }
 
 TEST(Originals, AMessageBuiltFromARecordReadsBackAsTheRecord) {
@@ -231,4 +246,66 @@ TEST(Originals, AMessageBuiltFromARecordReadsBackAsTheRecord) {
     ASSERT_TRUE(wholeMessage(record, Box::OthersInbox, bytes, &kept).ok);
     EXPECT_TRUE(kept);
     EXPECT_EQ(bytes, raw(1));
+}
+
+// Originals kept one file each by earlier versions are read first, dropped last and swept
+// like the others.
+TEST(Originals, FilesOfTheEarlierLayoutStayReadableAndFollowTheirRecords) {
+    test::TempHome home;
+    ASSERT_TRUE(QDir().mkpath(Originals::folder()));
+    const QDir folder(Originals::folder());
+    writeBytes(folder.filePath(name(1)), raw(1, "old"));
+    writeBytes(folder.filePath(name(1, 1)), raw(1, "older-second"));
+    writeBytes(folder.filePath(name(2)), raw(2, "old"));
+    ASSERT_TRUE(Originals::keep(digestOf(1), raw(1, "new")).ok);
+    const QMap<QString, QByteArray> expected{{name(1), raw(1, "old")},
+                                             {name(1, 1), raw(1, "older-second")},
+                                             {name(1, 2), raw(1, "new")},
+                                             {name(2), raw(2, "old")}};
+    EXPECT_EQ(folderState(), expected);
+
+    // The newest goes first: the pack, then the numbered file.
+    ASSERT_TRUE(Originals::release(digestOf(1)).ok);
+    ASSERT_TRUE(Originals::release(digestOf(1)).ok);
+    EXPECT_EQ(folderState(),
+              (QMap<QString, QByteArray>{{name(1), raw(1, "old")}, {name(2), raw(2, "old")}}));
+    EXPECT_EQ(names(folderFiles()), names({name(1), name(2)})); // the empty pack is gone
+
+    // Only message 2 has a record: the sweep takes the old file of message 1.
+    ASSERT_TRUE(Mailbox(Box::OthersInbox).append(sampleMail(2)).ok);
+    ASSERT_TRUE(Originals::sweep().ok);
+    EXPECT_EQ(names(folderFiles()), names({name(2)}));
+}
+
+// A dropped original gives its disk space back while the rest of its pack stays readable;
+// a pack that is not whole (cut short by hand, a disk fault) is neither read nor removed.
+TEST(Originals, DroppedOriginalsFreeTheirSpaceAndDamagedPacksAreLeftAlone) {
+    test::TempHome home;
+    const QByteArray large = raw(1) + QByteArray(4 * 1024 * 1024, 'x');
+    {
+        OriginalAppends run;
+        ASSERT_TRUE(run.add(digestOf(1), large).ok);
+        ASSERT_TRUE(run.add(digestOf(2), raw(2)).ok);
+        ASSERT_TRUE(run.commit().ok);
+    }
+    const QStringList packs = folderFiles();
+    ASSERT_EQ(packs.size(), 1);
+    const QString pack = QDir(Originals::folder()).filePath(packs.first());
+    const auto allocated = [&] {
+        struct stat st {};
+        EXPECT_EQ(::stat(QFile::encodeName(pack).constData(), &st), 0);
+        return qint64(st.st_blocks) * 512;
+    };
+    ASSERT_GT(allocated(), large.size());
+    ASSERT_TRUE(Originals::release(digestOf(1)).ok);
+    EXPECT_LT(allocated(), 1024 * 1024);
+    EXPECT_EQ(folderState(), (QMap<QString, QByteArray>{{name(2), raw(2)}}));
+
+    // Cut short: nothing of it reads, and a sweep keeps the file for whoever can mend it.
+    QByteArray bytes = readBytes(pack);
+    bytes.chop(1);
+    writeBytes(pack, bytes);
+    EXPECT_TRUE(folderState().isEmpty());
+    ASSERT_TRUE(Originals::sweep().ok);
+    EXPECT_EQ(folderFiles(), packs);
 }
