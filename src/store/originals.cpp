@@ -376,6 +376,7 @@ void OriginalAppends::discard() {
     }
     m_fd = -1;
     m_end = 0;
+    m_tornTail = false;
     m_index.clear();
 }
 
@@ -392,9 +393,12 @@ StoreResult OriginalAppends::add(const QByteArray& digest, const QByteArray& byt
         if (m_fd < 0)
             return failure(kKeepFailed, kFolderName, errno);
     }
-    // A failed write leaves m_end where it was: the next message overwrites the attempt.
-    if (ops().pwrite(m_fd, bytes.constData(), bytes.size(), m_end) != bytes.size())
+    // A failed write leaves m_end where it was: the next message overwrites the attempt,
+    // and the commit cuts off what may stand beyond.
+    if (ops().pwrite(m_fd, bytes.constData(), bytes.size(), m_end) != bytes.size()) {
+        m_tornTail = true;
         return failure(kKeepFailed, kFolderName, errno);
+    }
     // A large one is handed to the disk at once, so that the commit has less to wait for.
     if (bytes.size() >= 1024 * 1024)
         ops().startWriteBack(m_fd, m_end, bytes.size());
@@ -420,7 +424,8 @@ StoreResult OriginalAppends::commit() {
     putNumber(at + 16, m_end);
     // The whole pack on disk first, then its name: a ".pack" never points at data that a
     // power cut could take back.
-    bool written = ops().pwrite(m_fd, tail.constData(), tail.size(), m_end) == tail.size() &&
+    bool written = (!m_tornTail || ops().ftruncate(m_fd, m_end) == 0) &&
+                   ops().pwrite(m_fd, tail.constData(), tail.size(), m_end) == tail.size() &&
                    ops().fsync(m_fd) == 0;
     int error = errno;
     if (ops().close(m_fd) < 0 && written) {
@@ -430,6 +435,7 @@ StoreResult OriginalAppends::commit() {
     const QByteArray part = m_path;
     m_fd = -1;
     m_end = 0;
+    m_tornTail = false;
     m_index.clear();
     const QByteArray final = part.chopped(kPartSuffix.size());
     if (!written || ops().rename(part.constData(), final.constData()) < 0) {

@@ -129,8 +129,9 @@ private:
     QList<Entry> m_index;
     int m_fd = -1;
     qint64 m_end = 0;
-    QByteArray m_path;   // the pack being written, "….part"
-    QByteArray m_folder; // the originals folder, resolved on the first add()
+    bool m_tornTail = false; // a failed write may have left bytes beyond m_end
+    QByteArray m_path;       // the pack being written, "….part"
+    QByteArray m_folder;     // the originals folder, resolved on the first add()
 };
 
 } // namespace kiku

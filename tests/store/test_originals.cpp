@@ -153,6 +153,29 @@ TEST(Originals, NoFaultLeavesHalfAnOriginalUnderAFinalNameOrCallsOneKeptThatIsNo
     }
 }
 
+// A message whose write failed halfway is not kept, and what it left does not spoil the
+// pack for the messages after it.
+TEST(Originals, AFailedWriteLeavesTheRestOfTheRunWhole) {
+    test::TempHome home;
+    struct HalfWrites : FileOps {
+        qint64 pwrite(int fd, const char* data, qint64 size, qint64 offset) override {
+            if (size < 64 * 1024)
+                return FileOps::pwrite(fd, data, size, offset);
+            FileOps::pwrite(fd, data, size / 2, offset);
+            errno = ENOSPC;
+            return -1;
+        }
+    } halfWrites;
+    OriginalAppends run;
+    {
+        ScopedFileOps scope(halfWrites);
+        EXPECT_FALSE(run.add(digestOf(1), raw(1) + QByteArray(256 * 1024, 'x')).ok);
+        ASSERT_TRUE(run.add(digestOf(2), raw(2)).ok);
+    }
+    ASSERT_TRUE(run.commit().ok);
+    EXPECT_EQ(folderState(), (QMap<QString, QByteArray>{{name(2), raw(2)}}));
+}
+
 TEST(Originals, DeletingAndCompactingFollowTheRecords) {
     test::TempHome home;
     for (int i : {1, 2, 2, 3})
