@@ -52,6 +52,35 @@ QByteArray asctimeUtc(const QDateTime& moment) {
     return text;
 }
 
+// mboxrdQuoted(message) added to the end of `out`.
+void appendMboxrdQuoted(QByteArray& out, QByteArrayView message) {
+    // Room for one '>' more per line that holds "From " (the last perhaps without its line
+    // end), a line end for that last line, and the final empty line.
+    const qsizetype start = out.size();
+    out.resize(start + message.size() + message.size() / 5 + 3);
+    char* dst = out.data() + start;
+    const char* pos = message.data();
+    const char* const end = pos + message.size();
+    while (pos < end) {
+        const char* newline = static_cast<const char*>(std::memchr(pos, '\n', size_t(end - pos)));
+        const char* next = newline ? newline + 1 : end;
+        const char* lineEnd = newline ? newline : end;
+        if (lineEnd > pos && lineEnd[-1] == '\r')
+            --lineEnd;
+        const char* q = pos;
+        while (q < lineEnd && *q == '>')
+            ++q;
+        if (lineEnd - q >= 5 && std::memcmp(q, "From ", 5) == 0)
+            *dst++ = '>';
+        std::memcpy(dst, pos, size_t(lineEnd - pos));
+        dst += lineEnd - pos;
+        *dst++ = '\n';
+        pos = next;
+    }
+    *dst++ = '\n';
+    out.truncate(dst - out.constData());
+}
+
 // Where the messages of an export go while it runs.
 class ExportSink {
 public:
@@ -78,13 +107,9 @@ public:
     }
     void startBox(Box) override {}
     bool add(int, const QByteArray& message, const QDateTime& date) override {
-        const QByteArray out = "From " + envelopeSender(message) + ' ' + asctimeUtc(date) + '\n' +
-                               mboxrdQuoted(message);
-        if (m_file.write(out) != out.size()) {
-            error = writeFailure(m_target, m_file.errorString());
-            return false;
-        }
-        return true;
+        m_pending += "From " + envelopeSender(message) + ' ' + asctimeUtc(date) + '\n';
+        appendMboxrdQuoted(m_pending, message);
+        return m_pending.size() < kWriteSize || writePending();
     }
     bool finish() override {
         // The file may have appeared while the export ran; it is not ours to replace.
@@ -93,6 +118,8 @@ public:
             return false;
         }
         // commit() syncs the file before the rename; the folder entry is synced after it.
+        if (!writePending())
+            return false;
         if (!m_file.commit()) {
             error = writeFailure(m_target, m_file.errorString());
             return false;
@@ -101,9 +128,22 @@ public:
     }
 
 private:
+    // Messages go to the file a megabyte at a time rather than a write call each.
+    static constexpr qsizetype kWriteSize = 1 << 20;
+
+    bool writePending() {
+        if (m_file.write(m_pending) != m_pending.size()) {
+            error = writeFailure(m_target, m_file.errorString());
+            return false;
+        }
+        m_pending.resize(0); // keeps its room for the next messages
+        return true;
+    }
+
     QString m_target;
     bool m_overwrite;
     QSaveFile m_file; // an unfinished export is discarded with it
+    QByteArray m_pending;
 };
 
 class EmlFolderSink : public ExportSink {
@@ -205,26 +245,7 @@ std::optional<Box> boxFromFileName(const QString& name) {
 
 QByteArray mboxrdQuoted(const QByteArray& message) {
     QByteArray out;
-    out.reserve(message.size() + 64);
-    qsizetype pos = 0;
-    while (pos < message.size()) {
-        qsizetype end = message.indexOf('\n', pos);
-        const qsizetype next = end < 0 ? message.size() : end + 1;
-        if (end < 0)
-            end = message.size();
-        qsizetype lineEnd = end;
-        if (lineEnd > pos && message.at(lineEnd - 1) == '\r')
-            --lineEnd;
-        qsizetype q = pos;
-        while (q < lineEnd && message.at(q) == '>')
-            ++q;
-        if (lineEnd - q >= 5 && std::memcmp(message.constData() + q, "From ", 5) == 0)
-            out += '>';
-        out.append(message.constData() + pos, lineEnd - pos);
-        out += '\n';
-        pos = next;
-    }
-    out += '\n';
+    appendMboxrdQuoted(out, message);
     return out;
 }
 
@@ -273,11 +294,11 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
             std::optional<QByteArray> message;
             if (options.originals)
                 message = options.originals(recordDigest(bytes, layout));
-            const ViewedMail mail = viewedMail(bytes, layout);
-            const QDateTime date = parseRecordDate(mail.date);
+            const RecordFields fields = recordFields(bytes, layout);
+            const QDateTime date = parseRecordDate(fields.date);
             const QDateTime when = date.isValid() ? date : fallbackDate;
             if (!message)
-                message = messageFromRecord(mail, box, options.accountAddress, when);
+                message = messageFromRecord(fields, box, options.accountAddress, when);
             if (!sink->add(number, *message, when)) {
                 failed = true;
                 return false;
