@@ -1,5 +1,8 @@
 // Exporting a box of 10,000 messages to an mbox file and to a folder of .eml files, beside
 // `cat` of the same box file, measured in the same run (median of five, page cache warm).
+// The folder export is set beside its floor: as many small files made in a fresh folder and
+// made durable the same way, with nothing else done.
+// Usage: bench_export [messages] [mbox|eml] (both formats when no format is named).
 #include "base/paths.h"
 #include "benchsupport.h"
 #include "exchange/boxexport.h"
@@ -15,6 +18,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace kiku;
@@ -40,7 +47,8 @@ double timeCat(const QString& path) {
     return t.nsecsElapsed() / 1e6;
 }
 
-double timeExport(const QString& target) {
+// The export's milliseconds; `bytes`, when given, gets the size of the files it wrote.
+double timeExport(const QString& target, qint64* bytes = nullptr) {
     QElapsedTimer t;
     t.start();
     ExportOptions options;
@@ -52,10 +60,42 @@ double timeExport(const QString& target) {
         std::fprintf(stderr, "export failed: %s\n", qPrintable(r.error));
         std::exit(1);
     }
-    if (options.format == ExportFormat::Mbox)
+    if (options.format == ExportFormat::Mbox) {
         QFile::remove(target);
-    else
+    } else {
+        if (bytes) {
+            *bytes = 0;
+            for (const QFileInfo& file : QDir(target).entryInfoList(QDir::Files))
+                *bytes += file.size();
+        }
         QDir(target).removeRecursively();
+    }
+    return ms;
+}
+
+// `count` files of `size` bytes each created in a new folder beside `base`, then one sync of
+// the file system, as the folder export does; the folder is removed untimed.
+double timeFileCreation(const QString& base, int count, qsizetype size) {
+    const QByteArray folder = QFile::encodeName(base + QStringLiteral("/files"));
+    const QByteArray content(size, 'x');
+    QElapsedTimer t;
+    t.start();
+    if (::mkdir(folder.constData(), 0700) != 0)
+        std::exit(1);
+    char name[64];
+    for (int i = 1; i <= count; ++i) {
+        std::snprintf(name, sizeof name, "/%05d.eml", i);
+        const QByteArray path = folder + name;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 || ::write(fd, content.constData(), size_t(size)) != size)
+            std::exit(1);
+        ::close(fd);
+    }
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::syncfs(fd);
+    ::close(fd);
+    const double ms = t.nsecsElapsed() / 1e6;
+    QDir(QFile::decodeName(folder)).removeRecursively();
     return ms;
 }
 
@@ -63,6 +103,8 @@ double timeExport(const QString& target) {
 
 int main(int argc, char** argv) {
     const int records = argc > 1 ? std::atoi(argv[1]) : 10000;
+    const bool mboxOnly = argc > 2 && std::strcmp(argv[2], "mbox") == 0;
+    const bool emlOnly = argc > 2 && std::strcmp(argv[2], "eml") == 0;
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/bench_export-XXXXXX"));
     if (!home.isValid() || !QDir(home.path()).mkdir(QStringLiteral("★MailData")))
         return 1;
@@ -80,16 +122,26 @@ int main(int argc, char** argv) {
     timeCat(box); // warm the page cache for everybody
     const QString mbox = home.path() + QStringLiteral("/out.mbox");
     const QString eml = home.path() + QStringLiteral("/out-eml");
-    std::vector<double> cat, toMbox, toEml;
+    std::vector<double> cat, toMbox, toEml, files;
+    qint64 emlBytes = 0;
     for (int run = 0; run < 5; ++run) {
         cat.push_back(timeCat(box));
-        toMbox.push_back(timeExport(mbox));
-        toEml.push_back(timeExport(eml));
+        if (!emlOnly)
+            toMbox.push_back(timeExport(mbox));
+        if (!mboxOnly) {
+            toEml.push_back(timeExport(eml, &emlBytes));
+            files.push_back(timeFileCreation(home.path(), records, emlBytes / qMax(records, 1)));
+        }
     }
     std::printf("  cat box > /dev/null       %9.2f ms\n", median(cat));
-    std::printf("  export to mbox            %9.2f ms   mbox / cat = %.2f\n", median(toMbox),
-                median(toMbox) / median(cat));
-    std::printf("  export to .eml folder     %9.2f ms   eml / cat  = %.2f\n", median(toEml),
-                median(toEml) / median(cat));
+    if (!emlOnly)
+        std::printf("  export to mbox            %9.2f ms   mbox / cat = %.2f\n", median(toMbox),
+                    median(toMbox) / median(cat));
+    if (!mboxOnly) {
+        std::printf("  export to .eml folder     %9.2f ms   eml / cat  = %.2f\n", median(toEml),
+                    median(toEml) / median(cat));
+        std::printf("  create %d files (floor) %9.2f ms   eml / floor = %.2f\n", records,
+                    median(files), median(toEml) / median(files));
+    }
     return 0;
 }

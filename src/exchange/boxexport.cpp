@@ -52,6 +52,35 @@ QByteArray asctimeUtc(const QDateTime& moment) {
     return text;
 }
 
+// mboxrdQuoted(message) added to the end of `out`.
+void appendMboxrdQuoted(QByteArray& out, QByteArrayView message) {
+    // Room for one '>' more per line that holds "From " (the last perhaps without its line
+    // end), a line end for that last line, and the final empty line.
+    const qsizetype start = out.size();
+    out.resize(start + message.size() + message.size() / 5 + 3);
+    char* dst = out.data() + start;
+    const char* pos = message.data();
+    const char* const end = pos + message.size();
+    while (pos < end) {
+        const char* newline = static_cast<const char*>(std::memchr(pos, '\n', size_t(end - pos)));
+        const char* next = newline ? newline + 1 : end;
+        const char* lineEnd = newline ? newline : end;
+        if (lineEnd > pos && lineEnd[-1] == '\r')
+            --lineEnd;
+        const char* q = pos;
+        while (q < lineEnd && *q == '>')
+            ++q;
+        if (lineEnd - q >= 5 && std::memcmp(q, "From ", 5) == 0)
+            *dst++ = '>';
+        std::memcpy(dst, pos, size_t(lineEnd - pos));
+        dst += lineEnd - pos;
+        *dst++ = '\n';
+        pos = next;
+    }
+    *dst++ = '\n';
+    out.truncate(dst - out.constData());
+}
+
 // Where the messages of an export go while it runs.
 class ExportSink {
 public:
@@ -78,13 +107,9 @@ public:
     }
     void startBox(Box) override {}
     bool add(int, const QByteArray& message, const QDateTime& date) override {
-        const QByteArray out = "From " + envelopeSender(message) + ' ' + asctimeUtc(date) + '\n' +
-                               mboxrdQuoted(message);
-        if (m_file.write(out) != out.size()) {
-            error = writeFailure(m_target, m_file.errorString());
-            return false;
-        }
-        return true;
+        m_pending += "From " + envelopeSender(message) + ' ' + asctimeUtc(date) + '\n';
+        appendMboxrdQuoted(m_pending, message);
+        return m_pending.size() < kWriteSize || writePending();
     }
     bool finish() override {
         // The file may have appeared while the export ran; it is not ours to replace.
@@ -93,6 +118,8 @@ public:
             return false;
         }
         // commit() syncs the file before the rename; the folder entry is synced after it.
+        if (!writePending())
+            return false;
         if (!m_file.commit()) {
             error = writeFailure(m_target, m_file.errorString());
             return false;
@@ -101,9 +128,22 @@ public:
     }
 
 private:
+    // Messages go to the file a megabyte at a time rather than a write call each.
+    static constexpr qsizetype kWriteSize = 1 << 20;
+
+    bool writePending() {
+        if (m_file.write(m_pending) != m_pending.size()) {
+            error = writeFailure(m_target, m_file.errorString());
+            return false;
+        }
+        m_pending.resize(0); // keeps its room for the next messages
+        return true;
+    }
+
     QString m_target;
     bool m_overwrite;
     QSaveFile m_file; // an unfinished export is discarded with it
+    QByteArray m_pending;
 };
 
 class EmlFolderSink : public ExportSink {
@@ -126,6 +166,7 @@ public:
             return false;
         }
         m_folder = m_building;
+        m_folderName = QFile::encodeName(m_folder);
         return true;
     }
     void startBox(Box box) override {
@@ -134,15 +175,29 @@ public:
         QString name = QString::fromLatin1(boxInfo(box).fileName);
         name.chop(5); // ".data"
         m_folder = m_building + QLatin1Char('/') + name;
+        m_folderName = QFile::encodeName(m_folder);
         QDir().mkdir(m_folder); // a failure shows at the first file
     }
     bool add(int number, const QByteArray& message, const QDateTime&) override {
-        const QString path =
-            m_folder + QStringLiteral("/%1.eml").arg(number, 5, 10, QLatin1Char('0'));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
-            file.write(message) != message.size() || !file.flush()) {
-            error = writeFailure(m_target, file.errorString());
+        // Plain system calls: a file per message is the cost of this format, and QFile's own
+        // checks around each open would add a good part to it.
+        char name[32];
+        std::snprintf(name, sizeof name, "/%05d.eml", number);
+        const QByteArray path = m_folderName + name;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int failure = fd < 0 ? errno : 0;
+        for (qsizetype done = 0; failure == 0 && done < message.size();) {
+            const ssize_t n =
+                ::write(fd, message.constData() + done, size_t(message.size() - done));
+            if (n > 0)
+                done += n;
+            else if (n == 0 || errno != EINTR)
+                failure = n == 0 ? EIO : errno;
+        }
+        if (fd >= 0 && ::close(fd) != 0 && failure == 0)
+            failure = errno;
+        if (failure != 0) {
+            error = writeFailure(m_target, systemErrorText(failure));
             return false;
         }
         return true;
@@ -180,8 +235,9 @@ private:
     QString m_target;
     bool m_overwrite;
     bool m_perBox;
-    QString m_building; // the folder being filled; removed unless renamed into place
-    QString m_folder;   // where the next file goes
+    QString m_building;      // the folder being filled; removed unless renamed into place
+    QString m_folder;        // where the next file goes
+    QByteArray m_folderName; // the same in the file system's encoding
 };
 
 } // namespace
@@ -205,26 +261,7 @@ std::optional<Box> boxFromFileName(const QString& name) {
 
 QByteArray mboxrdQuoted(const QByteArray& message) {
     QByteArray out;
-    out.reserve(message.size() + 64);
-    qsizetype pos = 0;
-    while (pos < message.size()) {
-        qsizetype end = message.indexOf('\n', pos);
-        const qsizetype next = end < 0 ? message.size() : end + 1;
-        if (end < 0)
-            end = message.size();
-        qsizetype lineEnd = end;
-        if (lineEnd > pos && message.at(lineEnd - 1) == '\r')
-            --lineEnd;
-        qsizetype q = pos;
-        while (q < lineEnd && message.at(q) == '>')
-            ++q;
-        if (lineEnd - q >= 5 && std::memcmp(message.constData() + q, "From ", 5) == 0)
-            out += '>';
-        out.append(message.constData() + pos, lineEnd - pos);
-        out += '\n';
-        pos = next;
-    }
-    out += '\n';
+    appendMboxrdQuoted(out, message);
     return out;
 }
 
@@ -273,11 +310,11 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
             std::optional<QByteArray> message;
             if (options.originals)
                 message = options.originals(recordDigest(bytes, layout));
-            const ViewedMail mail = viewedMail(bytes, layout);
-            const QDateTime date = parseRecordDate(mail.date);
+            const RecordFields fields = recordFields(bytes, layout);
+            const QDateTime date = parseRecordDate(fields.date);
             const QDateTime when = date.isValid() ? date : fallbackDate;
             if (!message)
-                message = messageFromRecord(mail, box, options.accountAddress, when);
+                message = messageFromRecord(fields, box, options.accountAddress, when);
             if (!sink->add(number, *message, when)) {
                 failed = true;
                 return false;

@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "base/text.h"
+#include "exchange/recordjis.h"
 #include "maillib/mimewriter.h"
 #include "store/fielddecode.h"
 
@@ -16,14 +17,34 @@ namespace {
 // Where an address cannot be read from a record: a reserved name no mail can reach.
 const QString kUnknownAddress = QStringLiteral("unknown@invalid");
 
-// A field's bytes before the first zero and without trailing padding, decoded and trimmed.
-QString shownField(const char* bytes, FieldSpan span) {
+// A field's bytes before the first zero and without trailing padding. Mostly padding in a
+// text field of 32,000 bytes: found from the end eight bytes at a time, and only what is
+// before it searched for a zero (after it there are only spaces).
+QByteArrayView fieldBytes(const char* bytes, FieldSpan span) {
     const char* start = bytes + span.offset;
-    const void* zero = std::memchr(start, 0, size_t(span.width));
-    qsizetype size = zero ? static_cast<const char*>(zero) - start : span.width;
+    qsizetype size = span.width;
+    constexpr quint64 kSpaces = 0x2020202020202020ULL;
+    while (size >= 8) {
+        quint64 word;
+        std::memcpy(&word, start + size - 8, 8);
+        if (word != kSpaces)
+            break;
+        size -= 8;
+    }
     while (size > 0 && start[size - 1] == ' ')
         --size;
-    return trimSpaces(decodeCp932Field(start, size));
+    if (const void* zero = std::memchr(start, 0, size_t(size))) {
+        size = static_cast<const char*>(zero) - start;
+        while (size > 0 && start[size - 1] == ' ')
+            --size;
+    }
+    return {start, size};
+}
+
+// A field as the viewer shows it: its bytes decoded and trimmed.
+QString shownField(const char* bytes, FieldSpan span) {
+    const QByteArrayView field = fieldBytes(bytes, span);
+    return trimSpaces(decodeCp932Field(field.data(), field.size()));
 }
 
 // Zone names older mail still carries, as numeric offsets.
@@ -51,7 +72,62 @@ QString numericZones(QString text) {
     return text;
 }
 
+// The common header date "Tue, 5 Mar 2024 14:03:22 +0900" (day name and seconds optional)
+// read without the regular expressions and Qt's general parser; nothing for any other text,
+// which then takes the long way. The moment and offset are those Qt reads.
+std::optional<QDateTime> plainHeaderDate(const QString& text) {
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QChar* p = text.constData();
+    const QChar* const end = p + text.size();
+    const auto digits = [&](int least, int most, int& value) {
+        int n = 0;
+        value = 0;
+        while (p < end && n < most && p->isDigit() && p->unicode() < 0x80) {
+            value = value * 10 + (p->unicode() - '0');
+            ++p;
+            ++n;
+        }
+        return n >= least && !(p < end && p->isDigit());
+    };
+    const auto skip = [&](char c) { return p < end && *p == QLatin1Char(c) && ++p; };
+    if (text.size() > 4 && text.at(3) == QLatin1Char(',')) {
+        for (int i = 0; i < 3; ++i) {
+            if (!(p[i].unicode() < 0x80 && p[i].isLetter()))
+                return std::nullopt;
+        }
+        p += 4;
+        if (!skip(' '))
+            return std::nullopt;
+    }
+    int day, year, hour, minute, second = 0, zone;
+    if (!digits(1, 2, day) || !skip(' ') || end - p < 4)
+        return std::nullopt;
+    int month = 0;
+    while (month < 12 && QStringView(p, 3) != QLatin1String(months[month]))
+        ++month;
+    p += 3;
+    if (month == 12 || !skip(' ') || !digits(4, 4, year) || !skip(' ') || !digits(2, 2, hour) ||
+        !skip(':') || !digits(2, 2, minute))
+        return std::nullopt;
+    if (skip(':') && !digits(2, 2, second))
+        return std::nullopt;
+    if (!skip(' ') || p == end)
+        return std::nullopt;
+    const int sign = *p == QLatin1Char('-') ? -1 : 1;
+    if (!(skip('+') || skip('-')) || !digits(4, 4, zone) || p != end || zone / 100 > 14 ||
+        zone % 100 > 59)
+        return std::nullopt;
+    const QDate date(year, month + 1, day);
+    const QTime time(hour, minute, second);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time, Qt::OffsetFromUTC, sign * (zone / 100 * 3600 + zone % 100 * 60));
+}
+
 QDateTime parseHeaderDate(const QString& header) {
+    if (std::optional<QDateTime> plain = plainHeaderDate(header))
+        return *plain;
     QString text = header;
     static const QRegularExpression comment(QStringLiteral("\\([^()]*\\)"));
     text.remove(comment);
@@ -118,6 +194,24 @@ MailAddress oneAddress(const QString& text) {
     return {text, kUnknownAddress};
 }
 
+// A message with the record's header fields and no text yet.
+OutgoingMessage headedMessage(const QString& subject, const QString& from, Box box,
+                              const QString& account, const QDateTime& date) {
+    OutgoingMessage message;
+    if (isSentBox(box)) {
+        message.from = oneAddress(account);
+        message.to = addressesOf(from);
+        if (message.to.isEmpty())
+            message.to = {oneAddress(from)};
+    } else {
+        message.from = oneAddress(from);
+        message.to = addressesOf(account);
+    }
+    message.subject = subject;
+    message.date = date;
+    return message;
+}
+
 } // namespace
 
 ViewedMail viewedMail(const MailRecord& record) {
@@ -129,6 +223,12 @@ ViewedMail viewedMail(const char* bytes, RecordLayout layout) {
     const MailLayout& l = mailLayout(layout);
     return {shownField(bytes, l.subject), shownField(bytes, l.from), shownField(bytes, l.date),
             shownField(bytes, l.body)};
+}
+
+RecordFields recordFields(const char* bytes, RecordLayout layout) {
+    const MailLayout& l = mailLayout(layout);
+    return {shownField(bytes, l.subject), shownField(bytes, l.from), shownField(bytes, l.date),
+            fieldBytes(bytes, l.body)};
 }
 
 bool isSentBox(Box box) {
@@ -154,20 +254,19 @@ QDateTime parseRecordDate(const QString& text) {
 
 QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& account,
                              const QDateTime& date) {
-    OutgoingMessage message;
-    if (isSentBox(box)) {
-        message.from = oneAddress(account);
-        message.to = addressesOf(mail.from);
-        if (message.to.isEmpty())
-            message.to = {oneAddress(mail.from)};
-    } else {
-        message.from = oneAddress(mail.from);
-        message.to = addressesOf(account);
-    }
-    message.subject = mail.subject;
+    OutgoingMessage message = headedMessage(mail.subject, mail.from, box, account, date);
     message.body = mail.body;
-    message.date = date;
     // Nothing here can fail: there are no attachments and no extra header lines.
+    return MimeWriter().write(message).value_or(QByteArray());
+}
+
+QByteArray messageFromRecord(const RecordFields& fields, Box box, const QString& account,
+                             const QDateTime& date) {
+    OutgoingMessage message = headedMessage(fields.subject, fields.from, box, account, date);
+    if (std::optional<QByteArray> jis = iso2022JpText(fields.body))
+        message.iso2022JpBody = std::move(*jis);
+    else
+        message.body = trimSpaces(decodeCp932Field(fields.body.data(), fields.body.size()));
     return MimeWriter().write(message).value_or(QByteArray());
 }
 

@@ -3,6 +3,7 @@
 #include "store/mailbox.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 
@@ -21,6 +22,16 @@ ViewedMail viewedMail(const MailRecord& record);
 // body is never turned into text).
 ViewedMail viewedMail(const char* bytes, RecordLayout layout);
 
+// The same with the text left in the record's CP932 bytes (cut at its first zero, trailing
+// padding off), for building a message straight from them.
+struct RecordFields {
+    QString subject;
+    QString from;
+    QString date;
+    QByteArrayView body; // points into the record
+};
+RecordFields recordFields(const char* bytes, RecordLayout layout);
+
 // Whether a box holds mail the user sent (its From field then names the recipient).
 bool isSentBox(Box box);
 
@@ -37,6 +48,10 @@ QDateTime boxFileTime(Box box);
 // recipient), Subject in encoded words, the text in ISO-2022-JP when every character fits, else
 // UTF-8. CR LF line ends, 7-bit.
 QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& account,
+                             const QDateTime& date);
+// The same message from the record's fields, the text taken to ISO-2022-JP straight from
+// its bytes where it can be (see iso2022JpText).
+QByteArray messageFromRecord(const RecordFields& fields, Box box, const QString& account,
                              const QDateTime& date);
 
 // The envelope address of a message for an mbox separator line: the address of its first

@@ -11,6 +11,7 @@
 #include <QTimeZone>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 
 namespace kiku {
 
@@ -101,14 +102,21 @@ QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, boo
     };
     auto wordLength = [&](qsizetype bytes) { return overhead + int((bytes + 2) / 3) * 4; };
 
+    // A run's bytes only grow with it, so the longest run that fits is found by halving the
+    // range between a count that fits (or is the one character every word takes) and one
+    // that does not; no word holds more characters than its room.
     qsizetype count = 1;
     QByteArray best = encodeRun(1);
-    while (pos + count < codePoints.size()) {
-        const QByteArray longer = encodeRun(count + 1);
-        if (wordLength(longer.size()) > room)
-            break;
-        best = longer;
-        ++count;
+    qsizetype tooMany = qMin(codePoints.size() - pos, qsizetype(qMax(room, 1))) + 1;
+    while (tooMany - count > 1) {
+        const qsizetype middle = count + (tooMany - count) / 2;
+        QByteArray run = encodeRun(middle);
+        if (wordLength(run.size()) > room) {
+            tooMany = middle;
+        } else {
+            count = middle;
+            best = std::move(run);
+        }
     }
     pos += count;
     return prefix + best.toBase64() + "?=";
@@ -499,12 +507,11 @@ QByteArray rfc5322Date(const QDateTime& time) {
     const QTime t = time.time();
     const int offset = time.offsetFromUtc() / 60;
     const int absOffset = qAbs(offset);
-    return QByteArray(days[d.dayOfWeek() - 1]) + ", " +
-           QByteArray::number(d.day()).rightJustified(2, '0') + ' ' + months[d.month() - 1] + ' ' +
-           QByteArray::number(d.year()) + ' ' + t.toString(QStringLiteral("HH:mm:ss")).toLatin1() +
-           ' ' + (offset < 0 ? '-' : '+') +
-           QByteArray::number(absOffset / 60).rightJustified(2, '0') +
-           QByteArray::number(absOffset % 60).rightJustified(2, '0');
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d %c%02d%02d",
+                  days[d.dayOfWeek() - 1], d.day(), months[d.month() - 1], d.year(), t.hour(),
+                  t.minute(), t.second(), offset < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
+    return text;
 }
 
 QString toJisForms(const QString& text) {
@@ -587,7 +594,8 @@ std::optional<QByteArray> MimeWriter::write(const OutgoingMessage& message) {
     out += *extra;
     out += "MIME-Version: 1.0\r\n";
 
-    const Part text = textPart(message.body);
+    const Part text = message.iso2022JpBody.isEmpty() ? textPart(message.body)
+                                                      : jisTextPart(message.iso2022JpBody);
     if (attachments.isEmpty()) {
         out += text.headers + kCrLf + text.content;
         if (!out.endsWith(kCrLf))
@@ -605,23 +613,26 @@ std::optional<QByteArray> MimeWriter::write(const OutgoingMessage& message) {
     return out;
 }
 
+MimeWriter::Part MimeWriter::jisTextPart(const QByteArray& jis) {
+    Part part;
+    part.headers = "Content-Type: text/plain; charset=" + kJisCharset + kCrLf;
+    // A line over the 7-bit limit would be broken or refused on the way: keep the text
+    // exact by sending it in base64 instead.
+    if (longestLine(jis) <= kMaxBodyLine) {
+        part.headers += "Content-Transfer-Encoding: 7bit\r\n";
+        part.content = jis;
+    } else {
+        part.headers += "Content-Transfer-Encoding: base64\r\n";
+        part.content = wrappedBase64(jis);
+    }
+    return part;
+}
+
 MimeWriter::Part MimeWriter::textPart(const QString& body) {
     const QString text = normalisedLineEnds(body);
+    if (mime::fitsIso2022Jp(text))
+        return jisTextPart(codec::encode(mime::toJisForms(text), kJisCharset));
     Part part;
-    if (mime::fitsIso2022Jp(text)) {
-        const QByteArray jis = codec::encode(mime::toJisForms(text), kJisCharset);
-        part.headers = "Content-Type: text/plain; charset=" + kJisCharset + kCrLf;
-        // A line over the 7-bit limit would be broken or refused on the way: keep the text
-        // exact by sending it in base64 instead.
-        if (longestLine(jis) <= kMaxBodyLine) {
-            part.headers += "Content-Transfer-Encoding: 7bit\r\n";
-            part.content = jis;
-        } else {
-            part.headers += "Content-Transfer-Encoding: base64\r\n";
-            part.content = wrappedBase64(jis);
-        }
-        return part;
-    }
     part.headers = "Content-Type: text/plain; charset=UTF-8\r\n"
                    "Content-Transfer-Encoding: base64\r\n";
     part.content = wrappedBase64(text.toUtf8());

@@ -62,6 +62,9 @@ struct OutgoingMessage {
     QList<MailAddress> cc;
     QString subject;
     QString body;
+    // The text already in ISO-2022-JP as the writer would make it of `body` (CR LF line ends,
+    // the JIS forms of toJisForms); when not empty it goes instead of `body`.
+    QByteArray iso2022JpBody;
     QString extraHeader;     // further header lines, "Name: value" each
     QStringList attachments; // file paths
     QDateTime date;          // the Date header; now when null
@@ -85,6 +88,7 @@ private:
     std::optional<QByteArray> extraHeaderLines(const QString& text);
     std::optional<Part> attachmentPart(const QString& path);
     static Part textPart(const QString& body);
+    static Part jisTextPart(const QByteArray& jis);
     static QByteArray newBoundary(const QList<Part>& parts);
 
     QString m_error;

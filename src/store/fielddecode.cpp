@@ -132,4 +132,8 @@ QString decodeCp932FieldCutAtZero(const char* bytes, qsizetype size) {
     return decodeCp932Field(bytes, n);
 }
 
+bool isCp932Character(unsigned char lead, unsigned char trail) {
+    return codec::isCp932LeadByte(lead) && table().pair(lead, trail) != kUnknown;
+}
+
 } // namespace kiku

@@ -19,4 +19,7 @@ QString decodeCp932Field(const char* bytes, qsizetype size);
 // half character at the end of the text).
 QString decodeCp932FieldCutAtZero(const char* bytes, qsizetype size);
 
+// Whether a lead and a trail byte make one character for codec::fromCp932.
+bool isCp932Character(unsigned char lead, unsigned char trail);
+
 } // namespace kiku
