@@ -44,6 +44,7 @@ constexpr char kDropped = 'D';
 const QByteArray kPackMagic = QByteArrayLiteral("KIKUPACK");
 const QByteArray kPackSuffix = QByteArrayLiteral(".pack");
 const QByteArray kPartSuffix = QByteArrayLiteral(".part");
+constexpr qint64 kWriteBackStep = 1024 * 1024;
 
 QByteArray withoutTrailingSlash(QString path) {
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
@@ -376,6 +377,7 @@ void OriginalAppends::discard() {
     }
     m_fd = -1;
     m_end = 0;
+    m_writtenBack = 0;
     m_tornTail = false;
     m_index.clear();
 }
@@ -399,11 +401,14 @@ StoreResult OriginalAppends::add(const QByteArray& digest, const QByteArray& byt
         m_tornTail = true;
         return failure(kKeepFailed, kFolderName, errno);
     }
-    // A large one is handed to the disk at once, so that the commit has less to wait for.
-    if (bytes.size() >= 1024 * 1024)
-        ops().startWriteBack(m_fd, m_end, bytes.size());
     m_index.append({digest.left(kDigestSize), m_end, bytes.size()});
     m_end += bytes.size();
+    // Every megabyte is handed to the disk as it comes, so that the commit has little left
+    // to wait for.
+    if (m_end - m_writtenBack >= kWriteBackStep) {
+        ops().startWriteBack(m_fd, m_writtenBack, m_end - m_writtenBack);
+        m_writtenBack = m_end;
+    }
     return {};
 }
 
@@ -435,6 +440,7 @@ StoreResult OriginalAppends::commit() {
     const QByteArray part = m_path;
     m_fd = -1;
     m_end = 0;
+    m_writtenBack = 0;
     m_tornTail = false;
     m_index.clear();
     const QByteArray final = part.chopped(kPartSuffix.size());

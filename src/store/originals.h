@@ -94,8 +94,8 @@ private:
 //   for each message: boxes.append(box, record); originals.add(recordDigest(record), raw);
 //   before QUIT:      originals.commit(), then boxes.commit(), then the DELEs may go.
 //
-// add() appends the message to the run's pack, not yet durable (a large one is handed to
-// the disk at once); commit() writes the index, syncs the pack once, renames it into place
+// add() appends the message to the run's pack, not yet durable (handed to the disk a
+// megabyte at a time); commit() writes the index, syncs the pack once, renames it into place
 // and syncs the folder. Commit the originals before the records: a failure in between then
 // leaves whole originals that no record names (swept later) rather than records whose
 // original is missing while their message stays on the server. A run that ends without
@@ -129,9 +129,10 @@ private:
     QList<Entry> m_index;
     int m_fd = -1;
     qint64 m_end = 0;
-    bool m_tornTail = false; // a failed write may have left bytes beyond m_end
-    QByteArray m_path;       // the pack being written, "….part"
-    QByteArray m_folder;     // the originals folder, resolved on the first add()
+    qint64 m_writtenBack = 0; // the start of what was not yet handed to the disk
+    bool m_tornTail = false;  // a failed write may have left bytes beyond m_end
+    QByteArray m_path;        // the pack being written, "….part"
+    QByteArray m_folder;      // the originals folder, resolved on the first add()
 };
 
 } // namespace kiku
