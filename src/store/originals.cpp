@@ -172,6 +172,8 @@ StoreResult OriginalsIndex::load() {
     for (auto it = singles.cbegin(); it != singles.cend(); ++it) {
         const QByteArray path = inFolder(folder, it.value());
         const int fd = ops().open(path.constData(), O_RDONLY);
+        if (fd < 0 && errno == ENOENT)
+            continue; // removed since the listing
         qint64 size = 0;
         const bool sized = fd >= 0 && ops().fileSize(fd, &size) == 0;
         const int error = errno;
@@ -183,6 +185,8 @@ StoreResult OriginalsIndex::load() {
     }
     for (const QByteArray& pack : std::as_const(packs)) {
         const int fd = ops().open(inFolder(folder, pack).constData(), O_RDONLY);
+        if (fd < 0 && errno == ENOENT)
+            continue; // removed since the listing, by another process
         if (fd < 0)
             return failure(kReadFailed, kFolderName, errno);
         QByteArray index;
