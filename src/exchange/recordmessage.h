@@ -39,6 +39,9 @@ bool isSentBox(Box box);
 // day names allowed), or the clock text a sent message was stored with (the system's short
 // date and long time, or year/month/day forms). Invalid when it names none.
 QDateTime parseRecordDate(const QString& text);
+// The same without the quick readers, every text through the general parsers: what the
+// quick ones are held to.
+QDateTime parseRecordDateLongWay(const QString& text);
 // The stand-in for a record whose Date names no moment: when its box file last changed.
 QDateTime boxFileTime(Box box);
 

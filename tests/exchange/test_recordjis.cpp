@@ -144,4 +144,46 @@ TEST(RecordJis, HeaderDatesReadAsQtReadsThem) {
     }
 }
 
+// Every text read by parseRecordDate as the general parsers alone read it: header dates with
+// one-digit times, zone names and comments, day names that do not fit, clock texts and the
+// fixed forms, and text that is no date.
+TEST(RecordJis, RecordDatesMatchTheLongWay) {
+    const QStringList texts{
+        "Mon, 1 Jan 2024 10:1:00 +0900",
+        "Mon, 1 Jan 2024 1:01:00 +0900",
+        "Mon, 1 Jan 2024 10:01:0 +0900",
+        "Mon, 1 Jan 2024 10:1 +0900",
+        "1 Jan 2024 10:1:00 +0900",
+        "Mon, 1 Jan 2024 10:01:00 +0900",
+        "Mon, 1 Jan 2024 10:1:00 JST",
+        "Mon, 1 Jan 2024 10:01:00 JST",
+        "Mon, 1 Jan 2024 10:1:00",
+        "Mon, 1 Jan 2024 10:01:00 (JST) +0900",
+        "Mon,  1 Jan 2024 10:01:00 +0900",
+        "Monday, 1 Jan 2024 10:01:00 +0900",
+        "Mon 1 Jan 2024 10:01:00 +0900",
+        "Fri, 1 Jan 1800 10:00:00 +0000",
+        "Mon, 1 Jan 2024 10:1:00 +0960",
+        "Mon, 31 Feb 2024 10:1:00 +0900",
+        "5 Mar 2024 14:03:22",
+        "2024/3/5 14:03:22",
+        "2024/3/5 14:03",
+        "2024-3-5 14:03:22",
+        "2024-03-05T14:03:22",
+        "2024年3月5日 14:03:22",
+        "2024年3月5日 14時03分22秒",
+        "昨日",
+        "tomorrow",
+        "  Mon, 1 Jan 2024 10:1:00 +0900  ",
+    };
+    for (const QString& text : texts) {
+        const QDateTime quick = parseRecordDate(text);
+        const QDateTime slow = parseRecordDateLongWay(text);
+        ASSERT_EQ(quick.isValid(), slow.isValid()) << qPrintable(text);
+        EXPECT_EQ(quick, slow) << qPrintable(text);
+        EXPECT_EQ(quick.offsetFromUtc(), slow.offsetFromUtc()) << qPrintable(text);
+    }
+    EXPECT_TRUE(parseRecordDate(QStringLiteral("2024/3/5 14:03:22")).isValid());
+}
+
 } // namespace
