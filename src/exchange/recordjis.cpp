@@ -61,12 +61,8 @@ bool unitsOf(QByteArrayView bytes, std::vector<Unit>& units) {
     return true;
 }
 
-} // namespace
-
-std::optional<QByteArray> iso2022JpText(QByteArrayView bytes) {
-    std::vector<Unit> units;
-    if (!unitsOf(bytes, units))
-        return std::nullopt;
+// The range of the characters left when the spaces the viewer trims are taken off both ends.
+std::pair<size_t, size_t> trimmed(const std::vector<Unit>& units) {
     const auto trimmable = [](Unit u) { return u == ' ' || u == kIdeographicSpace; };
     size_t begin = 0;
     size_t end = units.size();
@@ -74,6 +70,24 @@ std::optional<QByteArray> iso2022JpText(QByteArrayView bytes) {
         ++begin;
     while (end > begin && trimmable(units[end - 1]))
         --end;
+    return {begin, end};
+}
+
+} // namespace
+
+std::optional<QList<quint16>> jisCharacters(QByteArrayView bytes) {
+    std::vector<Unit> units;
+    if (!unitsOf(bytes, units))
+        return std::nullopt;
+    const auto [begin, end] = trimmed(units);
+    return QList<quint16>(units.begin() + begin, units.begin() + end);
+}
+
+std::optional<QByteArray> iso2022JpText(QByteArrayView bytes) {
+    std::vector<Unit> units;
+    if (!unitsOf(bytes, units))
+        return std::nullopt;
+    const auto [begin, end] = trimmed(units);
 
     // The worst case: an escape pair around every character, every line end doubled.
     QByteArray out(qsizetype(end - begin) * 8 + 3, Qt::Uninitialized);

@@ -269,8 +269,15 @@ ViewedMail viewedMail(const char* bytes, RecordLayout layout) {
 
 RecordFields recordFields(const char* bytes, RecordLayout layout) {
     const MailLayout& l = mailLayout(layout);
-    return {shownField(bytes, l.subject), shownField(bytes, l.from), shownField(bytes, l.date),
-            fieldBytes(bytes, l.body)};
+    const QByteArrayView subject = fieldBytes(bytes, l.subject);
+    RecordFields fields{trimSpaces(decodeCp932Field(subject.data(), subject.size())),
+                        shownField(bytes, l.from),
+                        shownField(bytes, l.date),
+                        fieldBytes(bytes, l.body),
+                        {}};
+    if (std::optional<QList<quint16>> jis = jisCharacters(subject))
+        fields.subjectJis = std::move(*jis);
+    return fields;
 }
 
 bool isSentBox(Box box) {
@@ -321,6 +328,7 @@ QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& acc
 QByteArray messageFromRecord(const RecordFields& fields, Box box, const QString& account,
                              const QDateTime& date) {
     OutgoingMessage message = headedMessage(fields.subject, fields.from, box, account, date);
+    message.subjectJis = fields.subjectJis;
     if (std::optional<QByteArray> jis = iso2022JpText(fields.body))
         message.iso2022JpBody = std::move(*jis);
     else

@@ -89,17 +89,15 @@ qsizetype longestLine(const QByteArray& bytes) {
     return longest;
 }
 
-// One RFC 2047 B word for the longest run of code points from `pos` that fits in `room`
-// characters (always at least one code point). Advances `pos`.
-QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, bool jis) {
+// One RFC 2047 B word for the longest run of characters from `pos` that fits in `room`
+// characters (always at least one character); `encodeRun(count)` gives the bytes of the
+// `count` characters from `pos`, of which there are `available`. Advances `pos`.
+template <typename EncodeRun>
+QByteArray takeWord(qsizetype available, qsizetype& pos, int room, bool jis,
+                    const EncodeRun& encodeRun) {
     const QByteArray prefix =
         jis ? QByteArrayLiteral("=?ISO-2022-JP?B?") : QByteArrayLiteral("=?UTF-8?B?");
     const int overhead = int(prefix.size()) + 2;
-    auto encodeRun = [&](qsizetype count) {
-        const QString run = QString::fromUcs4(
-            reinterpret_cast<const char32_t*>(codePoints.constData() + pos), count);
-        return jis ? codec::encode(run, kJisCharset) : run.toUtf8();
-    };
     auto wordLength = [&](qsizetype bytes) { return overhead + int((bytes + 2) / 3) * 4; };
 
     // A run's bytes only grow with it, so the longest run that fits is found by halving the
@@ -107,7 +105,7 @@ QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, boo
     // that does not; no word holds more characters than its room.
     qsizetype count = 1;
     QByteArray best = encodeRun(1);
-    qsizetype tooMany = qMin(codePoints.size() - pos, qsizetype(qMax(room, 1))) + 1;
+    qsizetype tooMany = qMin(available - pos, qsizetype(qMax(room, 1))) + 1;
     while (tooMany - count > 1) {
         const qsizetype middle = count + (tooMany - count) / 2;
         QByteArray run = encodeRun(middle);
@@ -120,6 +118,42 @@ QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, boo
     }
     pos += count;
     return prefix + best.toBase64() + "?=";
+}
+
+QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, bool jis) {
+    return takeWord(codePoints.size(), pos, room, jis, [&](qsizetype count) {
+        const QString run = QString::fromUcs4(
+            reinterpret_cast<const char32_t*>(codePoints.constData() + pos), count);
+        return jis ? codec::encode(run, kJisCharset) : run.toUtf8();
+    });
+}
+
+// The ISO-2022-JP bytes of characters numbered as OutgoingMessage::subjectJis numbers them:
+// each run of JIS X 0208 characters between the escapes to it and back to ASCII.
+QByteArray jisRun(const quint16* characters, qsizetype count) {
+    // Room for two bytes and an escape for each character, and the escape back at the end.
+    QByteArray out(count * 5 + 3, Qt::Uninitialized);
+    char* dst = out.data();
+    bool jis = false;
+    for (qsizetype i = 0; i < count; ++i) {
+        const quint16 c = characters[i];
+        if (c >= 0x80) {
+            if (!jis)
+                *dst++ = 0x1B, *dst++ = '$', *dst++ = 'B';
+            jis = true;
+            *dst++ = char(c >> 8);
+            *dst++ = char(c & 0xFF);
+            continue;
+        }
+        if (jis)
+            *dst++ = 0x1B, *dst++ = '(', *dst++ = 'B';
+        jis = false;
+        *dst++ = char(c);
+    }
+    if (jis)
+        *dst++ = 0x1B, *dst++ = '(', *dst++ = 'B';
+    out.truncate(dst - out.constData());
+    return out;
 }
 
 // Writes one header field, folding before a piece that would pass the line limit.
@@ -167,6 +201,19 @@ public:
             if (kMaxLine - m_line - 1 < kMinWordRoom)
                 fold();
             atom(takeWord(codePoints, pos, kMaxLine - m_line - 1, jis));
+        }
+    }
+
+    // The same for text given as its JIS characters (see OutgoingMessage::subjectJis).
+    void encodedJis(const QList<quint16>& characters) {
+        qsizetype pos = 0;
+        while (pos < characters.size()) {
+            if (kMaxLine - m_line - 1 < kMinWordRoom)
+                fold();
+            atom(
+                takeWord(characters.size(), pos, kMaxLine - m_line - 1, true, [&](qsizetype count) {
+                    return jisRun(characters.constData() + pos, count);
+                }));
         }
     }
 
@@ -220,7 +267,9 @@ QByteArray addressField(const QByteArray& name, const QList<MailAddress>& list) 
     return field.finish();
 }
 
-QByteArray unstructuredField(const QByteArray& name, const QString& text) {
+// `jis`, when not empty, is `text` as its JIS characters (see OutgoingMessage::subjectJis).
+QByteArray unstructuredField(const QByteArray& name, const QString& text,
+                             const QList<quint16>& jis = {}) {
     // Some readers squeeze the spaces at a fold into one; text whose runs of spaces matter
     // and that needs folding goes as encoded words, which keep every space.
     const bool fitsOneLine = name.size() + 2 + text.size() <= kMaxLine;
@@ -234,7 +283,10 @@ QByteArray unstructuredField(const QByteArray& name, const QString& text) {
             return field;
     }
     FieldFolder field(name);
-    field.encoded(text);
+    if (jis.isEmpty())
+        field.encoded(text);
+    else
+        field.encodedJis(jis);
     return field.finish();
 }
 
@@ -586,7 +638,7 @@ std::optional<QByteArray> MimeWriter::write(const OutgoingMessage& message) {
         out += addressField("To", message.to);
     if (!message.cc.isEmpty())
         out += addressField("Cc", message.cc);
-    out += unstructuredField("Subject", message.subject);
+    out += unstructuredField("Subject", message.subject, message.subjectJis);
     // A long domain moves the Message-ID onto a line of its own.
     FieldFolder messageId("Message-ID");
     messageId.atom(newMessageId(message.from.address));

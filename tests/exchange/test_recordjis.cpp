@@ -118,6 +118,48 @@ TEST(RecordJis, MessagesMatchTheLongWay) {
     }
 }
 
+TEST(RecordJis, SubjectsMatchTheLongWay) {
+    const auto cp932 = [](const QString& text) { return codec::encode(text, "CP932"); };
+    const QString notice = QStringLiteral("お知らせ：会議の日程について（第12回）");
+    struct Case {
+        const char* what;
+        QByteArray subject; // CP932 bytes
+        bool fast;          // encoded words made from its JIS characters
+    };
+    const QList<Case> cases{
+        {"kana and kanji", cp932(notice), true},
+        {"folded over many lines", cp932(notice.repeated(5)), true},
+        {"ASCII and kanji by turns", cp932(QStringLiteral("a漢b字c").repeated(30)), true},
+        {"characters Windows writes differently", cp932(QStringLiteral("Re: ～−∥￠￣￢ 確認")),
+         true},
+        {"spaces at both ends", cp932(QStringLiteral("　 件名 　 ")), true},
+        {"control characters", cp932(QStringLiteral("a\tb\x01件名")), true},
+        {"what looks like an encoded word", "=?ISO-2022-JP?B?GyRC?= abc", true},
+        {"ASCII without a space to fold at", QByteArray(120, 'x'), true},
+        {"half a character at the end", cp932(QStringLiteral("件名")) + '\x8C', true},
+        {"half-width katakana", cp932(QStringLiteral("ｱｲｳ 件名")), false},
+        {"NEC row 13", cp932(QStringLiteral("①件名")), false},
+        {"escape", "a\x1B$Bb", false},
+    };
+    const MailLayout& layout = mailLayout(RecordLayout::Standard);
+    MailRecord r;
+    r.from = QStringLiteral("taro@example.jp");
+    r.body = QStringLiteral("本文");
+    const QByteArray blank = encodeMail(r, RecordLayout::Standard);
+    const QDateTime date(QDate(2024, 3, 5), QTime(14, 3, 22));
+    for (const Case& c : cases) {
+        QByteArray bytes = blank;
+        bytes.replace(layout.subject.offset, c.subject.size(), c.subject);
+        const RecordFields fields = recordFields(bytes.constData(), RecordLayout::Standard);
+        EXPECT_EQ(!fields.subjectJis.isEmpty(), c.fast) << c.what;
+        const QByteArray fast = messageFromRecord(fields, Box::OthersInbox, "me@example.jp", date);
+        const QByteArray slow =
+            messageFromRecord(viewedMail(bytes.constData(), RecordLayout::Standard),
+                              Box::OthersInbox, "me@example.jp", date);
+        EXPECT_EQ(withoutMessageId(fast), withoutMessageId(slow)) << c.what;
+    }
+}
+
 TEST(RecordJis, HeaderDatesReadAsQtReadsThem) {
     const QStringList texts{
         "Tue, 05 Mar 2024 14:03:22 +0900",  "5 Mar 2024 14:03 -0330",
