@@ -85,6 +85,8 @@ TEST(RecordJis, MessagesMatchTheLongWay) {
          "\x81\x60\x81\x61\x81\x7C\x81\x91\x81\x92\x81\xCA", true},
         {"spaces at both ends", "  \x81\x40 a \x81\x40\x81\x40  \x81\x40", true},
         {"only spaces", "  \x81\x40 ", true},
+        {"line ends before trailing spaces", "\x82\xA0\r\n\r\r\n \x81\x40\n\x81\x40 ", true},
+        {"a CR at the end", "\x82\xA0\r", true},
         {"half a character at the end", "abc\x93\xFA\x82", true},
         {"a zero ends the text", QByteArray("abc\0\x82\xA0", 6), true},
         {"a line too long for 7bit", "\x82\xA0" + QByteArray(1200, 'x'), true},
