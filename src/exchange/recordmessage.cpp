@@ -24,6 +24,14 @@ QByteArrayView fieldBytes(const char* bytes, FieldSpan span) {
     const char* start = bytes + span.offset;
     qsizetype size = span.width;
     constexpr quint64 kSpaces = 0x2020202020202020ULL;
+    // Four words to a step: one test for 32 bytes of padding.
+    while (size >= 32) {
+        quint64 w[4];
+        std::memcpy(w, start + size - 32, 32);
+        if (((w[0] ^ kSpaces) | (w[1] ^ kSpaces) | (w[2] ^ kSpaces) | (w[3] ^ kSpaces)) != 0)
+            break;
+        size -= 32;
+    }
     while (size >= 8) {
         quint64 word;
         std::memcpy(&word, start + size - 8, 8);

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace kiku {
 
@@ -76,17 +77,24 @@ QByteArray wrappedBase64(const QByteArray& bytes) {
     return out;
 }
 
+// The longest line between CR LF pairs (a lone CR or LF does not end a line). The CRs are
+// found with memchr: a general search for the pair is slow over a long text.
 qsizetype longestLine(const QByteArray& bytes) {
+    const char* const begin = bytes.constData();
+    const char* const end = begin + bytes.size();
     qsizetype longest = 0;
-    qsizetype start = 0;
-    while (start <= bytes.size()) {
-        qsizetype end = bytes.indexOf(kCrLf, start);
-        if (end < 0)
-            end = bytes.size();
-        longest = qMax(longest, end - start);
-        start = end + 2;
+    const char* lineStart = begin;
+    for (const char* p = begin; p < end;) {
+        const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+        if (!cr)
+            break;
+        if (cr + 1 < end && cr[1] == '\n') {
+            longest = qMax(longest, cr - lineStart);
+            lineStart = cr + 2;
+        }
+        p = cr + 1;
     }
-    return longest;
+    return qMax(longest, end - lineStart);
 }
 
 // One RFC 2047 B word for the longest run of characters from `pos` that fits in `room`

@@ -171,6 +171,12 @@ TEST(MimeWriter, BodyCharsetAndLineEnds) {
         {u("한국어 본문\n"), u("한국어 본문\r\n"), "utf-8", "base64"},
         {u("emoji 😀 and 日本語\n"), u("emoji 😀 and 日本語\r\n"), "utf-8", "base64"},
         {longLine + u("\r\n"), longLine + u("\r\n"), "iso-2022-jp", "base64"},
+        // The 7-bit limit of 998 bytes to a line, wherever the longest line is.
+        {QString(998, 'x') + u("\r\ny\r\n"), QString(998, 'x') + u("\r\ny\r\n"), "iso-2022-jp",
+         "7bit"},
+        {u("y\r\n") + QString(999, 'x') + u("\r\ny\r\n"),
+         u("y\r\n") + QString(999, 'x') + u("\r\ny\r\n"), "iso-2022-jp", "base64"},
+        {u("y\r\n") + QString(999, 'x'), u("y\r\n") + QString(999, 'x'), "iso-2022-jp", "base64"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body.left(40).toStdString());
