@@ -39,8 +39,8 @@ bool syncParentFolder(const QString& target, QString& error) {
     return true;
 }
 
-// "Tue Mar  5 14:03:22 2024" in UTC, the date of an mbox separator line.
-QByteArray asctimeUtc(const QDateTime& moment) {
+// "Tue Mar  5 14:03:22 2024" in UTC, the date of an mbox separator line, added to `out`.
+void appendAsctimeUtc(QByteArray& out, const QDateTime& moment) {
     static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -49,7 +49,7 @@ QByteArray asctimeUtc(const QDateTime& moment) {
     std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[t.date().dayOfWeek() - 1],
                   months[t.date().month() - 1], t.date().day(), t.time().hour(), t.time().minute(),
                   t.time().second(), t.date().year());
-    return text;
+    out += text;
 }
 
 // mboxrdQuoted(message) added to the end of `out`.
@@ -107,7 +107,11 @@ public:
     }
     void startBox(Box) override {}
     bool add(int, const QByteArray& message, const QDateTime& date) override {
-        m_pending += "From " + envelopeSender(message) + ' ' + asctimeUtc(date) + '\n';
+        m_pending += "From ";
+        m_pending += envelopeSender(message);
+        m_pending += ' ';
+        appendAsctimeUtc(m_pending, date);
+        m_pending += '\n';
         appendMboxrdQuoted(m_pending, message);
         return m_pending.size() < kWriteSize || writePending();
     }

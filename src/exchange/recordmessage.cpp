@@ -244,18 +244,33 @@ MailAddress oneAddress(const QString& text) {
     return {text, kUnknownAddress};
 }
 
+// addressesOf(account), read once while the same account comes again, as it does for
+// every record of an export.
+const QList<MailAddress>& accountAddresses(const QString& account) {
+    thread_local QString last;
+    thread_local QList<MailAddress> addresses;
+    if (account != last) {
+        addresses = addressesOf(account);
+        last = account;
+    }
+    return addresses;
+}
+
 // A message with the record's header fields and no text yet.
 OutgoingMessage headedMessage(const QString& subject, const QString& from, Box box,
                               const QString& account, const QDateTime& date) {
     OutgoingMessage message;
+    const QList<MailAddress>& accountList = accountAddresses(account);
     if (isSentBox(box)) {
-        message.from = oneAddress(account);
+        // oneAddress(account)
+        message.from =
+            accountList.size() == 1 ? accountList.first() : MailAddress{account, kUnknownAddress};
         message.to = addressesOf(from);
         if (message.to.isEmpty())
             message.to = {oneAddress(from)};
     } else {
         message.from = oneAddress(from);
-        message.to = addressesOf(account);
+        message.to = accountList;
     }
     message.subject = subject;
     message.date = date;
@@ -350,13 +365,13 @@ QByteArray envelopeSender(const QByteArray& message) {
         qsizetype end = message.indexOf('\n', pos);
         if (end < 0)
             end = message.size();
-        const QByteArray line = message.mid(pos, end - pos).trimmed();
+        const QByteArrayView line = QByteArrayView(message).sliced(pos, end - pos).trimmed();
         if (line.isEmpty())
             break; // end of the header
-        if (line.size() > 5 && qstrnicmp(line.constData(), "from:", 5) == 0) {
+        if (line.size() > 5 && qstrnicmp(line.data(), "from:", 5) == 0) {
             static const QRegularExpression address(
                 QStringLiteral("<([^<>\\s]+@[^<>\\s]+)>|([^<>\\s\"]+@[^<>\\s\",]+)"));
-            const QRegularExpressionMatch m = address.match(QString::fromLatin1(line.mid(5)));
+            const QRegularExpressionMatch m = address.match(QString::fromLatin1(line.sliced(5)));
             if (m.hasMatch())
                 return (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1)).toLatin1();
             break;

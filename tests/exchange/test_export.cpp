@@ -4,6 +4,7 @@
 #include "exchange/boxexport.h"
 #include "exchange/boxwall.h"
 #include "exchange/exportcommand.h"
+#include "exchange/recordmessage.h"
 #include "exchange/wholemessage.h"
 #include "store/originals.h"
 #include "store/storetest.h"
@@ -202,6 +203,23 @@ TEST(Export, MboxrdQuotesEveryFromLine) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(mboxrdQuoted(c.message), QByteArray(c.mbox)) << c.message;
+}
+
+TEST(Export, EnvelopeSenderIsTheFirstFromAddress) {
+    const struct {
+        const char* message;
+        const char* sender;
+    } cases[] = {
+        {"Date: x\r\nFrom: taro@example.jp\r\n\r\n", "taro@example.jp"},
+        {"FROM:   Taro <taro@example.jp>  \r\nFrom: b@c\r\n", "taro@example.jp"},
+        {"from: \"a@b\" <taro@example.jp>\r\n", "a@b"},
+        {"From: a@b, c@d\r\n", "a@b"},
+        {"From: nobody\r\nFrom: b@c\r\n", "MAILER-DAEMON"},
+        {"Subject: x\r\n\r\nFrom: b@c\r\n", "MAILER-DAEMON"},
+        {"From:", "MAILER-DAEMON"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(envelopeSender(c.message), QByteArray(c.sender)) << c.message;
 }
 
 TEST(Export, RefusesToOverwriteAndACancelLeavesNothing) {
