@@ -31,6 +31,12 @@ constexpr int kMaxAddress = 254;
 const QByteArray kJisCharset = QByteArrayLiteral("ISO-2022-JP");
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 
+// `value` (not negative, below 10 to the `width`) as `width` decimal digits at `out`.
+void putDigits(char* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        out[i] = char('0' + value % 10);
+}
+
 bool isPrintableAscii(const QString& text) {
     for (QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() > 0x7E)
@@ -308,17 +314,30 @@ QByteArray messageIdDomain(const QString& address) {
 
 QByteArray newMessageId(const QString& senderAddress) {
     static std::atomic<quint32> counter{0};
-    const quint64 random = QRandomGenerator::system()->generate64();
-    // yyyyMMddHHmmsszzz, formatted by hand: Qt's date formatting is a good part of a small
+    // The random part only keeps apart the ids of one moment: the seeded generator serves as
+    // well as the system's, at a fraction of its cost.
+    const quint64 random = QRandomGenerator::global()->generate64();
+    // yyyyMMddHHmmsszzz, written by hand: Qt's date formatting is a good part of a small
     // message's cost.
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QDate d = now.date();
     const QTime t = now.time();
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d%03d", d.year(), d.month(), d.day(),
-                  t.hour(), t.minute(), t.second(), t.msec());
-    return '<' + QByteArray(stamp) + '.' + QByteArray::number(random, 16) + '.' +
-           QByteArray::number(++counter) + '@' + messageIdDomain(senderAddress) + '>';
+    char stamp[] = "<yyyyMMddHHmmsszzz.";
+    putDigits(stamp + 1, qBound(0, d.year(), 9999), 4);
+    putDigits(stamp + 5, d.month(), 2);
+    putDigits(stamp + 7, d.day(), 2);
+    putDigits(stamp + 9, t.hour(), 2);
+    putDigits(stamp + 11, t.minute(), 2);
+    putDigits(stamp + 13, t.second(), 2);
+    putDigits(stamp + 15, t.msec(), 3);
+    QByteArray id(stamp, sizeof stamp - 1);
+    id += QByteArray::number(random, 16);
+    id += '.';
+    id += QByteArray::number(++counter);
+    id += '@';
+    id += messageIdDomain(senderAddress);
+    id += '>';
+    return id;
 }
 
 // RFC 2231 attr-char: what may stand unescaped in an extended parameter value.
@@ -571,11 +590,27 @@ QByteArray rfc5322Date(const QDateTime& time) {
     const QTime t = time.time();
     const int offset = time.offsetFromUtc() / 60;
     const int absOffset = qAbs(offset);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d %c%02d%02d",
-                  days[d.dayOfWeek() - 1], d.day(), months[d.month() - 1], d.year(), t.hour(),
-                  t.minute(), t.second(), offset < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
-    return text;
+    const char sign = offset < 0 ? '-' : '+';
+    if (d.year() < 1000 || d.year() > 9999 || absOffset / 60 > 99) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d %c%02d%02d",
+                      days[d.dayOfWeek() - 1], d.day(), months[d.month() - 1], d.year(), t.hour(),
+                      t.minute(), t.second(), sign, absOffset / 60, absOffset % 60);
+        return text;
+    }
+    // The same digit by digit: snprintf is a good part of a small message's cost.
+    char text[] = "Ddd, dd Mmm yyyy hh:mm:ss +hhmm";
+    std::memcpy(text, days[d.dayOfWeek() - 1], 3);
+    putDigits(text + 5, d.day(), 2);
+    std::memcpy(text + 8, months[d.month() - 1], 3);
+    putDigits(text + 12, d.year(), 4);
+    putDigits(text + 17, t.hour(), 2);
+    putDigits(text + 20, t.minute(), 2);
+    putDigits(text + 23, t.second(), 2);
+    text[26] = sign;
+    putDigits(text + 27, absOffset / 60, 2);
+    putDigits(text + 29, absOffset % 60, 2);
+    return QByteArray(text, sizeof text - 1);
 }
 
 QString toJisForms(const QString& text) {
