@@ -1,5 +1,7 @@
 #include "maillib/mimewriter.h"
 
+#include "maillib/jischaracters.h"
+
 #include "base/codec.h"
 #include "base/syserror.h"
 
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace kiku {
 
@@ -142,32 +145,11 @@ QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, boo
     });
 }
 
-// The ISO-2022-JP bytes of characters numbered as OutgoingMessage::subjectJis numbers them:
-// each run of JIS X 0208 characters between the escapes to it and back to ASCII.
-QByteArray jisRun(const quint16* characters, qsizetype count) {
-    // Room for two bytes and an escape for each character, and the escape back at the end.
-    QByteArray out(count * 5 + 3, Qt::Uninitialized);
-    char* dst = out.data();
-    bool jis = false;
-    for (qsizetype i = 0; i < count; ++i) {
-        const quint16 c = characters[i];
-        if (c >= 0x80) {
-            if (!jis)
-                *dst++ = 0x1B, *dst++ = '$', *dst++ = 'B';
-            jis = true;
-            *dst++ = char(c >> 8);
-            *dst++ = char(c & 0xFF);
-            continue;
-        }
-        if (jis)
-            *dst++ = 0x1B, *dst++ = '(', *dst++ = 'B';
-        jis = false;
-        *dst++ = char(c);
-    }
-    if (jis)
-        *dst++ = 0x1B, *dst++ = '(', *dst++ = 'B';
-    out.truncate(dst - out.constData());
-    return out;
+// One word of characters numbered as jisCharacters numbers them.
+QByteArray takeJisWord(const QList<quint16>& characters, qsizetype& pos, int room) {
+    return takeWord(characters.size(), pos, room, true, [&](qsizetype count) {
+        return mime::iso2022JpOf(characters.constData() + pos, count);
+    });
 }
 
 // Writes one header field, folding before a piece that would pass the line limit.
@@ -208,6 +190,10 @@ public:
 
     // Any text as encoded words sized to the room left on each line.
     void encoded(const QString& text) {
+        if (const std::optional<QList<quint16>> characters = mime::jisCharacters(text)) {
+            encodedJis(*characters);
+            return;
+        }
         const bool jis = mime::fitsIso2022Jp(text);
         const QList<uint> codePoints = (jis ? mime::toJisForms(text) : text).toUcs4();
         qsizetype pos = 0;
@@ -224,10 +210,7 @@ public:
         while (pos < characters.size()) {
             if (kMaxLine - m_line - 1 < kMinWordRoom)
                 fold();
-            atom(
-                takeWord(characters.size(), pos, kMaxLine - m_line - 1, true, [&](qsizetype count) {
-                    return jisRun(characters.constData() + pos, count);
-                }));
+            atom(takeJisWord(characters, pos, kMaxLine - m_line - 1));
         }
     }
 
@@ -615,31 +598,28 @@ QByteArray rfc5322Date(const QDateTime& time) {
 
 QString toJisForms(const QString& text) {
     QString out = text;
-    for (QChar& c : out) {
-        switch (c.unicode()) {
-        case 0xFF5E:
-            c = QChar(0x301C);
-            break; // FULLWIDTH TILDE -> WAVE DASH
-        case 0x2225:
-            c = QChar(0x2016);
-            break; // PARALLEL TO -> DOUBLE VERTICAL LINE
-        case 0xFF0D:
-            c = QChar(0x2212);
-            break; // FULLWIDTH HYPHEN-MINUS -> MINUS SIGN
-        case 0xFFE0:
-            c = QChar(0x00A2);
-            break; // cent
-        case 0xFFE1:
-            c = QChar(0x00A3);
-            break; // pound
-        case 0xFFE2:
-            c = QChar(0x00AC);
-            break; // not
-        default:
-            break;
-        }
-    }
+    for (QChar& c : out)
+        c = jisForm(c);
     return out;
+}
+
+QChar jisForm(QChar c) {
+    switch (c.unicode()) {
+    case 0xFF5E:
+        return QChar(0x301C); // FULLWIDTH TILDE -> WAVE DASH
+    case 0x2225:
+        return QChar(0x2016); // PARALLEL TO -> DOUBLE VERTICAL LINE
+    case 0xFF0D:
+        return QChar(0x2212); // FULLWIDTH HYPHEN-MINUS -> MINUS SIGN
+    case 0xFFE0:
+        return QChar(0x00A2); // cent
+    case 0xFFE1:
+        return QChar(0x00A3); // pound
+    case 0xFFE2:
+        return QChar(0x00AC); // not
+    default:
+        return c;
+    }
 }
 
 bool fitsIso2022Jp(const QString& text) {
@@ -653,9 +633,15 @@ bool fitsIso2022Jp(const QString& text) {
 }
 
 QList<QByteArray> encodedWords(const QString& text, int firstRoom, int room) {
+    QList<QByteArray> words;
+    if (const std::optional<QList<quint16>> characters = jisCharacters(text)) {
+        qsizetype pos = 0;
+        while (pos < characters->size())
+            words += takeJisWord(*characters, pos, words.isEmpty() ? firstRoom : room);
+        return words;
+    }
     const bool jis = fitsIso2022Jp(text);
     const QList<uint> codePoints = (jis ? toJisForms(text) : text).toUcs4();
-    QList<QByteArray> words;
     qsizetype pos = 0;
     while (pos < codePoints.size())
         words += takeWord(codePoints, pos, words.isEmpty() ? firstRoom : room, jis);

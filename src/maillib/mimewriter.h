@@ -44,6 +44,8 @@ QByteArray rfc5322Date(const QDateTime& time);
 // Replaces the CP932 forms of the few characters JIS writes with other code points
 // (FULLWIDTH TILDE for WAVE DASH and so on), so text typed on Windows still fits ISO-2022-JP.
 QString toJisForms(const QString& text);
+// The same for one character.
+QChar jisForm(QChar c);
 
 // True when the text goes as ISO-2022-JP (after toJisForms), false when it needs UTF-8.
 bool fitsIso2022Jp(const QString& text);

@@ -1,5 +1,7 @@
 #include "maillib/mimewriter.h"
 
+#include "maillib/jischaracters.h"
+
 #include "maillib/mimereader.h"
 
 #include "base/codec.h"
@@ -21,6 +23,7 @@ using kiku::MimeWriter;
 using kiku::OutgoingMessage;
 using kiku::test::parseMail;
 using kiku::test::rawHeaderField;
+namespace codec = kiku::codec;
 namespace mime = kiku::mime;
 
 namespace {
@@ -189,6 +192,33 @@ TEST(MimeWriter, BodyCharsetAndLineEnds) {
         EXPECT_EQ(parsed.bodyEncoding, QString::fromLatin1(c.encoding));
         EXPECT_EQ(parsed.body, c.expected);
     }
+}
+
+// Encoded words of JIS X 0208 text are made without the converter: every word must hold
+// exactly the bytes the converter writes for its characters, next to ASCII on either side.
+TEST(MimeWriter, JisWordsHoldWhatTheConverterWrites) {
+    int fast = 0;
+    for (char16_t c = 0x80; c < 0xFFFF; ++c) {
+        if (QChar(c).isSurrogate())
+            continue;
+        const QString text = u("a") + QChar(c) + u("~") + QChar(c) + QChar(c) + u("\\b");
+        if (!mime::jisCharacters(text))
+            continue;
+        ++fast;
+        QString read;
+        for (const QByteArray& word : mime::encodedWords(text, 40, 40)) {
+            ASSERT_TRUE(word.startsWith("=?ISO-2022-JP?B?") && word.endsWith("?=")) << int(c);
+            const QByteArray bytes = QByteArray::fromBase64(word.mid(16).chopped(2));
+            const QString run = codec::decode(bytes, "ISO-2022-JP");
+            ASSERT_EQ(codec::encode(run, "ISO-2022-JP"), bytes) << int(c);
+            read += run;
+        }
+        ASSERT_EQ(read, mime::toJisForms(text)) << int(c);
+    }
+    // Every character of JIS X 0208, and the six that toJisForms turns into one of them.
+    EXPECT_EQ(fast, 6879 + 6);
+    EXPECT_FALSE(mime::jisCharacters(u("半角ｶﾅ")));
+    EXPECT_FALSE(mime::jisCharacters(u("a\x1b$B")));
 }
 
 TEST(MimeWriter, AddressHeadersCarryNamesAndAllRecipients) {
