@@ -307,7 +307,10 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
     for (Box box : boxes) {
         sink->startBox(box);
         const RecordLayout layout = boxInfo(box).layout;
-        const QDateTime fallbackDate = boxFileTime(box);
+        // Held at its offset from UTC: a local time asks the time zone again each time it is
+        // read, for each message that takes it.
+        const QDateTime fileTime = boxFileTime(box);
+        const QDateTime fallbackDate = fileTime.toOffsetFromUtc(fileTime.offsetFromUtc());
         const StoreResult read = Mailbox(box).readAllBytes([&](int number, const char* bytes) {
             if (options.oldest > 0 && number > options.oldest)
                 return false;
