@@ -10,6 +10,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <array>
+
 namespace kiku {
 
 namespace {
@@ -23,15 +25,18 @@ const QString kUnknownAddress = QStringLiteral("unknown@invalid");
 QByteArrayView fieldBytes(const char* bytes, FieldSpan span) {
     const char* start = bytes + span.offset;
     qsizetype size = span.width;
-    constexpr quint64 kSpaces = 0x2020202020202020ULL;
-    // Four words to a step: one test for 32 bytes of padding.
-    while (size >= 32) {
-        quint64 w[4];
-        std::memcpy(w, start + size - 32, 32);
-        if (((w[0] ^ kSpaces) | (w[1] ^ kSpaces) | (w[2] ^ kSpaces) | (w[3] ^ kSpaces)) != 0)
-            break;
-        size -= 32;
+    // Whole blocks first, compared by memcmp, which takes as many bytes to a step as the
+    // processor can; then ever smaller pieces up to the last space.
+    static const std::array<char, 2048> spaces = [] {
+        std::array<char, 2048> block;
+        block.fill(' ');
+        return block;
+    }();
+    for (const qsizetype step : {qsizetype(2048), qsizetype(128)}) {
+        while (size >= step && std::memcmp(start + size - step, spaces.data(), size_t(step)) == 0)
+            size -= step;
     }
+    constexpr quint64 kSpaces = 0x2020202020202020ULL;
     while (size >= 8) {
         quint64 word;
         std::memcpy(&word, start + size - 8, 8);

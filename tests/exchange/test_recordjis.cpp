@@ -120,6 +120,20 @@ TEST(RecordJis, MessagesMatchTheLongWay) {
     }
 }
 
+// The text of a field ends at its last byte that is not padding, wherever that falls among
+// the blocks the padding is skipped in.
+TEST(RecordJis, TextEndsWhereThePaddingStarts) {
+    const MailLayout& layout = mailLayout(RecordLayout::Standard);
+    const QByteArray blank = encodeMail(MailRecord(), RecordLayout::Standard);
+    const int width = layout.body.width;
+    for (const int length : {0, 1, 7, 8, 9, 127, 128, 129, 2047, 2048, 2049, width - 129, width}) {
+        QByteArray bytes = blank;
+        const QByteArray text = QByteArray(length, 'x').replace(0, qMin(length, 3), "a b");
+        bytes.replace(layout.body.offset, length, text);
+        EXPECT_EQ(recordFields(bytes.constData(), RecordLayout::Standard).body, text) << length;
+    }
+}
+
 TEST(RecordJis, SubjectsMatchTheLongWay) {
     const auto cp932 = [](const QString& text) { return codec::encode(text, "CP932"); };
     const QString notice = QStringLiteral("お知らせ：会議の日程について（第12回）");
