@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -45,11 +46,32 @@ void appendAsctimeUtc(QByteArray& out, const QDateTime& moment) {
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const QDateTime t = moment.toUTC();
-    char text[64];
-    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[t.date().dayOfWeek() - 1],
-                  months[t.date().month() - 1], t.date().day(), t.time().hour(), t.time().minute(),
-                  t.time().second(), t.date().year());
-    out += text;
+    const QDate d = t.date();
+    const QTime time = t.time();
+    if (d.year() < 1000 || d.year() > 9999) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[d.dayOfWeek() - 1],
+                      months[d.month() - 1], d.day(), time.hour(), time.minute(), time.second(),
+                      d.year());
+        out += text;
+        return;
+    }
+    // The same digit by digit: snprintf is a good part of the cost of a small message.
+    char text[] = "Ddd Mmm dd hh:mm:ss yyyy";
+    const auto put = [&](int at, int value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10)
+            text[at + i] = char('0' + value % 10);
+    };
+    std::memcpy(text, days[d.dayOfWeek() - 1], 3);
+    std::memcpy(text + 4, months[d.month() - 1], 3);
+    put(8, d.day(), 2);
+    if (d.day() < 10)
+        text[8] = ' ';
+    put(11, time.hour(), 2);
+    put(14, time.minute(), 2);
+    put(17, time.second(), 2);
+    put(20, d.year(), 4);
+    out.append(text, sizeof text - 1);
 }
 
 // mboxrdQuoted(message) added to the end of `out`.

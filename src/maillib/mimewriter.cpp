@@ -314,7 +314,11 @@ QByteArray newMessageId(const QString& senderAddress) {
     putDigits(stamp + 13, t.second(), 2);
     putDigits(stamp + 15, t.msec(), 3);
     QByteArray id(stamp, sizeof stamp - 1);
-    id += QByteArray::number(random, 16);
+    char hex[16]; // the random number in lowercase hex without leading zeros
+    int digits = 0;
+    for (quint64 rest = random; digits == 0 || rest != 0; rest >>= 4)
+        hex[15 - digits++] = "0123456789abcdef"[rest & 15];
+    id.append(hex + 16 - digits, digits);
     id += '.';
     id += QByteArray::number(++counter);
     id += '@';
