@@ -145,11 +145,35 @@ QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, boo
     });
 }
 
-// One word of characters numbered as jisCharacters numbers them.
+// One word of characters numbered as jisCharacters numbers them: the same word takeWord
+// finds, the run's length counted character by character instead of each trial length
+// written out (a run's bytes grow with every character, so the longest that fits is the
+// same).
 QByteArray takeJisWord(const QList<quint16>& characters, qsizetype& pos, int room) {
-    return takeWord(characters.size(), pos, room, true, [&](qsizetype count) {
-        return mime::iso2022JpOf(characters.constData() + pos, count);
-    });
+    const QByteArray prefix = QByteArrayLiteral("=?ISO-2022-JP?B?");
+    const auto wordLength = [&](qsizetype bytes) {
+        return int(prefix.size()) + 2 + int((bytes + 2) / 3) * 4;
+    };
+    const qsizetype most = qMin(characters.size() - pos, qsizetype(qMax(room, 1)));
+    qsizetype count = 1;
+    qsizetype bytes = 0; // of the first `count` characters, without the final escape
+    bool jis = false;
+    for (qsizetype n = 0; n < most; ++n) {
+        const bool next = characters.at(pos + n) >= 0x80;
+        bytes += (next ? 2 : 1) + (next != jis ? 3 : 0);
+        jis = next;
+        if (n > 0 && wordLength(bytes + (jis ? 3 : 0)) > room)
+            break;
+        count = n + 1;
+    }
+    const QByteArray run = mime::iso2022JpOf(characters.constData() + pos, count);
+    pos += count;
+    QByteArray word;
+    word.reserve(wordLength(run.size()));
+    word += prefix;
+    word += run.toBase64();
+    word += "?=";
+    return word;
 }
 
 // Writes one header field, folding before a piece that would pass the line limit.
