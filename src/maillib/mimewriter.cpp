@@ -179,7 +179,11 @@ QByteArray takeJisWord(const QList<quint16>& characters, qsizetype& pos, int roo
 // Writes one header field, folding before a piece that would pass the line limit.
 class FieldFolder {
 public:
-    explicit FieldFolder(const QByteArray& name) : m_out(name + ':'), m_line(int(m_out.size())) {}
+    explicit FieldFolder(const QByteArray& name) : m_line(int(name.size()) + 1) {
+        m_out.reserve(128); // most fields fit, without growing on the way
+        m_out += name;
+        m_out += ':';
+    }
 
     // A piece that is never split, after one space.
     void atom(const QByteArray& piece) {
@@ -238,7 +242,11 @@ public:
         }
     }
 
-    QByteArray finish() const { return m_out + kCrLf; }
+    // The field with its line end; the folder is done with then.
+    QByteArray finish() {
+        m_out += kCrLf;
+        return std::move(m_out);
+    }
 
 private:
     // The next piece starts with the space that continues the field.
