@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -39,17 +40,38 @@ bool syncParentFolder(const QString& target, QString& error) {
     return true;
 }
 
-// "Tue Mar  5 14:03:22 2024" in UTC, the date of an mbox separator line.
-QByteArray asctimeUtc(const QDateTime& moment) {
+// "Tue Mar  5 14:03:22 2024" in UTC, the date of an mbox separator line, added to `out`.
+void appendAsctimeUtc(QByteArray& out, const QDateTime& moment) {
     static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const QDateTime t = moment.toUTC();
-    char text[64];
-    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[t.date().dayOfWeek() - 1],
-                  months[t.date().month() - 1], t.date().day(), t.time().hour(), t.time().minute(),
-                  t.time().second(), t.date().year());
-    return text;
+    const QDate d = t.date();
+    const QTime time = t.time();
+    if (d.year() < 1000 || d.year() > 9999) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[d.dayOfWeek() - 1],
+                      months[d.month() - 1], d.day(), time.hour(), time.minute(), time.second(),
+                      d.year());
+        out += text;
+        return;
+    }
+    // The same digit by digit: snprintf is a good part of the cost of a small message.
+    char text[] = "Ddd Mmm dd hh:mm:ss yyyy";
+    const auto put = [&](int at, int value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10)
+            text[at + i] = char('0' + value % 10);
+    };
+    std::memcpy(text, days[d.dayOfWeek() - 1], 3);
+    std::memcpy(text + 4, months[d.month() - 1], 3);
+    put(8, d.day(), 2);
+    if (d.day() < 10)
+        text[8] = ' ';
+    put(11, time.hour(), 2);
+    put(14, time.minute(), 2);
+    put(17, time.second(), 2);
+    put(20, d.year(), 4);
+    out.append(text, sizeof text - 1);
 }
 
 // mboxrdQuoted(message) added to the end of `out`.
@@ -107,7 +129,11 @@ public:
     }
     void startBox(Box) override {}
     bool add(int, const QByteArray& message, const QDateTime& date) override {
-        m_pending += "From " + envelopeSender(message) + ' ' + asctimeUtc(date) + '\n';
+        m_pending += "From ";
+        m_pending += envelopeSender(message);
+        m_pending += ' ';
+        appendAsctimeUtc(m_pending, date);
+        m_pending += '\n';
         appendMboxrdQuoted(m_pending, message);
         return m_pending.size() < kWriteSize || writePending();
     }
@@ -303,7 +329,10 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
     for (Box box : boxes) {
         sink->startBox(box);
         const RecordLayout layout = boxInfo(box).layout;
-        const QDateTime fallbackDate = boxFileTime(box);
+        // Held at its offset from UTC: a local time asks the time zone again each time it is
+        // read, for each message that takes it.
+        const QDateTime fileTime = boxFileTime(box);
+        const QDateTime fallbackDate = fileTime.toOffsetFromUtc(fileTime.offsetFromUtc());
         const StoreResult read = Mailbox(box).readAllBytes([&](int number, const char* bytes) {
             if (options.oldest > 0 && number > options.oldest)
                 return false;

@@ -3,7 +3,7 @@
 #include "base/codec.h"
 #include "store/fielddecode.h"
 
-#include <vector>
+#include <array>
 
 namespace kiku {
 
@@ -14,13 +14,33 @@ namespace {
 using Unit = quint16;
 constexpr Unit kIdeographicSpace = 0x2121;
 
+// Which Shift-JIS pairs of rows 1 to 8 and 16 to 84 are characters, one bit each, learnt once
+// from the decoder's table: a test in the loop over every character of a text.
+class PairTable {
+public:
+    PairTable() {
+        for (int lead = 0x81; lead <= 0xEA; ++lead) {
+            const bool lowRows = lead <= 0x84;   // rows 1 to 8
+            const bool kanjiRows = lead >= 0x88; // rows 15 (empty) to 84
+            for (int trail = 0; trail < 0x100 && (lowRows || kanjiRows); ++trail) {
+                if (isCp932Character(uchar(lead), uchar(trail)))
+                    m_bits[size_t(lead << 8 | trail) / 64] |= quint64(1) << (trail % 64);
+            }
+        }
+    }
+    bool holds(uchar lead, uchar trail) const {
+        return m_bits[size_t(lead << 8 | trail) / 64] >> (trail % 64) & 1;
+    }
+
+private:
+    std::array<quint64, 0x10000 / 64> m_bits{};
+};
+
 // The JIS X 0208 code of a Shift-JIS pair, or 0 when the pair is no character or lies
 // outside rows 1 to 8 and 16 to 84: CP932 fills row 13 and the rows past 84 with characters
 // ISO-2022-JP does not hold, and leaves rows 9 to 15 otherwise empty.
-Unit jisOf(uchar lead, uchar trail) {
-    const bool lowRows = lead >= 0x81 && lead <= 0x84;   // rows 1 to 8
-    const bool kanjiRows = lead >= 0x88 && lead <= 0xEA; // rows 15 (empty) to 84
-    if (!(lowRows || kanjiRows) || !isCp932Character(lead, trail))
+Unit jisOf(const PairTable& pairs, uchar lead, uchar trail) {
+    if (!pairs.holds(lead, trail))
         return 0;
     int row = (lead <= 0x9F ? lead - 0x70 : lead - 0xB0) * 2;
     int cell;
@@ -33,81 +53,102 @@ Unit jisOf(uchar lead, uchar trail) {
     return Unit(row << 8 | cell);
 }
 
-// The characters of the text, or false on one that is not converted here.
-bool unitsOf(QByteArrayView bytes, std::vector<Unit>& units) {
+// Hands each character of the text to `take` in turn; false on one that is not converted
+// here. Spaces that the viewer trims from the start are left out.
+template <typename Take> bool forEachUnit(QByteArrayView bytes, const Take& take) {
+    static const PairTable pairs;
     const auto* p = reinterpret_cast<const uchar*>(bytes.data());
     const qsizetype n = bytes.size();
-    units.reserve(size_t(n));
+    bool leading = true;
     for (qsizetype i = 0; i < n;) {
         const uchar b = p[i];
+        Unit unit;
         if (b < 0x80) {
             // ESC, SO and SI would be read as part of the encoding itself.
             if (b == 0x1B || b == 0x0E || b == 0x0F || b == 0)
                 return false;
-            units.push_back(b);
+            unit = b;
             ++i;
-            continue;
+        } else {
+            if (!codec::isCp932LeadByte(b))
+                return false;
+            if (i + 1 >= n) // half a character ends the field: it is not there
+                break;
+            unit = jisOf(pairs, b, p[i + 1]);
+            if (unit == 0)
+                return false;
+            i += 2;
         }
-        if (!codec::isCp932LeadByte(b))
-            return false;
-        if (i + 1 >= n) // half a character ends the field: it is not there
-            break;
-        const Unit jis = jisOf(b, p[i + 1]);
-        if (jis == 0)
-            return false;
-        units.push_back(jis);
-        i += 2;
+        leading = leading && (unit == ' ' || unit == kIdeographicSpace);
+        if (!leading)
+            take(unit, i < n ? p[i] : 0);
     }
     return true;
 }
 
+bool trimmable(Unit u) {
+    return u == ' ' || u == kIdeographicSpace;
+}
+
 } // namespace
 
-std::optional<QByteArray> iso2022JpText(QByteArrayView bytes) {
-    std::vector<Unit> units;
-    if (!unitsOf(bytes, units))
+std::optional<QList<quint16>> jisCharacters(QByteArrayView bytes) {
+    QList<quint16> units;
+    units.reserve(bytes.size());
+    qsizetype kept = 0; // up to the last character that is not a space
+    if (!forEachUnit(bytes, [&](Unit u, uchar) {
+            units.append(u);
+            if (!trimmable(u))
+                kept = units.size();
+        }))
         return std::nullopt;
-    const auto trimmable = [](Unit u) { return u == ' ' || u == kIdeographicSpace; };
-    size_t begin = 0;
-    size_t end = units.size();
-    while (begin < end && trimmable(units[begin]))
-        ++begin;
-    while (end > begin && trimmable(units[end - 1]))
-        --end;
+    units.resize(kept);
+    return units;
+}
 
-    // The worst case: an escape pair around every character, every line end doubled.
-    QByteArray out(qsizetype(end - begin) * 8 + 3, Qt::Uninitialized);
-    char* dst = out.data();
+std::optional<QByteArray> iso2022JpText(QByteArrayView bytes) {
+    // The worst case: an escape before every character, every lone CR or LF doubled.
+    QByteArray out(bytes.size() * 5 + 3, Qt::Uninitialized);
+    char* const start = out.data();
+    char* dst = start;
     bool jis = false;
-    const auto toAscii = [&] {
-        if (jis) {
-            *dst++ = 0x1B, *dst++ = '(', *dst++ = 'B';
-            jis = false;
-        }
-    };
-    for (size_t i = begin; i < end; ++i) {
-        const Unit u = units[i];
-        if (u >= 0x80) {
-            if (!jis) {
-                *dst++ = 0x1B, *dst++ = '$', *dst++ = 'B';
-                jis = true;
+    // Where the text ends without its trailing spaces, and in which state.
+    char* kept = dst;
+    bool keptJis = false;
+    bool crBeforeLf = false; // the last character was a CR that a LF follows
+    if (!forEachUnit(bytes, [&](Unit u, uchar next) {
+            if (u >= 0x80) {
+                if (!jis) {
+                    *dst++ = 0x1B, *dst++ = '$', *dst++ = 'B';
+                    jis = true;
+                }
+                *dst++ = char(u >> 8);
+                *dst++ = char(u & 0xFF);
+            } else {
+                if (jis) {
+                    *dst++ = 0x1B, *dst++ = '(', *dst++ = 'B';
+                    jis = false;
+                }
+                // CR LF, a lone CR and a lone LF all become CR LF.
+                if (u == '\n' && crBeforeLf) {
+                    // written with its CR
+                } else if (u == '\r' || u == '\n') {
+                    *dst++ = '\r', *dst++ = '\n';
+                } else {
+                    *dst++ = char(u);
+                }
             }
-            *dst++ = char(u >> 8);
-            *dst++ = char(u & 0xFF);
-            continue;
-        }
-        toAscii();
-        if (u == '\r' || u == '\n') {
-            // CR LF, a lone CR and a lone LF all become CR LF.
-            if (u == '\r' && i + 1 < end && units[i + 1] == '\n')
-                ++i;
-            *dst++ = '\r', *dst++ = '\n';
-        } else {
-            *dst++ = char(u);
-        }
-    }
-    toAscii();
-    out.truncate(dst - out.constData());
+            crBeforeLf = u == '\r' && next == '\n';
+            if (!trimmable(u)) {
+                kept = dst;
+                keptJis = jis;
+            }
+        }))
+        return std::nullopt;
+    dst = kept;
+    if (keptJis)
+        *dst++ = 0x1B, *dst++ = '(', *dst++ = 'B';
+    out.truncate(dst - start);
     return out;
 }
 

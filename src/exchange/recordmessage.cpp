@@ -10,6 +10,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <array>
+
 namespace kiku {
 
 namespace {
@@ -23,6 +25,17 @@ const QString kUnknownAddress = QStringLiteral("unknown@invalid");
 QByteArrayView fieldBytes(const char* bytes, FieldSpan span) {
     const char* start = bytes + span.offset;
     qsizetype size = span.width;
+    // Whole blocks first, compared by memcmp, which takes as many bytes to a step as the
+    // processor can; then ever smaller pieces up to the last space.
+    static const std::array<char, 2048> spaces = [] {
+        std::array<char, 2048> block;
+        block.fill(' ');
+        return block;
+    }();
+    for (const qsizetype step : {qsizetype(2048), qsizetype(128)}) {
+        while (size >= step && std::memcmp(start + size - step, spaces.data(), size_t(step)) == 0)
+            size -= step;
+    }
     constexpr quint64 kSpaces = 0x2020202020202020ULL;
     while (size >= 8) {
         quint64 word;
@@ -74,14 +87,17 @@ QString numericZones(QString text) {
 
 // The common header date "Tue, 5 Mar 2024 14:03:22 +0900" (day name and seconds optional)
 // read without the regular expressions and Qt's general parser; nothing for any other text,
-// which then takes the long way. The moment and offset are those Qt reads.
+// which then takes the long way. The moment and offset are those Qt reads; the same shape
+// with a one-digit hour, minute or second ("10:1:00"), which Qt refuses, reads as an invalid
+// moment.
 std::optional<QDateTime> plainHeaderDate(const QString& text) {
     static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const QChar* p = text.constData();
     const QChar* const end = p + text.size();
+    int n = 0; // digits read by the last call of digits()
     const auto digits = [&](int least, int most, int& value) {
-        int n = 0;
+        n = 0;
         value = 0;
         while (p < end && n < most && p->isDigit() && p->unicode() < 0x80) {
             value = value * 10 + (p->unicode() - '0');
@@ -107,17 +123,25 @@ std::optional<QDateTime> plainHeaderDate(const QString& text) {
     while (month < 12 && QStringView(p, 3) != QLatin1String(months[month]))
         ++month;
     p += 3;
-    if (month == 12 || !skip(' ') || !digits(4, 4, year) || !skip(' ') || !digits(2, 2, hour) ||
-        !skip(':') || !digits(2, 2, minute))
+    if (month == 12 || !skip(' ') || !digits(4, 4, year) || !skip(' ') || !digits(1, 2, hour))
         return std::nullopt;
-    if (skip(':') && !digits(2, 2, second))
+    bool twoDigitTime = n == 2;
+    if (!skip(':') || !digits(1, 2, minute))
         return std::nullopt;
+    twoDigitTime = twoDigitTime && n == 2;
+    if (skip(':')) {
+        if (!digits(1, 2, second))
+            return std::nullopt;
+        twoDigitTime = twoDigitTime && n == 2;
+    }
     if (!skip(' ') || p == end)
         return std::nullopt;
     const int sign = *p == QLatin1Char('-') ? -1 : 1;
     if (!(skip('+') || skip('-')) || !digits(4, 4, zone) || p != end || zone / 100 > 14 ||
         zone % 100 > 59)
         return std::nullopt;
+    if (!twoDigitTime)
+        return QDateTime();
     const QDate date(year, month + 1, day);
     const QTime time(hour, minute, second);
     if (!date.isValid() || !time.isValid())
@@ -125,9 +149,7 @@ std::optional<QDateTime> plainHeaderDate(const QString& text) {
     return QDateTime(date, time, Qt::OffsetFromUTC, sign * (zone / 100 * 3600 + zone % 100 * 60));
 }
 
-QDateTime parseHeaderDate(const QString& header) {
-    if (std::optional<QDateTime> plain = plainHeaderDate(header))
-        return *plain;
+QDateTime parseLongHeaderDate(const QString& header) {
     QString text = header;
     static const QRegularExpression comment(QStringLiteral("\\([^()]*\\)"));
     text.remove(comment);
@@ -141,16 +163,49 @@ QDateTime parseHeaderDate(const QString& header) {
     return t;
 }
 
-// The clock text of the main window (see clockText) read back.
-QDateTime parseClockText(const QString& text) {
-    const QLocale locale = QLocale::system();
+QDateTime parseHeaderDate(const QString& header) {
+    if (std::optional<QDateTime> plain = plainHeaderDate(header))
+        return *plain;
+    return parseLongHeaderDate(header);
+}
+
+// The format of the main window's clock text (see clockText), and of its date alone.
+struct ClockFormat {
+    QString whole;
+    QString date;
+};
+ClockFormat clockFormat(const QLocale& locale) {
     QString timeFormat = locale.timeFormat(QLocale::LongFormat);
     static const QRegularExpression zone(QStringLiteral("\\s*t+"));
     timeFormat.remove(zone);
     const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
-    QDateTime t = locale.toDateTime(text, dateFormat + QLatin1Char(' ') + timeFormat.trimmed());
+    return {dateFormat + QLatin1Char(' ') + timeFormat.trimmed(), dateFormat};
+}
+
+// Whether every form but the header date begins with a number: the clock text when its
+// format opens with a numeric day, month or year, the fixed forms and ISO dates always. A
+// text that begins with a letter, as a header date with its day name does, is then none of
+// them.
+bool otherFormsStartWithNumbers() {
+    static const bool numeric = [] {
+        const QString format = clockFormat(QLocale::system()).whole;
+        if (format.isEmpty() || !QByteArrayView("dMy").contains(char(format.at(0).unicode())))
+            return false;
+        qsizetype run = 1;
+        while (run < format.size() && format.at(run) == format.at(0))
+            ++run;
+        return format.at(0) == QLatin1Char('y') || run < 3; // "ddd" and "MMM" are names
+    }();
+    return numeric;
+}
+
+// The clock text of the main window (see clockText) read back.
+QDateTime parseClockText(const QString& text) {
+    const QLocale locale = QLocale::system();
+    const ClockFormat format = clockFormat(locale);
+    QDateTime t = locale.toDateTime(text, format.whole);
     // A two-digit year reads as 19xx; the program was not written then.
-    if (t.isValid() && !dateFormat.contains(QLatin1String("yyyy")) && t.date().year() < 1970)
+    if (t.isValid() && !format.date.contains(QLatin1String("yyyy")) && t.date().year() < 1970)
         t = t.addYears(100);
     return t;
 }
@@ -194,18 +249,33 @@ MailAddress oneAddress(const QString& text) {
     return {text, kUnknownAddress};
 }
 
+// addressesOf(account), read once while the same account comes again, as it does for
+// every record of an export.
+const QList<MailAddress>& accountAddresses(const QString& account) {
+    thread_local QString last;
+    thread_local QList<MailAddress> addresses;
+    if (account != last) {
+        addresses = addressesOf(account);
+        last = account;
+    }
+    return addresses;
+}
+
 // A message with the record's header fields and no text yet.
 OutgoingMessage headedMessage(const QString& subject, const QString& from, Box box,
                               const QString& account, const QDateTime& date) {
     OutgoingMessage message;
+    const QList<MailAddress>& accountList = accountAddresses(account);
     if (isSentBox(box)) {
-        message.from = oneAddress(account);
+        // oneAddress(account)
+        message.from =
+            accountList.size() == 1 ? accountList.first() : MailAddress{account, kUnknownAddress};
         message.to = addressesOf(from);
         if (message.to.isEmpty())
             message.to = {oneAddress(from)};
     } else {
         message.from = oneAddress(from);
-        message.to = addressesOf(account);
+        message.to = accountList;
     }
     message.subject = subject;
     message.date = date;
@@ -227,15 +297,24 @@ ViewedMail viewedMail(const char* bytes, RecordLayout layout) {
 
 RecordFields recordFields(const char* bytes, RecordLayout layout) {
     const MailLayout& l = mailLayout(layout);
-    return {shownField(bytes, l.subject), shownField(bytes, l.from), shownField(bytes, l.date),
-            fieldBytes(bytes, l.body)};
+    const QByteArrayView subject = fieldBytes(bytes, l.subject);
+    RecordFields fields{trimSpaces(decodeCp932Field(subject.data(), subject.size())),
+                        shownField(bytes, l.from),
+                        shownField(bytes, l.date),
+                        fieldBytes(bytes, l.body),
+                        {}};
+    if (std::optional<QList<quint16>> jis = jisCharacters(subject))
+        fields.subjectJis = std::move(*jis);
+    return fields;
 }
 
 bool isSentBox(Box box) {
     return box == Box::PartnerSent || box == Box::OthersSent;
 }
 
-QDateTime parseRecordDate(const QString& text) {
+namespace {
+
+QDateTime parseRecordDate(const QString& text, bool quick) {
     const QString t = text.trimmed();
     if (t.isEmpty())
         return {};
@@ -243,13 +322,27 @@ QDateTime parseRecordDate(const QString& text) {
         return d.isValid() && d.date().year() >= 1900 && d.date().year() <= 9999;
     };
     // Cheapest and most common first: received mail carries a header date.
-    for (QDateTime (*parse)(const QString&) :
-         {&parseHeaderDate, &parseClockText, &parseFixedForms, &parseIsoDate}) {
+    const QDateTime header = quick ? parseHeaderDate(t) : parseLongHeaderDate(t);
+    if (sane(header))
+        return header;
+    if (quick && t.at(0).unicode() < 0x80 && t.at(0).isLetter() && otherFormsStartWithNumbers())
+        return {};
+    for (QDateTime (*parse)(const QString&) : {&parseClockText, &parseFixedForms, &parseIsoDate}) {
         const QDateTime d = parse(t);
         if (sane(d))
             return d;
     }
     return {};
+}
+
+} // namespace
+
+QDateTime parseRecordDate(const QString& text) {
+    return parseRecordDate(text, true);
+}
+
+QDateTime parseRecordDateLongWay(const QString& text) {
+    return parseRecordDate(text, false);
 }
 
 QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& account,
@@ -263,6 +356,7 @@ QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& acc
 QByteArray messageFromRecord(const RecordFields& fields, Box box, const QString& account,
                              const QDateTime& date) {
     OutgoingMessage message = headedMessage(fields.subject, fields.from, box, account, date);
+    message.subjectJis = fields.subjectJis;
     if (std::optional<QByteArray> jis = iso2022JpText(fields.body))
         message.iso2022JpBody = std::move(*jis);
     else
@@ -276,13 +370,13 @@ QByteArray envelopeSender(const QByteArray& message) {
         qsizetype end = message.indexOf('\n', pos);
         if (end < 0)
             end = message.size();
-        const QByteArray line = message.mid(pos, end - pos).trimmed();
+        const QByteArrayView line = QByteArrayView(message).sliced(pos, end - pos).trimmed();
         if (line.isEmpty())
             break; // end of the header
-        if (line.size() > 5 && qstrnicmp(line.constData(), "from:", 5) == 0) {
+        if (line.size() > 5 && qstrnicmp(line.data(), "from:", 5) == 0) {
             static const QRegularExpression address(
                 QStringLiteral("<([^<>\\s]+@[^<>\\s]+)>|([^<>\\s\"]+@[^<>\\s\",]+)"));
-            const QRegularExpressionMatch m = address.match(QString::fromLatin1(line.mid(5)));
+            const QRegularExpressionMatch m = address.match(QString::fromLatin1(line.sliced(5)));
             if (m.hasMatch())
                 return (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1)).toLatin1();
             break;

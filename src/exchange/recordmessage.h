@@ -29,6 +29,8 @@ struct RecordFields {
     QString from;
     QString date;
     QByteArrayView body; // points into the record
+    // The subject as its JIS characters (see jisCharacters), where they all are.
+    QList<quint16> subjectJis;
 };
 RecordFields recordFields(const char* bytes, RecordLayout layout);
 
@@ -39,6 +41,9 @@ bool isSentBox(Box box);
 // day names allowed), or the clock text a sent message was stored with (the system's short
 // date and long time, or year/month/day forms). Invalid when it names none.
 QDateTime parseRecordDate(const QString& text);
+// The same without the quick readers, every text through the general parsers: what the
+// quick ones are held to.
+QDateTime parseRecordDateLongWay(const QString& text);
 // The stand-in for a record whose Date names no moment: when its box file last changed.
 QDateTime boxFileTime(Box box);
 

@@ -1,5 +1,7 @@
 #include "maillib/mimewriter.h"
 
+#include "maillib/jischaracters.h"
+
 #include "base/codec.h"
 #include "base/syserror.h"
 
@@ -12,6 +14,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace kiku {
 
@@ -29,6 +33,12 @@ constexpr int kMaxAddress = 254;
 
 const QByteArray kJisCharset = QByteArrayLiteral("ISO-2022-JP");
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+
+// `value` (not negative, below 10 to the `width`) as `width` decimal digits at `out`.
+void putDigits(char* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        out[i] = char('0' + value % 10);
+}
 
 bool isPrintableAscii(const QString& text) {
     for (QChar c : text) {
@@ -76,30 +86,35 @@ QByteArray wrappedBase64(const QByteArray& bytes) {
     return out;
 }
 
+// The longest line between CR LF pairs (a lone CR or LF does not end a line). The CRs are
+// found with memchr: a general search for the pair is slow over a long text.
 qsizetype longestLine(const QByteArray& bytes) {
+    const char* const begin = bytes.constData();
+    const char* const end = begin + bytes.size();
     qsizetype longest = 0;
-    qsizetype start = 0;
-    while (start <= bytes.size()) {
-        qsizetype end = bytes.indexOf(kCrLf, start);
-        if (end < 0)
-            end = bytes.size();
-        longest = qMax(longest, end - start);
-        start = end + 2;
+    const char* lineStart = begin;
+    for (const char* p = begin; p < end;) {
+        const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+        if (!cr)
+            break;
+        if (cr + 1 < end && cr[1] == '\n') {
+            longest = qMax(longest, cr - lineStart);
+            lineStart = cr + 2;
+        }
+        p = cr + 1;
     }
-    return longest;
+    return qMax(longest, end - lineStart);
 }
 
-// One RFC 2047 B word for the longest run of code points from `pos` that fits in `room`
-// characters (always at least one code point). Advances `pos`.
-QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, bool jis) {
+// One RFC 2047 B word for the longest run of characters from `pos` that fits in `room`
+// characters (always at least one character); `encodeRun(count)` gives the bytes of the
+// `count` characters from `pos`, of which there are `available`. Advances `pos`.
+template <typename EncodeRun>
+QByteArray takeWord(qsizetype available, qsizetype& pos, int room, bool jis,
+                    const EncodeRun& encodeRun) {
     const QByteArray prefix =
         jis ? QByteArrayLiteral("=?ISO-2022-JP?B?") : QByteArrayLiteral("=?UTF-8?B?");
     const int overhead = int(prefix.size()) + 2;
-    auto encodeRun = [&](qsizetype count) {
-        const QString run = QString::fromUcs4(
-            reinterpret_cast<const char32_t*>(codePoints.constData() + pos), count);
-        return jis ? codec::encode(run, kJisCharset) : run.toUtf8();
-    };
     auto wordLength = [&](qsizetype bytes) { return overhead + int((bytes + 2) / 3) * 4; };
 
     // A run's bytes only grow with it, so the longest run that fits is found by halving the
@@ -107,7 +122,7 @@ QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, boo
     // that does not; no word holds more characters than its room.
     qsizetype count = 1;
     QByteArray best = encodeRun(1);
-    qsizetype tooMany = qMin(codePoints.size() - pos, qsizetype(qMax(room, 1))) + 1;
+    qsizetype tooMany = qMin(available - pos, qsizetype(qMax(room, 1))) + 1;
     while (tooMany - count > 1) {
         const qsizetype middle = count + (tooMany - count) / 2;
         QByteArray run = encodeRun(middle);
@@ -122,10 +137,53 @@ QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, boo
     return prefix + best.toBase64() + "?=";
 }
 
+QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, bool jis) {
+    return takeWord(codePoints.size(), pos, room, jis, [&](qsizetype count) {
+        const QString run = QString::fromUcs4(
+            reinterpret_cast<const char32_t*>(codePoints.constData() + pos), count);
+        return jis ? codec::encode(run, kJisCharset) : run.toUtf8();
+    });
+}
+
+// One word of characters numbered as jisCharacters numbers them: the same word takeWord
+// finds, the run's length counted character by character instead of each trial length
+// written out (a run's bytes grow with every character, so the longest that fits is the
+// same).
+QByteArray takeJisWord(const QList<quint16>& characters, qsizetype& pos, int room) {
+    const QByteArray prefix = QByteArrayLiteral("=?ISO-2022-JP?B?");
+    const auto wordLength = [&](qsizetype bytes) {
+        return int(prefix.size()) + 2 + int((bytes + 2) / 3) * 4;
+    };
+    const qsizetype most = qMin(characters.size() - pos, qsizetype(qMax(room, 1)));
+    qsizetype count = 1;
+    qsizetype bytes = 0; // of the first `count` characters, without the final escape
+    bool jis = false;
+    for (qsizetype n = 0; n < most; ++n) {
+        const bool next = characters.at(pos + n) >= 0x80;
+        bytes += (next ? 2 : 1) + (next != jis ? 3 : 0);
+        jis = next;
+        if (n > 0 && wordLength(bytes + (jis ? 3 : 0)) > room)
+            break;
+        count = n + 1;
+    }
+    const QByteArray run = mime::iso2022JpOf(characters.constData() + pos, count);
+    pos += count;
+    QByteArray word;
+    word.reserve(wordLength(run.size()));
+    word += prefix;
+    word += run.toBase64();
+    word += "?=";
+    return word;
+}
+
 // Writes one header field, folding before a piece that would pass the line limit.
 class FieldFolder {
 public:
-    explicit FieldFolder(const QByteArray& name) : m_out(name + ':'), m_line(int(m_out.size())) {}
+    explicit FieldFolder(const QByteArray& name) : m_line(int(name.size()) + 1) {
+        m_out.reserve(128); // most fields fit, without growing on the way
+        m_out += name;
+        m_out += ':';
+    }
 
     // A piece that is never split, after one space.
     void atom(const QByteArray& piece) {
@@ -160,6 +218,10 @@ public:
 
     // Any text as encoded words sized to the room left on each line.
     void encoded(const QString& text) {
+        if (const std::optional<QList<quint16>> characters = mime::jisCharacters(text)) {
+            encodedJis(*characters);
+            return;
+        }
         const bool jis = mime::fitsIso2022Jp(text);
         const QList<uint> codePoints = (jis ? mime::toJisForms(text) : text).toUcs4();
         qsizetype pos = 0;
@@ -170,7 +232,21 @@ public:
         }
     }
 
-    QByteArray finish() const { return m_out + kCrLf; }
+    // The same for text given as its JIS characters (see OutgoingMessage::subjectJis).
+    void encodedJis(const QList<quint16>& characters) {
+        qsizetype pos = 0;
+        while (pos < characters.size()) {
+            if (kMaxLine - m_line - 1 < kMinWordRoom)
+                fold();
+            atom(takeJisWord(characters, pos, kMaxLine - m_line - 1));
+        }
+    }
+
+    // The field with its line end; the folder is done with then.
+    QByteArray finish() {
+        m_out += kCrLf;
+        return std::move(m_out);
+    }
 
 private:
     // The next piece starts with the space that continues the field.
@@ -220,7 +296,9 @@ QByteArray addressField(const QByteArray& name, const QList<MailAddress>& list) 
     return field.finish();
 }
 
-QByteArray unstructuredField(const QByteArray& name, const QString& text) {
+// `jis`, when not empty, is `text` as its JIS characters (see OutgoingMessage::subjectJis).
+QByteArray unstructuredField(const QByteArray& name, const QString& text,
+                             const QList<quint16>& jis = {}) {
     // Some readers squeeze the spaces at a fold into one; text whose runs of spaces matter
     // and that needs folding goes as encoded words, which keep every space.
     const bool fitsOneLine = name.size() + 2 + text.size() <= kMaxLine;
@@ -234,7 +312,10 @@ QByteArray unstructuredField(const QByteArray& name, const QString& text) {
             return field;
     }
     FieldFolder field(name);
-    field.encoded(text);
+    if (jis.isEmpty())
+        field.encoded(text);
+    else
+        field.encodedJis(jis);
     return field.finish();
 }
 
@@ -248,13 +329,34 @@ QByteArray messageIdDomain(const QString& address) {
 
 QByteArray newMessageId(const QString& senderAddress) {
     static std::atomic<quint32> counter{0};
-    const quint64 random = QRandomGenerator::system()->generate64();
-    return '<' +
-           QDateTime::currentDateTimeUtc()
-               .toString(QStringLiteral("yyyyMMddHHmmsszzz"))
-               .toLatin1() +
-           '.' + QByteArray::number(random, 16) + '.' + QByteArray::number(++counter) + '@' +
-           messageIdDomain(senderAddress) + '>';
+    // The random part only keeps apart the ids of one moment: the seeded generator serves as
+    // well as the system's, at a fraction of its cost.
+    const quint64 random = QRandomGenerator::global()->generate64();
+    // yyyyMMddHHmmsszzz, written by hand: Qt's date formatting is a good part of a small
+    // message's cost.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    char stamp[] = "<yyyyMMddHHmmsszzz.";
+    putDigits(stamp + 1, qBound(0, d.year(), 9999), 4);
+    putDigits(stamp + 5, d.month(), 2);
+    putDigits(stamp + 7, d.day(), 2);
+    putDigits(stamp + 9, t.hour(), 2);
+    putDigits(stamp + 11, t.minute(), 2);
+    putDigits(stamp + 13, t.second(), 2);
+    putDigits(stamp + 15, t.msec(), 3);
+    QByteArray id(stamp, sizeof stamp - 1);
+    char hex[16]; // the random number in lowercase hex without leading zeros
+    int digits = 0;
+    for (quint64 rest = random; digits == 0 || rest != 0; rest >>= 4)
+        hex[15 - digits++] = "0123456789abcdef"[rest & 15];
+    id.append(hex + 16 - digits, digits);
+    id += '.';
+    id += QByteArray::number(++counter);
+    id += '@';
+    id += messageIdDomain(senderAddress);
+    id += '>';
+    return id;
 }
 
 // RFC 2231 attr-char: what may stand unescaped in an extended parameter value.
@@ -507,40 +609,53 @@ QByteArray rfc5322Date(const QDateTime& time) {
     const QTime t = time.time();
     const int offset = time.offsetFromUtc() / 60;
     const int absOffset = qAbs(offset);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d %c%02d%02d",
-                  days[d.dayOfWeek() - 1], d.day(), months[d.month() - 1], d.year(), t.hour(),
-                  t.minute(), t.second(), offset < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
-    return text;
+    const char sign = offset < 0 ? '-' : '+';
+    if (d.year() < 1000 || d.year() > 9999 || absOffset / 60 > 99) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d %c%02d%02d",
+                      days[d.dayOfWeek() - 1], d.day(), months[d.month() - 1], d.year(), t.hour(),
+                      t.minute(), t.second(), sign, absOffset / 60, absOffset % 60);
+        return text;
+    }
+    // The same digit by digit: snprintf is a good part of a small message's cost.
+    char text[] = "Ddd, dd Mmm yyyy hh:mm:ss +hhmm";
+    std::memcpy(text, days[d.dayOfWeek() - 1], 3);
+    putDigits(text + 5, d.day(), 2);
+    std::memcpy(text + 8, months[d.month() - 1], 3);
+    putDigits(text + 12, d.year(), 4);
+    putDigits(text + 17, t.hour(), 2);
+    putDigits(text + 20, t.minute(), 2);
+    putDigits(text + 23, t.second(), 2);
+    text[26] = sign;
+    putDigits(text + 27, absOffset / 60, 2);
+    putDigits(text + 29, absOffset % 60, 2);
+    return QByteArray(text, sizeof text - 1);
 }
 
 QString toJisForms(const QString& text) {
     QString out = text;
-    for (QChar& c : out) {
-        switch (c.unicode()) {
-        case 0xFF5E:
-            c = QChar(0x301C);
-            break; // FULLWIDTH TILDE -> WAVE DASH
-        case 0x2225:
-            c = QChar(0x2016);
-            break; // PARALLEL TO -> DOUBLE VERTICAL LINE
-        case 0xFF0D:
-            c = QChar(0x2212);
-            break; // FULLWIDTH HYPHEN-MINUS -> MINUS SIGN
-        case 0xFFE0:
-            c = QChar(0x00A2);
-            break; // cent
-        case 0xFFE1:
-            c = QChar(0x00A3);
-            break; // pound
-        case 0xFFE2:
-            c = QChar(0x00AC);
-            break; // not
-        default:
-            break;
-        }
-    }
+    for (QChar& c : out)
+        c = jisForm(c);
     return out;
+}
+
+QChar jisForm(QChar c) {
+    switch (c.unicode()) {
+    case 0xFF5E:
+        return QChar(0x301C); // FULLWIDTH TILDE -> WAVE DASH
+    case 0x2225:
+        return QChar(0x2016); // PARALLEL TO -> DOUBLE VERTICAL LINE
+    case 0xFF0D:
+        return QChar(0x2212); // FULLWIDTH HYPHEN-MINUS -> MINUS SIGN
+    case 0xFFE0:
+        return QChar(0x00A2); // cent
+    case 0xFFE1:
+        return QChar(0x00A3); // pound
+    case 0xFFE2:
+        return QChar(0x00AC); // not
+    default:
+        return c;
+    }
 }
 
 bool fitsIso2022Jp(const QString& text) {
@@ -554,9 +669,15 @@ bool fitsIso2022Jp(const QString& text) {
 }
 
 QList<QByteArray> encodedWords(const QString& text, int firstRoom, int room) {
+    QList<QByteArray> words;
+    if (const std::optional<QList<quint16>> characters = jisCharacters(text)) {
+        qsizetype pos = 0;
+        while (pos < characters->size())
+            words += takeJisWord(*characters, pos, words.isEmpty() ? firstRoom : room);
+        return words;
+    }
     const bool jis = fitsIso2022Jp(text);
     const QList<uint> codePoints = (jis ? toJisForms(text) : text).toUcs4();
-    QList<QByteArray> words;
     qsizetype pos = 0;
     while (pos < codePoints.size())
         words += takeWord(codePoints, pos, words.isEmpty() ? firstRoom : room, jis);
@@ -580,13 +701,14 @@ std::optional<QByteArray> MimeWriter::write(const OutgoingMessage& message) {
 
     const QDateTime date = message.date.isValid() ? message.date : QDateTime::currentDateTime();
     QByteArray out;
+    out.reserve(1024); // the header of a plain message, without growing on the way
     out += "Date: " + mime::rfc5322Date(date) + kCrLf;
     out += addressField("From", {message.from});
     if (!message.to.isEmpty())
         out += addressField("To", message.to);
     if (!message.cc.isEmpty())
         out += addressField("Cc", message.cc);
-    out += unstructuredField("Subject", message.subject);
+    out += unstructuredField("Subject", message.subject, message.subjectJis);
     // A long domain moves the Message-ID onto a line of its own.
     FieldFolder messageId("Message-ID");
     messageId.atom(newMessageId(message.from.address));
@@ -597,7 +719,10 @@ std::optional<QByteArray> MimeWriter::write(const OutgoingMessage& message) {
     const Part text = message.iso2022JpBody.isEmpty() ? textPart(message.body)
                                                       : jisTextPart(message.iso2022JpBody);
     if (attachments.isEmpty()) {
-        out += text.headers + kCrLf + text.content;
+        out.reserve(out.size() + text.headers.size() + text.content.size() + 4);
+        out += text.headers;
+        out += kCrLf;
+        out += text.content;
         if (!out.endsWith(kCrLf))
             out += kCrLf;
         return out;
@@ -695,6 +820,8 @@ std::optional<QByteArray> MimeWriter::extraHeaderLines(const QString& text) {
                                           QStringLiteral("content-transfer-encoding"),
                                           QStringLiteral("content-disposition")};
     QByteArray out;
+    if (text.isEmpty())
+        return out;
     for (const QString& line : normalisedLineEnds(text).split(QLatin1String("\r\n"))) {
         if (line.trimmed().isEmpty())
             continue;

@@ -44,6 +44,8 @@ QByteArray rfc5322Date(const QDateTime& time);
 // Replaces the CP932 forms of the few characters JIS writes with other code points
 // (FULLWIDTH TILDE for WAVE DASH and so on), so text typed on Windows still fits ISO-2022-JP.
 QString toJisForms(const QString& text);
+// The same for one character.
+QChar jisForm(QChar c);
 
 // True when the text goes as ISO-2022-JP (after toJisForms), false when it needs UTF-8.
 bool fitsIso2022Jp(const QString& text);
@@ -61,6 +63,10 @@ struct OutgoingMessage {
     QList<MailAddress> to;
     QList<MailAddress> cc;
     QString subject;
+    // The subject's characters as ISO-2022-JP numbers them (ASCII below 0x80, else the JIS X
+    // 0208 row << 8 | cell), one for each character of `subject` after toJisForms, where the
+    // caller has them: its encoded words are then made without converting the text.
+    QList<quint16> subjectJis;
     QString body;
     // The text already in ISO-2022-JP as the writer would make it of `body` (CR LF line ends,
     // the JIS forms of toJisForms); when not empty it goes instead of `body`.

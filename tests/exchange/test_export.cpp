@@ -4,6 +4,7 @@
 #include "exchange/boxexport.h"
 #include "exchange/boxwall.h"
 #include "exchange/exportcommand.h"
+#include "exchange/recordmessage.h"
 #include "exchange/wholemessage.h"
 #include "store/originals.h"
 #include "store/storetest.h"
@@ -202,6 +203,41 @@ TEST(Export, MboxrdQuotesEveryFromLine) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(mboxrdQuoted(c.message), QByteArray(c.mbox)) << c.message;
+}
+
+TEST(Export, MboxSeparatorLinesNameSenderAndMomentInUtc) {
+    TempHome home;
+    for (const char* date : {"Tue, 5 Mar 2024 08:03:22 +0900", "Fri, 15 Nov 2024 23:59:09 -0100"})
+        ASSERT_TRUE(Mailbox(Box::OthersInbox)
+                        .append(record(u("件名"), u(date), u("taro@example.jp"), u("本文")))
+                        .ok);
+    ExportOptions options;
+    options.format = ExportFormat::Mbox;
+    ASSERT_TRUE(exportBoxes({Box::OthersInbox}, home.file(u("one.mbox")), options).ok);
+    const QList<QByteArray> lines = home.readFile(u("one.mbox")).split('\n');
+    QList<QByteArray> separators;
+    for (const QByteArray& line : lines)
+        if (line.startsWith("From "))
+            separators += line;
+    EXPECT_EQ(separators, QList<QByteArray>({"From taro@example.jp Mon Mar  4 23:03:22 2024",
+                                             "From taro@example.jp Sat Nov 16 00:59:09 2024"}));
+}
+
+TEST(Export, EnvelopeSenderIsTheFirstFromAddress) {
+    const struct {
+        const char* message;
+        const char* sender;
+    } cases[] = {
+        {"Date: x\r\nFrom: taro@example.jp\r\n\r\n", "taro@example.jp"},
+        {"FROM:   Taro <taro@example.jp>  \r\nFrom: b@c\r\n", "taro@example.jp"},
+        {"from: \"a@b\" <taro@example.jp>\r\n", "a@b"},
+        {"From: a@b, c@d\r\n", "a@b"},
+        {"From: nobody\r\nFrom: b@c\r\n", "MAILER-DAEMON"},
+        {"Subject: x\r\n\r\nFrom: b@c\r\n", "MAILER-DAEMON"},
+        {"From:", "MAILER-DAEMON"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(envelopeSender(c.message), QByteArray(c.sender)) << c.message;
 }
 
 TEST(Export, RefusesToOverwriteAndACancelLeavesNothing) {

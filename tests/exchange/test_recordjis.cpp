@@ -85,6 +85,8 @@ TEST(RecordJis, MessagesMatchTheLongWay) {
          "\x81\x60\x81\x61\x81\x7C\x81\x91\x81\x92\x81\xCA", true},
         {"spaces at both ends", "  \x81\x40 a \x81\x40\x81\x40  \x81\x40", true},
         {"only spaces", "  \x81\x40 ", true},
+        {"line ends before trailing spaces", "\x82\xA0\r\n\r\r\n \x81\x40\n\x81\x40 ", true},
+        {"a CR at the end", "\x82\xA0\r", true},
         {"half a character at the end", "abc\x93\xFA\x82", true},
         {"a zero ends the text", QByteArray("abc\0\x82\xA0", 6), true},
         {"a line too long for 7bit", "\x82\xA0" + QByteArray(1200, 'x'), true},
@@ -118,6 +120,69 @@ TEST(RecordJis, MessagesMatchTheLongWay) {
     }
 }
 
+// The text of a field ends at its last byte that is not padding, wherever that falls among
+// the blocks the padding is skipped in.
+TEST(RecordJis, TextEndsWhereThePaddingStarts) {
+    const MailLayout& layout = mailLayout(RecordLayout::Standard);
+    const QByteArray blank = encodeMail(MailRecord(), RecordLayout::Standard);
+    const int width = layout.body.width;
+    // The blocks are counted from the end of the field: lengths at their edges.
+    for (const int length :
+         {0, 1, 7, 8, 9, width % 2048 - 128, width % 2048 - 1, width % 2048, width % 2048 + 1,
+          width - 2048, width - 128, width - 8, width - 1, width}) {
+        QByteArray bytes = blank;
+        QByteArray text(length, 'x');
+        if (length > 2)
+            text[length / 2] = ' '; // inside the text: not padding
+        bytes.replace(layout.body.offset, length, text);
+        EXPECT_EQ(recordFields(bytes.constData(), RecordLayout::Standard).body, text) << length;
+    }
+}
+
+TEST(RecordJis, SubjectsMatchTheLongWay) {
+    const auto cp932 = [](const QString& text) { return codec::encode(text, "CP932"); };
+    const QString notice = QStringLiteral("お知らせ：会議の日程について（第12回）");
+    struct Case {
+        const char* what;
+        QByteArray subject; // CP932 bytes
+        bool fast;          // encoded words made from its JIS characters
+    };
+    const QList<Case> cases{
+        {"kana and kanji", cp932(notice), true},
+        {"folded over many lines", cp932(notice.repeated(5)), true},
+        {"ASCII and kanji by turns", cp932(QStringLiteral("a漢b字c").repeated(30)), true},
+        {"characters Windows writes differently", cp932(QStringLiteral("Re: ～−∥￠￣￢ 確認")),
+         true},
+        {"spaces at both ends", cp932(QStringLiteral("　 件名 　 ")), true},
+        {"control characters", cp932(QStringLiteral("a\tb\x01件名")), true},
+        {"what looks like an encoded word", "=?ISO-2022-JP?B?GyRC?= abc", true},
+        {"ASCII without a space to fold at", QByteArray(120, 'x'), true},
+        {"half a character at the end", cp932(QStringLiteral("件名")) + '\x8C', true},
+        {"half-width katakana", cp932(QStringLiteral("ｱｲｳ 件名")), false},
+        {"NEC row 13", cp932(QStringLiteral("①件名")), false},
+        {"escape", "a\x1B$Bb", false},
+    };
+    const MailLayout& layout = mailLayout(RecordLayout::Standard);
+    MailRecord r;
+    r.from = QStringLiteral("taro@example.jp");
+    r.body = QStringLiteral("本文");
+    const QByteArray blank = encodeMail(r, RecordLayout::Standard);
+    const QDateTime date(QDate(2024, 3, 5), QTime(14, 3, 22));
+    for (const Case& c : cases) {
+        QByteArray bytes = blank;
+        bytes.replace(layout.subject.offset, c.subject.size(), c.subject);
+        const RecordFields fields = recordFields(bytes.constData(), RecordLayout::Standard);
+        EXPECT_EQ(!fields.subjectJis.isEmpty(), c.fast) << c.what;
+        // The account changes from one message to the next: its addresses follow.
+        const QString account = &c - cases.data() & 1 ? "me@example.jp" : "you@example.jp";
+        const QByteArray fast = messageFromRecord(fields, Box::OthersInbox, account, date);
+        const QByteArray slow = messageFromRecord(
+            viewedMail(bytes.constData(), RecordLayout::Standard), Box::OthersInbox, account, date);
+        EXPECT_EQ(withoutMessageId(fast), withoutMessageId(slow)) << c.what;
+        EXPECT_TRUE(fast.contains("\r\nTo: " + account.toLatin1() + "\r\n")) << c.what;
+    }
+}
+
 TEST(RecordJis, HeaderDatesReadAsQtReadsThem) {
     const QStringList texts{
         "Tue, 05 Mar 2024 14:03:22 +0900",  "5 Mar 2024 14:03 -0330",
@@ -142,6 +207,48 @@ TEST(RecordJis, HeaderDatesReadAsQtReadsThem) {
             EXPECT_EQ(got.offsetFromUtc(), want.offsetFromUtc()) << qPrintable(text);
         }
     }
+}
+
+// Every text read by parseRecordDate as the general parsers alone read it: header dates with
+// one-digit times, zone names and comments, day names that do not fit, clock texts and the
+// fixed forms, and text that is no date.
+TEST(RecordJis, RecordDatesMatchTheLongWay) {
+    const QStringList texts{
+        "Mon, 1 Jan 2024 10:1:00 +0900",
+        "Mon, 1 Jan 2024 1:01:00 +0900",
+        "Mon, 1 Jan 2024 10:01:0 +0900",
+        "Mon, 1 Jan 2024 10:1 +0900",
+        "1 Jan 2024 10:1:00 +0900",
+        "Mon, 1 Jan 2024 10:01:00 +0900",
+        "Mon, 1 Jan 2024 10:1:00 JST",
+        "Mon, 1 Jan 2024 10:01:00 JST",
+        "Mon, 1 Jan 2024 10:1:00",
+        "Mon, 1 Jan 2024 10:01:00 (JST) +0900",
+        "Mon,  1 Jan 2024 10:01:00 +0900",
+        "Monday, 1 Jan 2024 10:01:00 +0900",
+        "Mon 1 Jan 2024 10:01:00 +0900",
+        "Fri, 1 Jan 1800 10:00:00 +0000",
+        "Mon, 1 Jan 2024 10:1:00 +0960",
+        "Mon, 31 Feb 2024 10:1:00 +0900",
+        "5 Mar 2024 14:03:22",
+        "2024/3/5 14:03:22",
+        "2024/3/5 14:03",
+        "2024-3-5 14:03:22",
+        "2024-03-05T14:03:22",
+        "2024年3月5日 14:03:22",
+        "2024年3月5日 14時03分22秒",
+        "昨日",
+        "tomorrow",
+        "  Mon, 1 Jan 2024 10:1:00 +0900  ",
+    };
+    for (const QString& text : texts) {
+        const QDateTime quick = parseRecordDate(text);
+        const QDateTime slow = parseRecordDateLongWay(text);
+        ASSERT_EQ(quick.isValid(), slow.isValid()) << qPrintable(text);
+        EXPECT_EQ(quick, slow) << qPrintable(text);
+        EXPECT_EQ(quick.offsetFromUtc(), slow.offsetFromUtc()) << qPrintable(text);
+    }
+    EXPECT_TRUE(parseRecordDate(QStringLiteral("2024/3/5 14:03:22")).isValid());
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "maillib/mimewriter.h"
 
+#include "maillib/jischaracters.h"
+
 #include "maillib/mimereader.h"
 
 #include "base/codec.h"
@@ -21,6 +23,7 @@ using kiku::MimeWriter;
 using kiku::OutgoingMessage;
 using kiku::test::parseMail;
 using kiku::test::rawHeaderField;
+namespace codec = kiku::codec;
 namespace mime = kiku::mime;
 
 namespace {
@@ -171,6 +174,12 @@ TEST(MimeWriter, BodyCharsetAndLineEnds) {
         {u("한국어 본문\n"), u("한국어 본문\r\n"), "utf-8", "base64"},
         {u("emoji 😀 and 日本語\n"), u("emoji 😀 and 日本語\r\n"), "utf-8", "base64"},
         {longLine + u("\r\n"), longLine + u("\r\n"), "iso-2022-jp", "base64"},
+        // The 7-bit limit of 998 bytes to a line, wherever the longest line is.
+        {QString(998, 'x') + u("\r\ny\r\n"), QString(998, 'x') + u("\r\ny\r\n"), "iso-2022-jp",
+         "7bit"},
+        {u("y\r\n") + QString(999, 'x') + u("\r\ny\r\n"),
+         u("y\r\n") + QString(999, 'x') + u("\r\ny\r\n"), "iso-2022-jp", "base64"},
+        {u("y\r\n") + QString(999, 'x'), u("y\r\n") + QString(999, 'x'), "iso-2022-jp", "base64"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body.left(40).toStdString());
@@ -183,6 +192,41 @@ TEST(MimeWriter, BodyCharsetAndLineEnds) {
         EXPECT_EQ(parsed.bodyEncoding, QString::fromLatin1(c.encoding));
         EXPECT_EQ(parsed.body, c.expected);
     }
+}
+
+// Encoded words of JIS X 0208 text are made without the converter: every word must hold
+// exactly the bytes the converter writes for its characters, next to ASCII on either side,
+// and as many characters as fit.
+TEST(MimeWriter, JisWordsHoldWhatTheConverterWrites) {
+    int fast = 0;
+    for (char16_t c = 0x80; c < 0xFFFF; ++c) {
+        if (QChar(c).isSurrogate())
+            continue;
+        const QString text = u("a") + QChar(c) + u("~") + QChar(c) + QChar(c) + u("\\b");
+        if (!mime::jisCharacters(text))
+            continue;
+        ++fast;
+        const QString forms = mime::toJisForms(text);
+        QString read;
+        const int room = 34 + c % 2 * 6; // a word of exactly 34 characters is common
+        for (const QByteArray& word : mime::encodedWords(text, room, room)) {
+            ASSERT_TRUE(word.startsWith("=?ISO-2022-JP?B?") && word.endsWith("?=")) << int(c);
+            const QByteArray bytes = QByteArray::fromBase64(word.mid(16).chopped(2));
+            const QString run = codec::decode(bytes, "ISO-2022-JP");
+            ASSERT_EQ(codec::encode(run, "ISO-2022-JP"), bytes) << int(c);
+            read += run;
+            if (read.size() < forms.size()) {
+                // One character more would not have fitted.
+                const QByteArray longer = codec::encode(run + forms.at(read.size()), "ISO-2022-JP");
+                ASSERT_GT(18 + (longer.size() + 2) / 3 * 4, room) << int(c);
+            }
+        }
+        ASSERT_EQ(read, forms) << int(c);
+    }
+    // Every character of JIS X 0208, and the six that toJisForms turns into one of them.
+    EXPECT_EQ(fast, 6879 + 6);
+    EXPECT_FALSE(mime::jisCharacters(u("半角ｶﾅ")));
+    EXPECT_FALSE(mime::jisCharacters(u("a\x1b$B")));
 }
 
 TEST(MimeWriter, AddressHeadersCarryNamesAndAllRecipients) {
