@@ -156,8 +156,26 @@ std::optional<QString> commonIso2022jp(const QByteArray& in) {
     const qsizetype n = in.size();
     QString out(n, Qt::Uninitialized); // never more characters than bytes
     char16_t* dst = reinterpret_cast<char16_t*>(out.data());
+    const auto inRange = [](unsigned char b) { return unsigned(b - 0x21) < 94; };
     bool jis = false;
-    for (qsizetype i = 0; i < n; ++i) {
+    qsizetype i = 0;
+    while (i < n) {
+        if (jis) {
+            // Pairs up to whatever ends them: most of a Japanese line.
+            while (i + 1 < n) {
+                const auto c = static_cast<unsigned char>(data[i]);
+                const auto c2 = static_cast<unsigned char>(data[i + 1]);
+                if (!inRange(c) || !inRange(c2))
+                    break;
+                const char16_t u = table[size_t((c - 0x21) * 94 + (c2 - 0x21))];
+                if (u == 0)
+                    return std::nullopt;
+                *dst++ = u;
+                i += 2;
+            }
+            if (i == n)
+                break;
+        }
         const auto c = static_cast<unsigned char>(data[i]);
         if (c == 0x1B) {
             if (i + 2 >= n)
@@ -170,42 +188,34 @@ std::optional<QString> commonIso2022jp(const QByteArray& in) {
                 jis = true;
             else
                 return std::nullopt;
-            i += 2;
+            i += 3;
             continue;
         }
         if (c == 0x0E || c == 0x0F || c >= 0x80)
             return std::nullopt;
         if (c == '\r' || c == '\n')
             jis = false;
-        if (!jis) {
-            // ASCII up to the next escape, copied in one loop the compiler can widen.
-            const char* esc = static_cast<const char*>(std::memchr(data + i, 0x1B, size_t(n - i)));
-            const qsizetype end = esc ? esc - data : n;
-            bool shifted = false;
-            for (qsizetype k = i; k < end; ++k) {
-                const auto b = static_cast<unsigned char>(data[k]);
-                shifted |= (b == 0x0E) | (b == 0x0F) | (b >= 0x80);
-                *dst++ = b;
-            }
-            if (shifted)
+        if (jis) {
+            // Inside JIS X 0208 only a control or a space stands alone; a byte of a pair
+            // whose other half is missing or out of range is not the common form.
+            if (inRange(c))
                 return std::nullopt;
-            i = end - 1;
-            continue;
-        }
-        if (c < 0x21 || c > 0x7E) {
             *dst++ = c;
+            ++i;
             continue;
         }
-        if (i + 1 >= n)
+        // ASCII up to the next escape, copied in one loop the compiler can widen.
+        const char* esc = static_cast<const char*>(std::memchr(data + i, 0x1B, size_t(n - i)));
+        const qsizetype end = esc ? esc - data : n;
+        bool shifted = false;
+        for (qsizetype k = i; k < end; ++k) {
+            const auto b = static_cast<unsigned char>(data[k]);
+            shifted |= (b == 0x0E) | (b == 0x0F) | (b >= 0x80);
+            *dst++ = b;
+        }
+        if (shifted)
             return std::nullopt;
-        const auto c2 = static_cast<unsigned char>(data[i + 1]);
-        if (c2 < 0x21 || c2 > 0x7E)
-            return std::nullopt;
-        const char16_t u = table[size_t((c - 0x21) * 94 + (c2 - 0x21))];
-        if (u == 0)
-            return std::nullopt;
-        *dst++ = u;
-        ++i;
+        i = end;
     }
     out.truncate(dst - reinterpret_cast<const char16_t*>(out.constData()));
     return out;

@@ -17,19 +17,42 @@ namespace kiku {
 
 namespace {
 
+// True when every CR in the text is followed by LF and every LF follows a CR. Four
+// characters are looked at together, and only a group holding one below 0x0E is looked at
+// closely: CR and LF come once a line, the rest is text.
+bool endsEveryLineInCrLf(const QString& text) {
+    const char16_t* chars = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    const auto lineEndOk = [&](qsizetype i) {
+        if (chars[i] == u'\r')
+            return i + 1 < n && chars[i + 1] == u'\n';
+        if (chars[i] == u'\n')
+            return i > 0 && chars[i - 1] == u'\r';
+        return true;
+    };
+    constexpr quint64 kOnes = 0x0001000100010001ULL;
+    constexpr quint64 kHighs = 0x8000800080008000ULL;
+    qsizetype i = 0;
+    for (; i + 4 <= n; i += 4) {
+        quint64 word;
+        std::memcpy(&word, chars + i, sizeof word);
+        // Non-zero when some lane is below 0x0E (lanes of 0x8000 and above never are).
+        if (((word - kOnes * 0x0E) & ~word & kHighs) == 0)
+            continue;
+        for (qsizetype k = i; k < i + 4; ++k)
+            if (!lineEndOk(k))
+                return false;
+    }
+    for (; i < n; ++i)
+        if (!lineEndOk(i))
+            return false;
+    return true;
+}
+
 // CR LF everywhere, as the stored bodies have.
 QString crlf(QString text) {
     // Most text already ends every line in CR LF: nothing to do then.
-    bool alreadyCrLf = true;
-    const qsizetype n = text.size();
-    const QChar* chars = text.constData();
-    for (qsizetype i = 0; i < n && alreadyCrLf; ++i) {
-        if (chars[i] == QLatin1Char('\r'))
-            alreadyCrLf = i + 1 < n && chars[++i] == QLatin1Char('\n');
-        else if (chars[i] == QLatin1Char('\n'))
-            alreadyCrLf = false;
-    }
-    if (alreadyCrLf)
+    if (endsEveryLineInCrLf(text))
         return text;
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
