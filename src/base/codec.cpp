@@ -317,25 +317,39 @@ int cp932CutPoint(const QByteArray& bytes, int width) {
     return i;
 }
 
-QByteArray fixedWidthCp932(const QString& text, int width) {
+void putFixedWidthCp932(char* field, const QString& text, int width) {
     // Character by character until the field is full: the same bytes as converting the whole
     // text and cutting it at cp932CutPoint, without converting what the field cannot hold.
     width = qMax(width, 0);
-    QByteArray field(width, ' ');
-    char* dst = field.data();
     int used = 0;
     const char16_t* chars = utf16Of(text);
     const qsizetype n = text.size();
     const quint16* table = cp932Bytes().data();
-    for (qsizetype i = 0; i < n && used < width; ++i) {
-        int length = 0;
-        const quint16 bytes = cp932Of(table, chars, n, i, length);
-        if (used + length > width)
-            break;
-        if (length == 2)
-            dst[used++] = char(bytes >> 8);
-        dst[used++] = char(bytes & 0xFF);
+    for (qsizetype i = 0; i < n; ++i) {
+        const quint16 bytes = table[chars[i]];
+        if (bytes < 0x100) { // ASCII and half-width katakana
+            if (used == width)
+                break;
+            field[used++] = char(bytes);
+        } else if (bytes != kUnmapped) {
+            if (used + 2 > width)
+                break;
+            field[used++] = char(bytes >> 8);
+            field[used++] = char(bytes & 0xFF);
+        } else {
+            int length = 0;
+            const quint16 unmapped = cp932Of(table, chars, n, i, length);
+            if (used == width)
+                break;
+            field[used++] = char(unmapped);
+        }
     }
+    std::memset(field + used, ' ', size_t(width - used));
+}
+
+QByteArray fixedWidthCp932(const QString& text, int width) {
+    QByteArray field(qMax(width, 0), Qt::Uninitialized);
+    putFixedWidthCp932(field.data(), text, width);
     return field;
 }
 

@@ -147,11 +147,25 @@ const std::array<char16_t, 94 * 94>& jisCharacters() {
     return table;
 }
 
+// The same characters by the two 7-bit bytes of a pair (first << 7 | second), 0 for a pair
+// outside rows and cells 0x21 to 0x7E too: one look-up decides a pair.
+const std::array<char16_t, 128 * 128>& jisPairs() {
+    static const std::array<char16_t, 128 * 128> table = [] {
+        std::array<char16_t, 128 * 128> t{};
+        const std::array<char16_t, 94 * 94>& characters = jisCharacters();
+        for (int row = 0; row < 94; ++row)
+            for (int cell = 0; cell < 94; ++cell)
+                t[size_t((0x21 + row) << 7 | (0x21 + cell))] = characters[size_t(row * 94 + cell)];
+        return t;
+    }();
+    return table;
+}
+
 // ISO-2022-JP in ASCII and JIS X 0208 alone, the way nearly all mail is written, read by
 // table; anything else (half-width katakana, JIS X 0212, shifts, unknown escapes, a pair the
 // converter has no character for) gives nothing, and the message goes the long way.
 std::optional<QString> commonIso2022jp(const QByteArray& in) {
-    const std::array<char16_t, 94 * 94>& table = jisCharacters();
+    const char16_t* pairs = jisPairs().data();
     const char* data = in.constData();
     const qsizetype n = in.size();
     QString out(n, Qt::Uninitialized); // never more characters than bytes
@@ -165,11 +179,11 @@ std::optional<QString> commonIso2022jp(const QByteArray& in) {
             while (i + 1 < n) {
                 const auto c = static_cast<unsigned char>(data[i]);
                 const auto c2 = static_cast<unsigned char>(data[i + 1]);
-                if (!inRange(c) || !inRange(c2))
+                if ((c | c2) >= 0x80)
                     break;
-                const char16_t u = table[size_t((c - 0x21) * 94 + (c2 - 0x21))];
+                const char16_t u = pairs[c << 7 | c2];
                 if (u == 0)
-                    return std::nullopt;
+                    break; // not a pair, or one without a character: looked at below
                 *dst++ = u;
                 i += 2;
             }
@@ -197,7 +211,8 @@ std::optional<QString> commonIso2022jp(const QByteArray& in) {
             jis = false;
         if (jis) {
             // Inside JIS X 0208 only a control or a space stands alone; a byte of a pair
-            // whose other half is missing or out of range is not the common form.
+            // whose other half is missing or out of range, or a pair without a character, is
+            // not the common form.
             if (inRange(c))
                 return std::nullopt;
             *dst++ = c;
