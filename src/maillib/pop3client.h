@@ -91,6 +91,7 @@ private:
     bool readPendingReply(const Pending& pending);
     bool readRetrReply(int number, qint64 announced, QByteArray& message);
     bool readMultiline(QByteArray& body, qint64 maxBytes, qint64 expectedBytes);
+    bool takeBufferedLines(QByteArray& body, qint64& budget, qint64& windowBytes);
     QDeadlineTimer replyDeadline(qint64 expectedBytes) const;
     QString tooSlowText() const;
     bool readCapabilities();

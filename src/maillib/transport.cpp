@@ -328,6 +328,17 @@ bool LineConnection::hasBufferedLine() const {
     return m_buffer.indexOf('\n', m_scan) >= 0;
 }
 
+QByteArrayView LineConnection::bufferedLines() const {
+    const qsizetype lastLf = m_buffer.lastIndexOf('\n');
+    if (lastLf < m_scan)
+        return {};
+    return QByteArrayView(m_buffer.constData() + m_scan, lastLf + 1 - m_scan);
+}
+
+void LineConnection::consume(qsizetype bytes) {
+    m_scan += qBound<qsizetype>(0, bytes, m_buffer.size() - m_scan);
+}
+
 bool LineConnection::fillBuffer(qint64 remainingMs) {
     if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(int(remainingMs)))
         return false;
@@ -335,14 +346,16 @@ bool LineConnection::fillBuffer(qint64 remainingMs) {
         m_buffer.remove(0, m_scan);
         m_scan = 0;
     }
-    m_buffer += m_socket->readAll();
+    // Straight into the buffer: a copy through a QByteArray of its own would cost every
+    // byte of every message once more.
+    const qsizetype held = m_buffer.size();
+    const qint64 available = m_socket->bytesAvailable();
+    m_buffer.resize(held + qsizetype(available));
+    const qint64 got = m_socket->read(m_buffer.data() + held, available);
+    m_buffer.resize(held + qsizetype(qMax<qint64>(got, 0)));
     ++m_reads;
     return true;
 }
-
-// No line of a mail dialogue or message comes anywhere near this (the standards allow 998
-// bytes); a longer one means a broken or hostile server.
-constexpr qsizetype kMaxLineBytes = 64 * 1024 * 1024;
 
 bool LineConnection::readLine(QByteArray& line) {
     qint64 budget = kMaxLineBytes + 2;

@@ -71,6 +71,16 @@ public:
     bool readLineView(QByteArrayView& line, const QDeadlineTimer& replyDeadline, qint64& budget);
     // True when a complete line has already arrived, so readLine() will not wait.
     bool hasBufferedLine() const;
+    // Every complete line that has arrived and not been read, line ends included (empty when
+    // there is none), for a caller that takes many lines at once; consume() then takes the
+    // first `bytes` of them (whole lines) as readLine() would have. The view is valid until the
+    // next call on this connection. A line readLine() would refuse (longer than the reply's
+    // budget or than kMaxLineBytes) is the caller's to leave for readLine().
+    QByteArrayView bufferedLines() const;
+    void consume(qsizetype bytes);
+    // No line of a mail dialogue or message comes anywhere near this (the standards allow 998
+    // bytes); a longer one means a broken or hostile server.
+    static constexpr qsizetype kMaxLineBytes = 64 * 1024 * 1024;
     // How many times bytes were taken from the socket so far: between two equal counts no
     // read waited, so a caller timing a reply need not look at the clock for every line.
     qint64 reads() const { return m_reads; }
