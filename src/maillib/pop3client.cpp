@@ -294,10 +294,14 @@ bool Pop3Client::prefetch(int number, qint64 announced) {
         if (p.kind == Pending::Kind::Retr && p.number == number)
             return true;
     }
-    if (!m_connection.writeLine("RETR " + QByteArray::number(number)))
+    if (!m_connection.queueLine("RETR " + QByteArray::number(number)))
         return transportFailed();
     m_pending.push_back({Pending::Kind::Retr, number, announced});
     return true;
+}
+
+bool Pop3Client::sendPipelined() {
+    return m_connection.sendQueued() || transportFailed();
 }
 
 int Pop3Client::prefetched() const {
@@ -331,7 +335,7 @@ bool Pop3Client::deleteMessage(int number) {
         }
         return true;
     }
-    if (!m_connection.writeLine(line))
+    if (!m_connection.queueLine(line))
         return transportFailed();
     m_pending.push_back({Pending::Kind::Dele, number, -1});
     ++m_deletionsSent;

@@ -10,6 +10,7 @@
 #include <QSslSocket>
 #include <QStringList>
 #include <optional>
+#include <utility>
 
 namespace kiku {
 
@@ -295,6 +296,29 @@ bool LineConnection::handshake() {
 }
 
 bool LineConnection::write(const QByteArray& bytes) {
+    if (m_queued.isEmpty())
+        return send(bytes);
+    m_queued += bytes;
+    return send(std::exchange(m_queued, QByteArray()));
+}
+
+// What queueLine() may hold back before it sends anyway.
+constexpr qsizetype kMaxQueuedBytes = 16 * 1024;
+
+bool LineConnection::queueLine(const QByteArray& line) {
+    if (!isConnected())
+        return fail(
+            QStringLiteral("%1との接続が切れています: %2").arg(serverLabel(), m_address.display()));
+    m_queued += line;
+    m_queued += "\r\n";
+    return m_queued.size() < kMaxQueuedBytes || sendQueued();
+}
+
+bool LineConnection::sendQueued() {
+    return m_queued.isEmpty() || send(std::exchange(m_queued, QByteArray()));
+}
+
+bool LineConnection::send(const QByteArray& bytes) {
     if (!isConnected())
         return fail(
             QStringLiteral("%1との接続が切れています: %2").arg(serverLabel(), m_address.display()));
@@ -340,8 +364,13 @@ void LineConnection::consume(qsizetype bytes) {
 }
 
 bool LineConnection::fillBuffer(qint64 remainingMs) {
-    if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(int(remainingMs)))
-        return false;
+    if (m_socket->bytesAvailable() == 0) {
+        // The replies waited for may be those of the lines held back.
+        if (!sendQueued())
+            return false;
+        if (!m_socket->waitForReadyRead(int(remainingMs)))
+            return false;
+    }
     if (m_scan > kCompactAfter && m_scan * 2 > m_buffer.size()) {
         m_buffer.remove(0, m_scan);
         m_scan = 0;
@@ -430,6 +459,7 @@ bool LineConnection::readLineView(QByteArrayView& line, const QDeadlineTimer& re
 }
 
 void LineConnection::close() {
+    m_queued.clear();
     if (m_socket) {
         m_socket->abort();
         m_socket.reset();
