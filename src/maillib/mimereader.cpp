@@ -613,7 +613,10 @@ QString MimeMessage::rawBodyTextWithoutFileData() const {
             start < m_bodyStart || end > m_raw.size())
             continue;
         const QByteArrayView lines = QByteArrayView(m_raw).sliced(start, end - start);
-        if (plainBase64(lines) && !lines.contains("attachment"))
+        // glibc's memmem skips through base64 several times faster than QByteArray's search.
+        static constexpr char kWord[] = "attachment";
+        if (plainBase64(lines) &&
+            !memmem(lines.data(), size_t(lines.size()), kWord, sizeof kWord - 1))
             cuts.append({start, end});
     }
     if (cuts.isEmpty())

@@ -234,4 +234,28 @@ TEST(MimeReader, EveryLineEndBecomesCrLf) {
     }
 }
 
+// A line counts as a multipart field for the parse budget when "multipart", in any case,
+// follows its colon; each "--" line then costs one check per such field.
+TEST(MimeReader, ParseBudgetCountsEveryMultipartFieldSpelling) {
+    const struct {
+        const char* contentType;
+        bool counted;
+    } cases[] = {
+        {"multipart/mixed", true},
+        {"MuLtIpArT/mixed", true},
+        {"text/plain; note=\"mult multip multipar multipart\"", true},
+        {"text/plain; note=\"ttttttttt mmmmmmmmm ultipart multipar\"", false},
+        {"multi-part/mixed", false},
+        {"text/plain\r\nX-Multipart: none", false},
+    };
+    MimeLimits limits;
+    limits.budget.boundaryChecks = 5;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.contentType);
+        const QByteArray raw = QByteArray("Content-Type: ") + c.contentType +
+                               "; boundary=b\r\n\r\n" + QByteArray("--x\r\n").repeated(10);
+        EXPECT_EQ(MimeMessage(raw, limits).withinLimits(), !c.counted);
+    }
+}
+
 } // namespace
