@@ -313,16 +313,29 @@ bool writeContents(GMimeObject* object, QIODevice& out, const QByteArray& raw = 
     return out.write(decoded.constData(), m) == m;
 }
 
-// The transfer-decoded bytes of a leaf, whole.
-QByteArray contentsOf(GMimeObject* object) {
+// The transfer-decoded bytes of a leaf, whole. A part sent as it stands (7bit, 8bit,
+// binary) is its own stretch of `raw`, handed out without a copy.
+QByteArray contentsOf(GMimeObject* object, const QByteArray& raw) {
+    GMimeDataWrapper* content =
+        GMIME_IS_PART(object) ? g_mime_part_get_content(GMIME_PART(object)) : nullptr;
+    GMimeStream* source = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    qint64 start = 0, end = 0;
+    if (source) {
+        const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+        if (encoding != GMIME_CONTENT_ENCODING_BASE64 &&
+            encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE &&
+            encoding != GMIME_CONTENT_ENCODING_UUENCODE &&
+            boundedMimeStreamRange(source, start, end) && end <= raw.size())
+            return QByteArray::fromRawData(raw.constData() + start, qsizetype(end - start));
+    }
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     writeContents(object, buffer);
     return buffer.buffer();
 }
 
-QString leafText(const Leaf& leaf) {
-    const QString text = mailtext::decode(contentsOf(leaf.object), leaf.charset);
+QString leafText(const Leaf& leaf, const QByteArray& raw) {
+    const QString text = mailtext::decode(contentsOf(leaf.object, raw), leaf.charset);
     return crlf(leaf.subtype == "html" ? mailtext::htmlToText(text) : text);
 }
 
@@ -644,13 +657,13 @@ QString MimeMessage::text() const {
         m_text = crlf(rawBodyText());
     } else if (!GMIME_IS_MULTIPART(root)) {
         const Leaf leaf = describe(root);
-        m_text = leaf.type == "text" ? leafText(leaf) : QString();
+        m_text = leaf.type == "text" ? leafText(leaf, m_raw) : QString();
     } else {
         Reading reading;
         collect(root, reading);
         QString text;
         for (const Leaf& leaf : reading.texts) {
-            const QString part = leafText(leaf);
+            const QString part = leafText(leaf, m_raw);
             if (part.trimmed().isEmpty())
                 continue;
             if (!text.isEmpty()) { // a blank line before each further text
