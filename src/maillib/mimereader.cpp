@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QList>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -189,16 +190,23 @@ std::optional<QByteArrayView> forwardedBytes(GMimeMessage* message, const QByteA
 // bytes written are GMime's for any input, only faster. `written` goes false when `out`
 // refused a write.
 qint64 writeWholeGroupLines(QByteArrayView encoded, QIODevice& out, bool& written) {
-    static const std::array<quint8, 256> rank = [] {
-        std::array<quint8, 256> table;
-        table.fill(0xFF);
+    // Each character's six bits already in their place for its position in a group, so a
+    // group is four look-ups put together; a character outside the alphabet sets the top bit.
+    static constexpr quint32 kInvalid = 0x80000000u;
+    static const std::array<std::array<quint32, 256>, 4> ranks = [] {
+        std::array<std::array<quint32, 256>, 4> tables;
         const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        for (int i = 0; i < 64; ++i)
-            table[static_cast<unsigned char>(alphabet[i])] = quint8(i);
-        return table;
+        for (int k = 0; k < 4; ++k) {
+            tables[size_t(k)].fill(kInvalid);
+            for (int i = 0; i < 64; ++i)
+                tables[size_t(k)][static_cast<unsigned char>(alphabet[i])] = quint32(i)
+                                                                             << (18 - 6 * k);
+        }
+        return tables;
     }();
     constexpr qsizetype kBlock = 48 * 1024;
-    QByteArray buffer(kBlock + 1024, Qt::Uninitialized);
+    // A group is stored as four bytes, the last of them overwritten by the next group.
+    QByteArray buffer(kBlock + 1024 + 4, Qt::Uninitialized);
     char* dst = buffer.data();
     const auto flush = [&] {
         const qint64 n = dst - buffer.constData();
@@ -222,16 +230,14 @@ qint64 writeWholeGroupLines(QByteArrayView encoded, QIODevice& out, bool& writte
         char* at = dst;
         quint32 invalid = 0;
         for (qsizetype i = 0; i < length; i += 4) {
-            const quint32 a = rank[in[i]], b = rank[in[i + 1]], c = rank[in[i + 2]],
-                          d = rank[in[i + 3]];
-            invalid |= a | b | c | d;
-            const quint32 group = a << 18 | b << 12 | c << 6 | d;
-            at[0] = char(group >> 16);
-            at[1] = char(group >> 8);
-            at[2] = char(group);
+            const quint32 group =
+                ranks[0][in[i]] | ranks[1][in[i + 1]] | ranks[2][in[i + 2]] | ranks[3][in[i + 3]];
+            invalid |= group;
+            const quint32 bytes = qToBigEndian(group << 8);
+            std::memcpy(at, &bytes, sizeof bytes);
             at += 3;
         }
-        if (invalid & 0xC0)
+        if (invalid & kInvalid)
             break; // a character outside the alphabet: nothing of this line was kept
         dst = at;
         pos = next;
