@@ -231,19 +231,23 @@ const std::vector<quint16>& cp932Bytes() {
 }
 
 // The CP932 bytes of the character at `i` (moved past a surrogate pair): `length` 1 or 2.
-quint16 cp932Of(const QChar* chars, qsizetype n, qsizetype& i, int& length) {
-    const char16_t c = chars[i].unicode();
-    length = 1;
-    if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(chars[i + 1].unicode())) {
+// `table` is cp932Bytes(), looked up once by the caller: this runs for every character of
+// every stored field.
+inline quint16 cp932Of(const quint16* table, const char16_t* chars, qsizetype n, qsizetype& i,
+                       int& length) {
+    const char16_t c = chars[i];
+    // Surrogates have no entry, so a lone one comes out as kUnmapped too.
+    const quint16 bytes = table[c];
+    length = bytes >= 0x100 && bytes != kUnmapped ? 2 : 1;
+    if (bytes != kUnmapped)
+        return bytes;
+    if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(chars[i + 1]))
         ++i; // beyond the BMP: nothing there is in CP932
-        return '?';
-    }
-    const quint16 bytes = QChar::isSurrogate(c) ? kUnmapped : cp932Bytes()[c];
-    if (bytes == kUnmapped)
-        return '?';
-    if (bytes >= 0x100)
-        length = 2;
-    return bytes;
+    return '?';
+}
+
+const char16_t* utf16Of(const QString& text) {
+    return reinterpret_cast<const char16_t*>(text.constData());
 }
 
 } // namespace
@@ -254,21 +258,22 @@ QString decodeWithoutShortcuts(const QByteArray& bytes, const QByteArray& charse
 
 QByteArray toCp932(const QString& text) {
     // All ASCII: the same bytes, without the trip through UTF-32 and iconv.
-    const QChar* chars = text.constData();
+    const char16_t* chars = utf16Of(text);
     const qsizetype n = text.size();
     qsizetype i = 0;
-    while (i < n && chars[i].unicode() < 0x80)
+    while (i < n && chars[i] < 0x80)
         ++i;
     if (i == n)
         return text.toLatin1();
     // The rest by table; a code point CP932 lacks becomes "?" as in encode().
     QByteArray out(n * 2, Qt::Uninitialized);
     char* dst = out.data();
-    std::memcpy(dst, text.left(i).toLatin1().constData(), size_t(i));
-    dst += i;
+    for (qsizetype k = 0; k < i; ++k)
+        *dst++ = char(chars[k]);
+    const quint16* table = cp932Bytes().data();
     for (; i < n; ++i) {
         int length = 0;
-        const quint16 bytes = cp932Of(chars, n, i, length);
+        const quint16 bytes = cp932Of(table, chars, n, i, length);
         if (length == 2)
             *dst++ = char(bytes >> 8);
         *dst++ = char(bytes & 0xFF);
@@ -312,24 +317,39 @@ int cp932CutPoint(const QByteArray& bytes, int width) {
     return i;
 }
 
-QByteArray fixedWidthCp932(const QString& text, int width) {
+void putFixedWidthCp932(char* field, const QString& text, int width) {
     // Character by character until the field is full: the same bytes as converting the whole
     // text and cutting it at cp932CutPoint, without converting what the field cannot hold.
     width = qMax(width, 0);
-    QByteArray field(width, ' ');
-    char* dst = field.data();
     int used = 0;
-    const QChar* chars = text.constData();
+    const char16_t* chars = utf16Of(text);
     const qsizetype n = text.size();
+    const quint16* table = cp932Bytes().data();
     for (qsizetype i = 0; i < n; ++i) {
-        int length = 0;
-        const quint16 bytes = cp932Of(chars, n, i, length);
-        if (used + length > width)
-            break;
-        if (length == 2)
-            dst[used++] = char(bytes >> 8);
-        dst[used++] = char(bytes & 0xFF);
+        const quint16 bytes = table[chars[i]];
+        if (bytes < 0x100) { // ASCII and half-width katakana
+            if (used == width)
+                break;
+            field[used++] = char(bytes);
+        } else if (bytes != kUnmapped) {
+            if (used + 2 > width)
+                break;
+            field[used++] = char(bytes >> 8);
+            field[used++] = char(bytes & 0xFF);
+        } else {
+            int length = 0;
+            const quint16 unmapped = cp932Of(table, chars, n, i, length);
+            if (used == width)
+                break;
+            field[used++] = char(unmapped);
+        }
     }
+    std::memset(field + used, ' ', size_t(width - used));
+}
+
+QByteArray fixedWidthCp932(const QString& text, int width) {
+    QByteArray field(qMax(width, 0), Qt::Uninitialized);
+    putFixedWidthCp932(field.data(), text, width);
     return field;
 }
 

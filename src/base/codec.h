@@ -33,6 +33,8 @@ bool fits(const QString& text, const QByteArray& charset);
 // A double-byte character that would straddle the end is left out and its place padded,
 // so a field never ends in half a character.
 QByteArray fixedWidthCp932(const QString& text, int width);
+// The same field written at `field`, which has room for `width` bytes.
+void putFixedWidthCp932(char* field, const QString& text, int width);
 
 // The length of the longest prefix of CP932 bytes that is at most `width` bytes and does
 // not end in the lead byte of a double-byte character.

@@ -147,17 +147,49 @@ const std::array<char16_t, 94 * 94>& jisCharacters() {
     return table;
 }
 
+// The same characters by the two 7-bit bytes of a pair (first << 7 | second), 0 for a pair
+// outside rows and cells 0x21 to 0x7E too: one look-up decides a pair.
+const std::array<char16_t, 128 * 128>& jisPairs() {
+    static const std::array<char16_t, 128 * 128> table = [] {
+        std::array<char16_t, 128 * 128> t{};
+        const std::array<char16_t, 94 * 94>& characters = jisCharacters();
+        for (int row = 0; row < 94; ++row)
+            for (int cell = 0; cell < 94; ++cell)
+                t[size_t((0x21 + row) << 7 | (0x21 + cell))] = characters[size_t(row * 94 + cell)];
+        return t;
+    }();
+    return table;
+}
+
 // ISO-2022-JP in ASCII and JIS X 0208 alone, the way nearly all mail is written, read by
 // table; anything else (half-width katakana, JIS X 0212, shifts, unknown escapes, a pair the
 // converter has no character for) gives nothing, and the message goes the long way.
 std::optional<QString> commonIso2022jp(const QByteArray& in) {
-    const std::array<char16_t, 94 * 94>& table = jisCharacters();
+    const char16_t* pairs = jisPairs().data();
     const char* data = in.constData();
     const qsizetype n = in.size();
     QString out(n, Qt::Uninitialized); // never more characters than bytes
     char16_t* dst = reinterpret_cast<char16_t*>(out.data());
+    const auto inRange = [](unsigned char b) { return unsigned(b - 0x21) < 94; };
     bool jis = false;
-    for (qsizetype i = 0; i < n; ++i) {
+    qsizetype i = 0;
+    while (i < n) {
+        if (jis) {
+            // Pairs up to whatever ends them: most of a Japanese line.
+            while (i + 1 < n) {
+                const auto c = static_cast<unsigned char>(data[i]);
+                const auto c2 = static_cast<unsigned char>(data[i + 1]);
+                if ((c | c2) >= 0x80)
+                    break;
+                const char16_t u = pairs[c << 7 | c2];
+                if (u == 0)
+                    break; // not a pair, or one without a character: looked at below
+                *dst++ = u;
+                i += 2;
+            }
+            if (i == n)
+                break;
+        }
         const auto c = static_cast<unsigned char>(data[i]);
         if (c == 0x1B) {
             if (i + 2 >= n)
@@ -170,42 +202,35 @@ std::optional<QString> commonIso2022jp(const QByteArray& in) {
                 jis = true;
             else
                 return std::nullopt;
-            i += 2;
+            i += 3;
             continue;
         }
         if (c == 0x0E || c == 0x0F || c >= 0x80)
             return std::nullopt;
         if (c == '\r' || c == '\n')
             jis = false;
-        if (!jis) {
-            // ASCII up to the next escape, copied in one loop the compiler can widen.
-            const char* esc = static_cast<const char*>(std::memchr(data + i, 0x1B, size_t(n - i)));
-            const qsizetype end = esc ? esc - data : n;
-            bool shifted = false;
-            for (qsizetype k = i; k < end; ++k) {
-                const auto b = static_cast<unsigned char>(data[k]);
-                shifted |= (b == 0x0E) | (b == 0x0F) | (b >= 0x80);
-                *dst++ = b;
-            }
-            if (shifted)
+        if (jis) {
+            // Inside JIS X 0208 only a control or a space stands alone; a byte of a pair
+            // whose other half is missing or out of range, or a pair without a character, is
+            // not the common form.
+            if (inRange(c))
                 return std::nullopt;
-            i = end - 1;
-            continue;
-        }
-        if (c < 0x21 || c > 0x7E) {
             *dst++ = c;
+            ++i;
             continue;
         }
-        if (i + 1 >= n)
+        // ASCII up to the next escape, copied in one loop the compiler can widen.
+        const char* esc = static_cast<const char*>(std::memchr(data + i, 0x1B, size_t(n - i)));
+        const qsizetype end = esc ? esc - data : n;
+        bool shifted = false;
+        for (qsizetype k = i; k < end; ++k) {
+            const auto b = static_cast<unsigned char>(data[k]);
+            shifted |= (b == 0x0E) | (b == 0x0F) | (b >= 0x80);
+            *dst++ = b;
+        }
+        if (shifted)
             return std::nullopt;
-        const auto c2 = static_cast<unsigned char>(data[i + 1]);
-        if (c2 < 0x21 || c2 > 0x7E)
-            return std::nullopt;
-        const char16_t u = table[size_t((c - 0x21) * 94 + (c2 - 0x21))];
-        if (u == 0)
-            return std::nullopt;
-        *dst++ = u;
-        ++i;
+        i = end;
     }
     out.truncate(dst - reinterpret_cast<const char16_t*>(out.constData()));
     return out;

@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 // GLib names a member "signals", which Qt defines as a keyword; nothing here needs it.
@@ -50,14 +51,26 @@ gint64 upperBound(GMimeStream* stream) {
     return stream->bound_end == -1 ? size : std::min(stream->bound_end, size);
 }
 
+// Whether "multipart", in any case, follows the line's first colon. Looked for by skipping
+// (Horspool) on the window's last byte: a message's text lines hold colons too.
 bool containsMultipart(const char* line, qsizetype length) {
     static const char word[] = "multipart";
-    const qsizetype n = sizeof(word) - 1;
+    constexpr qsizetype n = sizeof(word) - 1;
+    static const std::array<quint8, 256> skip = [] {
+        std::array<quint8, 256> table;
+        table.fill(quint8(n));
+        for (qsizetype i = 0; i + 1 < n; ++i) {
+            table[quint8(word[i])] = quint8(n - 1 - i);
+            table[quint8(word[i] - 'a' + 'A')] = quint8(n - 1 - i);
+        }
+        return table;
+    }();
     const char* colon = static_cast<const char*>(std::memchr(line, ':', size_t(length)));
     if (!colon)
         return false;
-    for (const char* p = colon; p + n <= line + length; ++p) {
-        if ((*p | 0x20) == 'm' && qstrnicmp(p, n, word, n) == 0)
+    const char* end = line + length;
+    for (const char* p = colon; end - p >= n; p += skip[quint8(p[n - 1])]) {
+        if (qstrnicmp(p, n, word, n) == 0)
             return true;
     }
     return false;

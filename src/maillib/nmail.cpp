@@ -70,6 +70,12 @@ void prefetchFrom(Pop3Session& s, int number) {
     if (!s.client.pipelining())
         return;
     s.client.prefetch(number, s.sizes.value(number, -1));
+    // The window is topped up once half of it is used, so that a batch of RETRs (and the
+    // DELEs held back meanwhile) goes out in one write while the server still has the other
+    // half to send; large messages, few to a window, are asked for one by one.
+    const int before = s.client.prefetched();
+    if (before > kPrefetchMessages / 2)
+        return;
     for (int next = nextPlanned(s, qMax(number, s.prefetchedUpTo)); next > 0;
          next = nextPlanned(s, next)) {
         if (s.client.prefetched() >= kPrefetchMessages ||
@@ -79,6 +85,8 @@ void prefetchFrom(Pop3Session& s, int number) {
         s.client.prefetch(next, s.sizes.value(next, -1));
         s.prefetchedUpTo = next;
     }
+    if (s.client.prefetched() > before)
+        s.client.sendPipelined();
 }
 
 // What the two in-boxes can hold between them (32767 records each): a server announcing

@@ -4,6 +4,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
 
 namespace kiku {
 
@@ -293,10 +294,14 @@ bool Pop3Client::prefetch(int number, qint64 announced) {
         if (p.kind == Pending::Kind::Retr && p.number == number)
             return true;
     }
-    if (!m_connection.writeLine("RETR " + QByteArray::number(number)))
+    if (!m_connection.queueLine("RETR " + QByteArray::number(number)))
         return transportFailed();
     m_pending.push_back({Pending::Kind::Retr, number, announced});
     return true;
+}
+
+bool Pop3Client::sendPipelined() {
+    return m_connection.sendQueued() || transportFailed();
 }
 
 int Pop3Client::prefetched() const {
@@ -330,7 +335,7 @@ bool Pop3Client::deleteMessage(int number) {
         }
         return true;
     }
-    if (!m_connection.writeLine(line))
+    if (!m_connection.queueLine(line))
         return transportFailed();
     m_pending.push_back({Pending::Kind::Dele, number, -1});
     ++m_deletionsSent;
@@ -442,6 +447,9 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
     qint64 budget = maxBytes + 3; // the closing "." line
     QByteArrayView line;
     for (;;) {
+        if (takeBufferedLines(body, budget, windowBytes))
+            return true;
+        // Nothing whole is left to take: wait for the next line, within the reply's bounds.
         const bool floorPending = windowBytes < m_limits.floorBytes;
         const bool windowBinds = floorPending && window.deadline() < deadline.deadline();
         if (!m_connection.readLineView(line, windowBinds ? window : deadline, budget)) {
@@ -469,6 +477,49 @@ bool Pop3Client::readMultiline(QByteArray& body, qint64 maxBytes, qint64 expecte
             line = line.sliced(1);
         body.append(line).append("\r\n");
     }
+}
+
+// The lines that have arrived already, taken as readMultiline() takes them one by one but
+// copied a stretch at a time: only a line that starts with a dot or ends in a bare LF breaks
+// a stretch. True once the closing "." line was taken. Stops before a line that breaks the
+// reply's bounds, for readLineView() to refuse.
+bool Pop3Client::takeBufferedLines(QByteArray& body, qint64& budget, qint64& windowBytes) {
+    const QByteArrayView lines = m_connection.bufferedLines();
+    const char* data = lines.data();
+    const qsizetype n = lines.size();
+    qsizetype at = 0;       // the start of the line looked at
+    qsizetype copyFrom = 0; // the start of the bytes not yet copied
+    bool ended = false;
+    while (at < n) {
+        // The view ends in a line feed, so there always is one.
+        const auto* lf = static_cast<const char*>(std::memchr(data + at, '\n', size_t(n - at)));
+        const qsizetype end = lf - data;
+        const qsizetype length = end - at;
+        if (length >= qMin<qint64>(LineConnection::kMaxLineBytes, budget))
+            break;
+        const bool crLf = length > 0 && data[end - 1] == '\r';
+        const qsizetype textLength = crLf ? length - 1 : length;
+        if (data[at] == '.') {
+            body.append(data + copyFrom, at - copyFrom);
+            copyFrom = at + 1; // byte-stuffing: exactly one leading dot goes
+            if (textLength == 1) {
+                ended = true;
+                at = end + 1;
+                break;
+            }
+        }
+        if (!crLf) { // a bare LF is stored as CR LF
+            body.append(data + copyFrom, end - copyFrom).append("\r\n");
+            copyFrom = end + 1;
+        }
+        budget -= length + 1;
+        windowBytes += textLength + 2;
+        at = end + 1;
+    }
+    if (!ended)
+        body.append(data + copyFrom, at - copyFrom);
+    m_connection.consume(at);
+    return ended;
 }
 
 QString Pop3Client::tooSlowText() const {

@@ -49,6 +49,9 @@ public:
     // the server is already sending it while the one before is being stored. Does nothing
     // without PIPELINING or when that RETR is already on its way.
     bool prefetch(int number, qint64 announced = -1);
+    // RETRs and DELEs that pipelining holds back go out now (they also go before the client
+    // waits for a reply): a batch of prefetches costs one system call.
+    bool sendPipelined();
     // RETRs sent ahead whose replies have not been read, and the sizes they announced.
     int prefetched() const;
     qint64 prefetchedBytes() const;
@@ -91,6 +94,7 @@ private:
     bool readPendingReply(const Pending& pending);
     bool readRetrReply(int number, qint64 announced, QByteArray& message);
     bool readMultiline(QByteArray& body, qint64 maxBytes, qint64 expectedBytes);
+    bool takeBufferedLines(QByteArray& body, qint64& budget, qint64& windowBytes);
     QDeadlineTimer replyDeadline(qint64 expectedBytes) const;
     QString tooSlowText() const;
     bool readCapabilities();

@@ -10,6 +10,7 @@
 #include <QSslSocket>
 #include <QStringList>
 #include <optional>
+#include <utility>
 
 namespace kiku {
 
@@ -295,6 +296,29 @@ bool LineConnection::handshake() {
 }
 
 bool LineConnection::write(const QByteArray& bytes) {
+    if (m_queued.isEmpty())
+        return send(bytes);
+    m_queued += bytes;
+    return send(std::exchange(m_queued, QByteArray()));
+}
+
+// What queueLine() may hold back before it sends anyway.
+constexpr qsizetype kMaxQueuedBytes = 16 * 1024;
+
+bool LineConnection::queueLine(const QByteArray& line) {
+    if (!isConnected())
+        return fail(
+            QStringLiteral("%1との接続が切れています: %2").arg(serverLabel(), m_address.display()));
+    m_queued += line;
+    m_queued += "\r\n";
+    return m_queued.size() < kMaxQueuedBytes || sendQueued();
+}
+
+bool LineConnection::sendQueued() {
+    return m_queued.isEmpty() || send(std::exchange(m_queued, QByteArray()));
+}
+
+bool LineConnection::send(const QByteArray& bytes) {
     if (!isConnected())
         return fail(
             QStringLiteral("%1との接続が切れています: %2").arg(serverLabel(), m_address.display()));
@@ -328,21 +352,39 @@ bool LineConnection::hasBufferedLine() const {
     return m_buffer.indexOf('\n', m_scan) >= 0;
 }
 
+QByteArrayView LineConnection::bufferedLines() const {
+    const qsizetype lastLf = m_buffer.lastIndexOf('\n');
+    if (lastLf < m_scan)
+        return {};
+    return QByteArrayView(m_buffer.constData() + m_scan, lastLf + 1 - m_scan);
+}
+
+void LineConnection::consume(qsizetype bytes) {
+    m_scan += qBound<qsizetype>(0, bytes, m_buffer.size() - m_scan);
+}
+
 bool LineConnection::fillBuffer(qint64 remainingMs) {
-    if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(int(remainingMs)))
-        return false;
+    if (m_socket->bytesAvailable() == 0) {
+        // The replies waited for may be those of the lines held back.
+        if (!sendQueued())
+            return false;
+        if (!m_socket->waitForReadyRead(int(remainingMs)))
+            return false;
+    }
     if (m_scan > kCompactAfter && m_scan * 2 > m_buffer.size()) {
         m_buffer.remove(0, m_scan);
         m_scan = 0;
     }
-    m_buffer += m_socket->readAll();
+    // Straight into the buffer: a copy through a QByteArray of its own would cost every
+    // byte of every message once more.
+    const qsizetype held = m_buffer.size();
+    const qint64 available = m_socket->bytesAvailable();
+    m_buffer.resize(held + qsizetype(available));
+    const qint64 got = m_socket->read(m_buffer.data() + held, available);
+    m_buffer.resize(held + qsizetype(qMax<qint64>(got, 0)));
     ++m_reads;
     return true;
 }
-
-// No line of a mail dialogue or message comes anywhere near this (the standards allow 998
-// bytes); a longer one means a broken or hostile server.
-constexpr qsizetype kMaxLineBytes = 64 * 1024 * 1024;
 
 bool LineConnection::readLine(QByteArray& line) {
     qint64 budget = kMaxLineBytes + 2;
@@ -417,6 +459,7 @@ bool LineConnection::readLineView(QByteArrayView& line, const QDeadlineTimer& re
 }
 
 void LineConnection::close() {
+    m_queued.clear();
     if (m_socket) {
         m_socket->abort();
         m_socket.reset();

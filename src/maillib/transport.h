@@ -56,9 +56,17 @@ public:
     // Upgrades the open plain connection to TLS, checking the certificate and host name.
     bool startTls();
 
+    // Writes the bytes (after any queued lines).
     bool write(const QByteArray& bytes);
     // Writes the line followed by CR LF.
     bool writeLine(const QByteArray& line);
+    // The same, for a command whose reply is read later (pipelining): held back and sent with
+    // the next write, or before the connection waits for bytes, so that a run of them costs
+    // one system call rather than one each. Lines still held when the connection closes are
+    // never sent.
+    bool queueLine(const QByteArray& line);
+    // Sends the lines held back now.
+    bool sendQueued();
     // Reads one line and hands it back without its line end (CR LF, or a bare LF). Any byte,
     // NUL included, may be part of the line.
     bool readLine(QByteArray& line);
@@ -71,6 +79,16 @@ public:
     bool readLineView(QByteArrayView& line, const QDeadlineTimer& replyDeadline, qint64& budget);
     // True when a complete line has already arrived, so readLine() will not wait.
     bool hasBufferedLine() const;
+    // Every complete line that has arrived and not been read, line ends included (empty when
+    // there is none), for a caller that takes many lines at once; consume() then takes the
+    // first `bytes` of them (whole lines) as readLine() would have. The view is valid until the
+    // next call on this connection. A line readLine() would refuse (longer than the reply's
+    // budget or than kMaxLineBytes) is the caller's to leave for readLine().
+    QByteArrayView bufferedLines() const;
+    void consume(qsizetype bytes);
+    // No line of a mail dialogue or message comes anywhere near this (the standards allow 998
+    // bytes); a longer one means a broken or hostile server.
+    static constexpr qsizetype kMaxLineBytes = 64 * 1024 * 1024;
     // How many times bytes were taken from the socket so far: between two equal counts no
     // read waited, so a caller timing a reply need not look at the clock for every line.
     qint64 reads() const { return m_reads; }
@@ -87,11 +105,13 @@ private:
     QString serverLabel() const;
     QString tlsFailureText() const;
     bool fillBuffer(qint64 remainingMs);
+    bool send(const QByteArray& bytes);
 
     Protocol m_protocol;
     int m_timeoutMs;
     ServerAddress m_address;
     std::unique_ptr<QSslSocket> m_socket;
+    QByteArray m_queued;  // lines held back by queueLine()
     QByteArray m_buffer;  // bytes read and not yet handed out
     qsizetype m_scan = 0; // start of the bytes not yet handed out
     qint64 m_reads = 0;

@@ -12,8 +12,7 @@ namespace kiku {
 namespace {
 
 void put(QByteArray& record, FieldSpan span, const QString& text) {
-    const QByteArray bytes = codec::fixedWidthCp932(text, span.width);
-    std::memcpy(record.data() + span.offset, bytes.constData(), size_t(span.width));
+    codec::putFixedWidthCp932(record.data() + span.offset, text, span.width);
 }
 
 QString get(const char* record, FieldSpan span) {

@@ -2,6 +2,8 @@
 // attachment folder, for the shapes real mail takes.
 #include "maillib/mimereader.h"
 
+#include "base/codec.h"
+
 #include <QList>
 #include <gtest/gtest.h>
 
@@ -155,6 +157,104 @@ TEST(MimeReader, Base64FilesComeOutAsGMimeDecodesThem) {
         const QByteArray expected = gmimeDecoded(raw);
         EXPECT_EQ(files[0].data.size(), expected.size());
         EXPECT_TRUE(files[0].data == expected);
+    }
+}
+
+// ISO-2022-JP by table must read exactly as the converter reads the same text made into
+// EUC-JP: pairs of every row (some with no character), spaces and controls inside a
+// two-byte run, lines that end without returning to ASCII, escapes cut short, half pairs.
+TEST(MimeReader, Iso2022jpByTableReadsAsTheConverterDoes) {
+    quint32 state = 4242;
+    const auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    const QByteArray pieces[] = {"abc ",   "\r\n",   "\t",     " ",    "\x1b(B", "\x1b(J",
+                                 "\x1b$B", "\x1b$@", "\x1b$ ", "\x7f", "!"};
+    for (int round = 0; round < 400; ++round) {
+        QByteArray iso;
+        const int count = int(next() % 30);
+        for (int k = 0; k < count; ++k) {
+            if (next() % 2 == 0) {
+                iso += pieces[next() % std::size(pieces)];
+                continue;
+            }
+            const int pairs = int(1 + next() % 6);
+            for (int p = 0; p < pairs; ++p) // rows 1 to 84, a few past the last one used
+                iso += char(0x21 + next() % 88) + QByteArray(1, char(0x21 + next() % 94));
+        }
+        if (next() % 8 == 0)
+            iso += '\x1b';
+        // The converter's input: each pair read in a two-byte run gets its high bits.
+        QByteArray euc;
+        bool jis = false;
+        for (qsizetype i = 0; i < iso.size(); ++i) {
+            const char c = iso.at(i);
+            const QByteArray seq = iso.mid(i + 1, 2);
+            if (c == '\x1b' && (seq == "(B" || seq == "(J")) {
+                jis = false;
+                i += 2;
+            } else if (c == '\x1b' && (seq == "$B" || seq == "$@")) {
+                jis = true;
+                i += 2;
+            } else if (c == '\r' || c == '\n') {
+                jis = false;
+                euc += c;
+            } else if (jis && c > 0x20 && c < 0x7f && i + 1 < iso.size()) {
+                euc += char(c | 0x80);
+                euc += char(iso.at(++i) | 0x80);
+            } else if (!(jis && c > 0x20 && c < 0x7f)) {
+                euc += c;
+            }
+        }
+        SCOPED_TRACE(iso.toHex().toStdString());
+        const QByteArray mail = "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n" + iso;
+        QString expected = codec::decodeWithoutShortcuts(euc, "EUC-JP-MS");
+        expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        expected.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        expected.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+        EXPECT_EQ(MimeMessage(mail).text(), expected);
+    }
+}
+
+// Every line of the text ends in CR LF, wherever a lone CR or LF falls among the characters.
+TEST(MimeReader, EveryLineEndBecomesCrLf) {
+    for (const QByteArray end : {"\n", "\r", "\r\n", "\n\r", "\r\r\n"}) {
+        for (int at = 0; at <= 9; ++at) {
+            QByteArray body = "abcdefghi";
+            body.insert(at, end);
+            const QString text =
+                MimeMessage("Content-Type: text/plain; charset=us-ascii\r\n\r\n" + body).text();
+            QString expected = QString::fromLatin1(body);
+            expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            expected.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+            expected.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+            EXPECT_EQ(text, expected) << body.toHex().toStdString();
+        }
+    }
+}
+
+// A line counts as a multipart field for the parse budget when "multipart", in any case,
+// follows its colon; each "--" line then costs one check per such field.
+TEST(MimeReader, ParseBudgetCountsEveryMultipartFieldSpelling) {
+    const struct {
+        const char* contentType;
+        bool counted;
+    } cases[] = {
+        {"multipart/mixed", true},
+        {"MuLtIpArT/mixed", true},
+        {"text/plain; note=\"mult multip multipar multipart\"", true},
+        {"text/plain; note=\"ttttttttt mmmmmmmmm ultipart multipar\"", false},
+        {"multi-part/mixed", false},
+        {"text/plain\r\nX-Multipart: none", false},
+    };
+    MimeLimits limits;
+    limits.budget.boundaryChecks = 5;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.contentType);
+        const QByteArray raw = QByteArray("Content-Type: ") + c.contentType +
+                               "; boundary=b\r\n\r\n" + QByteArray("--x\r\n").repeated(10);
+        EXPECT_EQ(MimeMessage(raw, limits).withinLimits(), !c.counted);
     }
 }
 

@@ -343,6 +343,8 @@ TEST_F(Pop3Mime, FetchedBodyLeavesOutOnlyFileLinesNoLookCanTell) {
         {"QUJDattachmentRA==\r\n", true}, // base64 that spells the word
         {QByteArray("QUJD\0RA==\r\n", 12), true},
         {"QUJD\x82\xa0RA==\r\n", true},
+        {base64Lines(data).insert(1001, '*'), true}, // deep inside the lines
+        {base64Lines(data).insert(1002, '\xe1'), true},
     };
     QList<QByteArray> messages;
     for (const auto& c : cases)

@@ -1,5 +1,7 @@
 #include "maillib/transport.h"
 
+#include "maillib/pop3client.h"
+
 #include "oneconnectionserver.h"
 
 #include <QElapsedTimer>
@@ -162,6 +164,26 @@ TEST(Transport, ReadsLinesExactlyAcrossSplitReads) {
     ASSERT_TRUE(c.readLine(line));
     EXPECT_EQ(line, QByteArray("last"));
     EXPECT_TRUE(c.writeLine("QUIT"));
+}
+
+// A POP3 reply comes back as sent, less the byte-stuffing and with bare LFs made CR LF,
+// wherever the reads split it, and the reply after it is read whole.
+TEST(Transport, Pop3ReplyLinesComeBackExactlyAcrossSplitReads) {
+    const QByteArray sent = "plain\r\nbare\n..stuffed\r\n.\r\r\n..\n\nx\r\r\n";
+    const QByteArray stored = "plain\r\nbare\r\n.stuffed\r\n\r\r\n.\r\n\r\nx\r\r\n";
+    for (const qsizetype piece : {1, 7, 4096, 1 << 20}) {
+        SCOPED_TRACE(piece);
+        OneShotServer server("+OK hi\r\n-ERR no CAPA\r\n+OK\r\n" + sent.repeated(3000) +
+                                 ".\r\n+OK deleted\r\n",
+                             piece);
+        Pop3Client client(3000);
+        ASSERT_TRUE(client.connectTo(
+            parseServerAddress(QStringLiteral("127.0.0.1:%1").arg(server.port()), Protocol::Pop3)));
+        QByteArray message;
+        ASSERT_TRUE(client.retrieve(1, message)) << client.errorText().toStdString();
+        EXPECT_TRUE(message == stored.repeated(3000));
+        EXPECT_TRUE(client.deleteMessage(1)) << client.errorText().toStdString();
+    }
 }
 
 TEST(Transport, RefusedPortFailsWithHostAndPort) {
