@@ -92,20 +92,6 @@ bool trimmable(Unit u) {
 
 } // namespace
 
-std::optional<QList<quint16>> jisCharacters(QByteArrayView bytes) {
-    QList<quint16> units;
-    units.reserve(bytes.size());
-    qsizetype kept = 0; // up to the last character that is not a space
-    if (!forEachUnit(bytes, [&](Unit u, uchar) {
-            units.append(u);
-            if (!trimmable(u))
-                kept = units.size();
-        }))
-        return std::nullopt;
-    units.resize(kept);
-    return units;
-}
-
 std::optional<QByteArray> iso2022JpText(QByteArrayView bytes) {
     // The worst case: an escape before every character, every lone CR or LF doubled.
     QByteArray out(bytes.size() * 5 + 3, Qt::Uninitialized);

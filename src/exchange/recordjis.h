@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QList>
 #include <optional>
 
 namespace kiku {
@@ -16,10 +15,5 @@ namespace kiku {
 // katakana, NEC row 13, the IBM and user-defined areas, broken bytes, ESC, SO, SI) it gives
 // nothing and the caller takes the long way.
 std::optional<QByteArray> iso2022JpText(QByteArrayView bytes);
-
-// The same text as its characters rather than their encoding, for header fields: ASCII below
-// 0x80, else the JIS X 0208 row and cell bytes in one number (row << 8 | cell), trimmed
-// alike; line ends are left as they are. Nothing where iso2022JpText gives nothing.
-std::optional<QList<quint16>> jisCharacters(QByteArrayView bytes);
 
 } // namespace kiku

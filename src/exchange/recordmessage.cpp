@@ -242,11 +242,14 @@ QList<MailAddress> addressesOf(const QString& text) {
 
 // One address for a From field: the text read as one address, or the text kept as the
 // name of a placeholder address, so that what the record says still shows.
-MailAddress oneAddress(const QString& text) {
-    const QList<MailAddress> list = addressesOf(text);
+// `list` is addressesOf(text).
+MailAddress oneAddress(const QString& text, const QList<MailAddress>& list) {
     if (list.size() == 1)
         return list.first();
     return {text, kUnknownAddress};
+}
+MailAddress oneAddress(const QString& text) {
+    return oneAddress(text, addressesOf(text));
 }
 
 // addressesOf(account), read once while the same account comes again, as it does for
@@ -267,9 +270,7 @@ OutgoingMessage headedMessage(const QString& subject, const QString& from, Box b
     OutgoingMessage message;
     const QList<MailAddress>& accountList = accountAddresses(account);
     if (isSentBox(box)) {
-        // oneAddress(account)
-        message.from =
-            accountList.size() == 1 ? accountList.first() : MailAddress{account, kUnknownAddress};
+        message.from = oneAddress(account, accountList);
         message.to = addressesOf(from);
         if (message.to.isEmpty())
             message.to = {oneAddress(from)};
@@ -297,15 +298,8 @@ ViewedMail viewedMail(const char* bytes, RecordLayout layout) {
 
 RecordFields recordFields(const char* bytes, RecordLayout layout) {
     const MailLayout& l = mailLayout(layout);
-    const QByteArrayView subject = fieldBytes(bytes, l.subject);
-    RecordFields fields{trimSpaces(decodeCp932Field(subject.data(), subject.size())),
-                        shownField(bytes, l.from),
-                        shownField(bytes, l.date),
-                        fieldBytes(bytes, l.body),
-                        {}};
-    if (std::optional<QList<quint16>> jis = jisCharacters(subject))
-        fields.subjectJis = std::move(*jis);
-    return fields;
+    return {shownField(bytes, l.subject), shownField(bytes, l.from), shownField(bytes, l.date),
+            fieldBytes(bytes, l.body)};
 }
 
 bool isSentBox(Box box) {
@@ -356,7 +350,6 @@ QByteArray messageFromRecord(const ViewedMail& mail, Box box, const QString& acc
 QByteArray messageFromRecord(const RecordFields& fields, Box box, const QString& account,
                              const QDateTime& date) {
     OutgoingMessage message = headedMessage(fields.subject, fields.from, box, account, date);
-    message.subjectJis = fields.subjectJis;
     if (std::optional<QByteArray> jis = iso2022JpText(fields.body))
         message.iso2022JpBody = std::move(*jis);
     else

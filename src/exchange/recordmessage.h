@@ -29,8 +29,6 @@ struct RecordFields {
     QString from;
     QString date;
     QByteArrayView body; // points into the record
-    // The subject as its JIS characters (see jisCharacters), where they all are.
-    QList<quint16> subjectJis;
 };
 RecordFields recordFields(const char* bytes, RecordLayout layout);
 

@@ -106,15 +106,17 @@ qsizetype longestLine(const QByteArray& bytes) {
     return qMax(longest, end - lineStart);
 }
 
-// One RFC 2047 B word for the longest run of characters from `pos` that fits in `room`
-// characters (always at least one character); `encodeRun(count)` gives the bytes of the
-// `count` characters from `pos`, of which there are `available`. Advances `pos`.
-template <typename EncodeRun>
-QByteArray takeWord(qsizetype available, qsizetype& pos, int room, bool jis,
-                    const EncodeRun& encodeRun) {
+// One RFC 2047 B word for the longest run of code points from `pos` that fits in `room`
+// characters (always at least one code point). Advances `pos`.
+QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, bool jis) {
     const QByteArray prefix =
         jis ? QByteArrayLiteral("=?ISO-2022-JP?B?") : QByteArrayLiteral("=?UTF-8?B?");
     const int overhead = int(prefix.size()) + 2;
+    auto encodeRun = [&](qsizetype count) {
+        const QString run = QString::fromUcs4(
+            reinterpret_cast<const char32_t*>(codePoints.constData() + pos), count);
+        return jis ? codec::encode(run, kJisCharset) : run.toUtf8();
+    };
     auto wordLength = [&](qsizetype bytes) { return overhead + int((bytes + 2) / 3) * 4; };
 
     // A run's bytes only grow with it, so the longest run that fits is found by halving the
@@ -122,7 +124,7 @@ QByteArray takeWord(qsizetype available, qsizetype& pos, int room, bool jis,
     // that does not; no word holds more characters than its room.
     qsizetype count = 1;
     QByteArray best = encodeRun(1);
-    qsizetype tooMany = qMin(available - pos, qsizetype(qMax(room, 1))) + 1;
+    qsizetype tooMany = qMin(codePoints.size() - pos, qsizetype(qMax(room, 1))) + 1;
     while (tooMany - count > 1) {
         const qsizetype middle = count + (tooMany - count) / 2;
         QByteArray run = encodeRun(middle);
@@ -135,14 +137,6 @@ QByteArray takeWord(qsizetype available, qsizetype& pos, int room, bool jis,
     }
     pos += count;
     return prefix + best.toBase64() + "?=";
-}
-
-QByteArray takeWord(const QList<uint>& codePoints, qsizetype& pos, int room, bool jis) {
-    return takeWord(codePoints.size(), pos, room, jis, [&](qsizetype count) {
-        const QString run = QString::fromUcs4(
-            reinterpret_cast<const char32_t*>(codePoints.constData() + pos), count);
-        return jis ? codec::encode(run, kJisCharset) : run.toUtf8();
-    });
 }
 
 // One word of characters numbered as jisCharacters numbers them: the same word takeWord
@@ -174,6 +168,21 @@ QByteArray takeJisWord(const QList<quint16>& characters, qsizetype& pos, int roo
     word += run.toBase64();
     word += "?=";
     return word;
+}
+
+// Cuts the text into encoded words, each as long as `room()` allows, and hands each to
+// `take`: from its JIS characters when it has them, else by converting trial runs.
+template <typename Room, typename Take>
+void forEachWord(const QString& text, const Room& room, const Take& take) {
+    if (const std::optional<QList<quint16>> characters = mime::jisCharacters(text)) {
+        for (qsizetype pos = 0; pos < characters->size();)
+            take(takeJisWord(*characters, pos, room()));
+        return;
+    }
+    const bool jis = mime::fitsIso2022Jp(text);
+    const QList<uint> codePoints = (jis ? mime::toJisForms(text) : text).toUcs4();
+    for (qsizetype pos = 0; pos < codePoints.size();)
+        take(takeWord(codePoints, pos, room(), jis));
 }
 
 // Writes one header field, folding before a piece that would pass the line limit.
@@ -218,28 +227,14 @@ public:
 
     // Any text as encoded words sized to the room left on each line.
     void encoded(const QString& text) {
-        if (const std::optional<QList<quint16>> characters = mime::jisCharacters(text)) {
-            encodedJis(*characters);
-            return;
-        }
-        const bool jis = mime::fitsIso2022Jp(text);
-        const QList<uint> codePoints = (jis ? mime::toJisForms(text) : text).toUcs4();
-        qsizetype pos = 0;
-        while (pos < codePoints.size()) {
-            if (kMaxLine - m_line - 1 < kMinWordRoom)
-                fold();
-            atom(takeWord(codePoints, pos, kMaxLine - m_line - 1, jis));
-        }
-    }
-
-    // The same for text given as its JIS characters (see OutgoingMessage::subjectJis).
-    void encodedJis(const QList<quint16>& characters) {
-        qsizetype pos = 0;
-        while (pos < characters.size()) {
-            if (kMaxLine - m_line - 1 < kMinWordRoom)
-                fold();
-            atom(takeJisWord(characters, pos, kMaxLine - m_line - 1));
-        }
+        forEachWord(
+            text,
+            [&] {
+                if (kMaxLine - m_line - 1 < kMinWordRoom)
+                    fold();
+                return kMaxLine - m_line - 1;
+            },
+            [&](const QByteArray& word) { atom(word); });
     }
 
     // The field with its line end; the folder is done with then.
@@ -296,9 +291,7 @@ QByteArray addressField(const QByteArray& name, const QList<MailAddress>& list) 
     return field.finish();
 }
 
-// `jis`, when not empty, is `text` as its JIS characters (see OutgoingMessage::subjectJis).
-QByteArray unstructuredField(const QByteArray& name, const QString& text,
-                             const QList<quint16>& jis = {}) {
+QByteArray unstructuredField(const QByteArray& name, const QString& text) {
     // Some readers squeeze the spaces at a fold into one; text whose runs of spaces matter
     // and that needs folding goes as encoded words, which keep every space.
     const bool fitsOneLine = name.size() + 2 + text.size() <= kMaxLine;
@@ -312,10 +305,7 @@ QByteArray unstructuredField(const QByteArray& name, const QString& text,
             return field;
     }
     FieldFolder field(name);
-    if (jis.isEmpty())
-        field.encoded(text);
-    else
-        field.encodedJis(jis);
+    field.encoded(text);
     return field.finish();
 }
 
@@ -670,17 +660,9 @@ bool fitsIso2022Jp(const QString& text) {
 
 QList<QByteArray> encodedWords(const QString& text, int firstRoom, int room) {
     QList<QByteArray> words;
-    if (const std::optional<QList<quint16>> characters = jisCharacters(text)) {
-        qsizetype pos = 0;
-        while (pos < characters->size())
-            words += takeJisWord(*characters, pos, words.isEmpty() ? firstRoom : room);
-        return words;
-    }
-    const bool jis = fitsIso2022Jp(text);
-    const QList<uint> codePoints = (jis ? toJisForms(text) : text).toUcs4();
-    qsizetype pos = 0;
-    while (pos < codePoints.size())
-        words += takeWord(codePoints, pos, words.isEmpty() ? firstRoom : room, jis);
+    forEachWord(
+        text, [&] { return words.isEmpty() ? firstRoom : room; },
+        [&](const QByteArray& word) { words += word; });
     return words;
 }
 
@@ -708,7 +690,7 @@ std::optional<QByteArray> MimeWriter::write(const OutgoingMessage& message) {
         out += addressField("To", message.to);
     if (!message.cc.isEmpty())
         out += addressField("Cc", message.cc);
-    out += unstructuredField("Subject", message.subject, message.subjectJis);
+    out += unstructuredField("Subject", message.subject);
     // A long domain moves the Message-ID onto a line of its own.
     FieldFolder messageId("Message-ID");
     messageId.atom(newMessageId(message.from.address));

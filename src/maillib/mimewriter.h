@@ -63,10 +63,6 @@ struct OutgoingMessage {
     QList<MailAddress> to;
     QList<MailAddress> cc;
     QString subject;
-    // The subject's characters as ISO-2022-JP numbers them (ASCII below 0x80, else the JIS X
-    // 0208 row << 8 | cell), one for each character of `subject` after toJisForms, where the
-    // caller has them: its encoded words are then made without converting the text.
-    QList<quint16> subjectJis;
     QString body;
     // The text already in ISO-2022-JP as the writer would make it of `body` (CR LF line ends,
     // the JIS forms of toJisForms); when not empty it goes instead of `body`.
