@@ -1,5 +1,6 @@
 #include "exchange/boxexport.h"
 
+#include "base/orderedworker.h"
 #include "base/paths.h"
 #include "base/syserror.h"
 #include "exchange/recordmessage.h"
@@ -109,7 +110,10 @@ public:
     virtual ~ExportSink() = default;
     virtual bool begin() = 0;
     virtual void startBox(Box box) = 0;
-    virtual bool add(int number, const QByteArray& message, const QDateTime& date) = 0;
+    // A message as it goes into this sink, with the date of its mbox separator line. Touches
+    // nothing of the sink: called from the worker while the sink takes earlier messages.
+    virtual QByteArray prepared(QByteArray message, const QDateTime& date) const = 0;
+    virtual bool add(int number, const QByteArray& prepared) = 0;
     // Makes the output durable and puts it under the target's name.
     virtual bool finish() = 0;
     QString error;
@@ -128,13 +132,15 @@ public:
         return true;
     }
     void startBox(Box) override {}
-    bool add(int, const QByteArray& message, const QDateTime& date) override {
-        m_pending += "From ";
-        m_pending += envelopeSender(message);
-        m_pending += ' ';
-        appendAsctimeUtc(m_pending, date);
-        m_pending += '\n';
-        appendMboxrdQuoted(m_pending, message);
+    QByteArray prepared(QByteArray message, const QDateTime& date) const override {
+        QByteArray out = "From " + envelopeSender(message) + ' ';
+        appendAsctimeUtc(out, date);
+        out += '\n';
+        appendMboxrdQuoted(out, message);
+        return out;
+    }
+    bool add(int, const QByteArray& prepared) override {
+        m_pending += prepared;
         return m_pending.size() < kWriteSize || writePending();
     }
     bool finish() override {
@@ -204,7 +210,8 @@ public:
         m_folderName = QFile::encodeName(m_folder);
         QDir().mkdir(m_folder); // a failure shows at the first file
     }
-    bool add(int number, const QByteArray& message, const QDateTime&) override {
+    QByteArray prepared(QByteArray message, const QDateTime&) const override { return message; }
+    bool add(int number, const QByteArray& message) override {
         // Plain system calls: a file per message is the cost of this format, and QFile's own
         // checks around each open would add a good part to it.
         char name[32];
@@ -266,6 +273,55 @@ private:
     QByteArray m_folderName; // the same in the file system's encoding
 };
 
+// What the messages of one box are built with.
+struct BuildSettings {
+    Box box;
+    RecordLayout layout;
+    QString accountAddress;
+    QDateTime fallbackDate; // for a record whose Date names no moment
+};
+
+// A chunk of a box on its way to the sink.
+struct Batch {
+    int first = 0;       // the number of its first record
+    QByteArray records;  // whole records, shared with the reader, which leaves them alone
+    qsizetype count = 0; // of them, those to export
+    // Their fields, found by the reader while the bytes are fresh in its cache.
+    QList<StoredFields> stored;
+    // Per record: the message built from it in the sink's form, or empty when its original
+    // is kept, and then the digest it is read by.
+    QList<QByteArray> messages;
+    QList<QByteArray> keptDigests;
+    QList<QDateTime> dates; // of the mbox separator lines
+};
+
+QByteArray builtFromRecord(const RecordFields& fields, const BuildSettings& settings,
+                           const QDateTime& when) {
+    return messageFromRecord(fields, settings.box, settings.accountAddress, when);
+}
+
+// Builds what the batch's records need, except the originals, which are read from files:
+// runs on the worker.
+void buildMessages(Batch& batch, const BuildSettings& settings, const OriginalSource& originals,
+                   const ExportSink& sink) {
+    batch.messages.resize(batch.count);
+    batch.keptDigests.resize(batch.count);
+    batch.dates.reserve(batch.count);
+    for (qsizetype i = 0; i < batch.count; ++i) {
+        const StoredFields& stored = batch.stored.at(i);
+        const RecordFields fields = recordFields(stored);
+        const QDateTime date = parseRecordDate(fields.date);
+        const QDateTime when = date.isValid() ? date : settings.fallbackDate;
+        if (originals) {
+            if (QByteArray digest = recordDigest(stored); originals.kept(digest))
+                batch.keptDigests[i] = std::move(digest);
+        }
+        if (batch.keptDigests[i].isEmpty())
+            batch.messages[i] = sink.prepared(builtFromRecord(fields, settings, when), when);
+        batch.dates.append(when);
+    }
+}
+
 } // namespace
 
 ExportFormat exportFormatFor(const QString& target) {
@@ -325,45 +381,67 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
         return result;
     }
 
-    bool failed = false;
-    for (Box box : boxes) {
-        sink->startBox(box);
-        const RecordLayout layout = boxInfo(box).layout;
-        // Held at its offset from UTC: a local time asks the time zone again each time it is
-        // read, for each message that takes it.
-        const QDateTime fileTime = boxFileTime(box);
-        const QDateTime fallbackDate = fileTime.toOffsetFromUtc(fileTime.offsetFromUtc());
-        const StoreResult read = Mailbox(box).readAllBytes([&](int number, const char* bytes) {
-            if (options.oldest > 0 && number > options.oldest)
-                return false;
-            std::optional<QByteArray> message;
-            if (options.originals)
-                message = options.originals(recordDigest(bytes, layout));
-            const RecordFields fields = recordFields(bytes, layout);
-            const QDateTime date = parseRecordDate(fields.date);
-            const QDateTime when = date.isValid() ? date : fallbackDate;
-            if (!message)
-                message = messageFromRecord(fields, box, options.accountAddress, when);
-            if (!sink->add(number, *message, when)) {
-                failed = true;
+    // One chunk of records at a time: read, and its originals read, by this thread, while
+    // the worker builds the messages of the next chunk from their records.
+    OrderedWorker<Batch> worker;
+    const auto sinkOldest = [&](const BuildSettings& settings) {
+        Batch batch = worker.take();
+        for (qsizetype i = 0; i < batch.count; ++i) {
+            QByteArray& message = batch.messages[i];
+            if (!batch.keptDigests.at(i).isEmpty()) {
+                std::optional<QByteArray> original =
+                    options.originals.read(batch.keptDigests.at(i));
+                if (!original) // unreadable after all: built from its record as the others
+                    original = builtFromRecord(recordFields(batch.stored.at(i)), settings,
+                                               batch.dates.at(i));
+                message = sink->prepared(std::move(*original), batch.dates.at(i));
+            }
+            if (!sink->add(batch.first + int(i), message)) {
+                result.error = sink->error;
                 return false;
             }
+            message.clear();
             ++result.messages;
             if (options.progress && !options.progress(result.messages, total)) {
                 result.cancelled = true;
                 return false;
             }
-            return true;
+        }
+        return true;
+    };
+    for (Box box : boxes) {
+        sink->startBox(box);
+        // Held at its offset from UTC: a local time asks the time zone again each time it is
+        // read, for each message that takes it.
+        const QDateTime fileTime = boxFileTime(box);
+        const BuildSettings settings{box, boxInfo(box).layout, options.accountAddress,
+                                     fileTime.toOffsetFromUtc(fileTime.offsetFromUtc())};
+        const StoreResult read = Mailbox(box).readChunks([&](int first, const QByteArray& chunk) {
+            const qsizetype inChunk = chunk.size() / kMailRecordSize;
+            Batch batch;
+            batch.first = first;
+            batch.records = chunk;
+            batch.count =
+                options.oldest > 0 ? qBound(0, options.oldest - first + 1, int(inChunk)) : inChunk;
+            const bool enough = batch.count < inChunk;
+            batch.stored.reserve(batch.count);
+            for (qsizetype i = 0; i < batch.count; ++i)
+                batch.stored.append(
+                    storedFields(chunk.constData() + i * kMailRecordSize, settings.layout));
+            const ExportSink* form = sink.get();
+            worker.submit([batch = std::move(batch), settings, &options, form]() mutable {
+                buildMessages(batch, settings, options.originals, *form);
+                return std::move(batch);
+            });
+            return (worker.pending() < 2 || sinkOldest(settings)) && !enough;
         });
         if (!read) {
             result.error = read.error;
             return result;
         }
-        if (failed) {
-            result.error = sink->error;
-            return result;
-        }
-        if (result.cancelled)
+        while (result.error.isEmpty() && !result.cancelled && worker.pending() > 0)
+            sinkOldest(settings);
+        if (!result.error.isEmpty() || result.cancelled)
             return result;
     }
     if (!sink->finish()) {

@@ -10,8 +10,6 @@
 #include <QLocale>
 #include <QRegularExpression>
 
-#include <array>
-
 namespace kiku {
 
 namespace {
@@ -19,44 +17,20 @@ namespace {
 // Where an address cannot be read from a record: a reserved name no mail can reach.
 const QString kUnknownAddress = QStringLiteral("unknown@invalid");
 
-// A field's bytes before the first zero and without trailing padding. Mostly padding in a
-// text field of 32,000 bytes: found from the end eight bytes at a time, and only what is
-// before it searched for a zero (after it there are only spaces).
-QByteArrayView fieldBytes(const char* bytes, FieldSpan span) {
-    const char* start = bytes + span.offset;
-    qsizetype size = span.width;
-    // Whole blocks first, compared by memcmp, which takes as many bytes to a step as the
-    // processor can; then ever smaller pieces up to the last space.
-    static const std::array<char, 2048> spaces = [] {
-        std::array<char, 2048> block;
-        block.fill(' ');
-        return block;
-    }();
-    for (const qsizetype step : {qsizetype(2048), qsizetype(128)}) {
-        while (size >= step && std::memcmp(start + size - step, spaces.data(), size_t(step)) == 0)
-            size -= step;
-    }
-    constexpr quint64 kSpaces = 0x2020202020202020ULL;
-    while (size >= 8) {
-        quint64 word;
-        std::memcpy(&word, start + size - 8, 8);
-        if (word != kSpaces)
-            break;
-        size -= 8;
-    }
-    while (size > 0 && start[size - 1] == ' ')
-        --size;
-    if (const void* zero = std::memchr(start, 0, size_t(size))) {
-        size = static_cast<const char*>(zero) - start;
-        while (size > 0 && start[size - 1] == ' ')
+// A field without its padding, cut before its first zero and trimmed again there.
+QByteArrayView beforeZero(QByteArrayView field) {
+    if (const void* zero = std::memchr(field.data(), 0, size_t(field.size()))) {
+        qsizetype size = static_cast<const char*>(zero) - field.data();
+        while (size > 0 && field[size - 1] == ' ')
             --size;
+        return field.first(size);
     }
-    return {start, size};
+    return field;
 }
 
-// A field as the viewer shows it: its bytes decoded and trimmed.
-QString shownField(const char* bytes, FieldSpan span) {
-    const QByteArrayView field = fieldBytes(bytes, span);
+// A field without its padding as the viewer shows it: decoded and trimmed.
+QString shownField(QByteArrayView field) {
+    field = beforeZero(field);
     return trimSpaces(decodeCp932Field(field.data(), field.size()));
 }
 
@@ -291,15 +265,18 @@ ViewedMail viewedMail(const MailRecord& record) {
 }
 
 ViewedMail viewedMail(const char* bytes, RecordLayout layout) {
-    const MailLayout& l = mailLayout(layout);
-    return {shownField(bytes, l.subject), shownField(bytes, l.from), shownField(bytes, l.date),
-            shownField(bytes, l.body)};
+    const StoredFields stored = storedFields(bytes, layout);
+    return {shownField(stored.subject), shownField(stored.from), shownField(stored.date),
+            shownField(stored.body)};
 }
 
 RecordFields recordFields(const char* bytes, RecordLayout layout) {
-    const MailLayout& l = mailLayout(layout);
-    return {shownField(bytes, l.subject), shownField(bytes, l.from), shownField(bytes, l.date),
-            fieldBytes(bytes, l.body)};
+    return recordFields(storedFields(bytes, layout));
+}
+
+RecordFields recordFields(const StoredFields& stored) {
+    return {shownField(stored.subject), shownField(stored.from), shownField(stored.date),
+            beforeZero(stored.body)};
 }
 
 bool isSentBox(Box box) {

@@ -31,6 +31,7 @@ struct RecordFields {
     QByteArrayView body; // points into the record
 };
 RecordFields recordFields(const char* bytes, RecordLayout layout);
+RecordFields recordFields(const StoredFields& stored);
 
 // Whether a box holds mail the user sent (its From field then names the recipient).
 bool isSentBox(Box box);

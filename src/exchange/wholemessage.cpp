@@ -16,11 +16,15 @@ std::optional<QByteArray> keptOriginal(const QByteArray& digest) {
     return bytes;
 }
 
-std::function<std::optional<QByteArray>(const QByteArray& digest)>
-keptOriginals(StoreResult& loaded) {
+OriginalSource keptOriginals(StoreResult& loaded) {
     auto index = std::make_shared<OriginalsIndex>();
     loaded = index->load();
-    return [index](const QByteArray& digest) { return index->first(digest); };
+    if (index->all().isEmpty())
+        return {}; // nothing to look up: no record needs its digest
+    // The index is only read from here on, and a QHash read from two threads is safe.
+    std::shared_ptr<const OriginalsIndex> shared = std::move(index);
+    return {[shared](const QByteArray& digest) { return shared->all().contains(digest); },
+            [shared](const QByteArray& digest) { return shared->first(digest); }};
 }
 
 StoreResult wholeMessage(const MailRecord& record, Box box, QByteArray& bytes, bool* kept) {

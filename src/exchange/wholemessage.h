@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/boxexport.h"
 #include "store/mailbox.h"
 #include "store/storeresult.h"
 
@@ -14,8 +15,7 @@ namespace kiku {
 std::optional<QByteArray> keptOriginal(const QByteArray& digest);
 // The same for many records (an export): the originals folder is read once, now. `loaded`
 // says whether it could be; the source then finds nothing.
-std::function<std::optional<QByteArray>(const QByteArray& digest)>
-keptOriginals(StoreResult& loaded);
+OriginalSource keptOriginals(StoreResult& loaded);
 
 // The whole message of a record of `box`: its original when one is kept (`kept` true),
 // otherwise one built from the record (messageFromRecord, with the account's address).

@@ -243,8 +243,8 @@ StoreResult Mailbox::removeOldest(int messages) {
     return removed;
 }
 
-StoreResult Mailbox::readAllBytes(const std::function<bool(int, const char*)>& visit) {
-    return m_file.readAll(visit);
+StoreResult Mailbox::readChunks(const std::function<bool(int, const QByteArray&)>& visit) {
+    return m_file.readChunks(visit);
 }
 
 StoreResult Mailbox::removeAll() {

@@ -116,10 +116,11 @@ public:
     StoreResult removeAll();
     // Deletes the oldest `messages` messages (records 1 … messages) with one rewrite.
     StoreResult removeOldest(int messages);
-    // visit(number, bytes) with the raw 32284 bytes of every record in order (in the box's
-    // own layout), read a megabyte at a time; return false from visit to stop. For work
-    // over a whole box that needs only some fields of each record.
-    StoreResult readAllBytes(const std::function<bool(int, const char*)>& visit);
+    // The raw bytes of every record in order (in the box's own layout), a megabyte of whole
+    // records at a time: visit(number of the first, records); return false to stop. For work
+    // over a whole box that needs only some fields of each record. A chunk may be kept (a
+    // copy) and worked on elsewhere; its bytes stay as they are.
+    StoreResult readChunks(const std::function<bool(int, const QByteArray&)>& visit);
 
 private:
     Box m_box;

@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 
+#include <array>
 #include <cstring>
 
 namespace kiku {
@@ -58,27 +59,54 @@ MailRecord decodeMail(const char* bytes, RecordLayout layout) {
     return r;
 }
 
-QByteArray recordDigest(const char* bytes, RecordLayout layout) {
+qsizetype unpaddedLength(const char* field, qsizetype width) {
+    // Whole blocks first, compared by memcmp, which takes as many bytes to a step as the
+    // processor can; then ever smaller pieces up to the last space.
+    static const std::array<char, 2048> spaces = [] {
+        std::array<char, 2048> block;
+        block.fill(' ');
+        return block;
+    }();
+    qsizetype size = width;
+    for (const qsizetype step : {qsizetype(2048), qsizetype(128)}) {
+        while (size >= step && std::memcmp(field + size - step, spaces.data(), size_t(step)) == 0)
+            size -= step;
+    }
+    constexpr quint64 kSpaces = 0x2020202020202020ULL;
+    while (size >= 8) {
+        quint64 word;
+        std::memcpy(&word, field + size - 8, 8);
+        if (word != kSpaces)
+            break;
+        size -= 8;
+    }
+    while (size > 0 && field[size - 1] == ' ')
+        --size;
+    return size;
+}
+
+StoredFields storedFields(const char* bytes, RecordLayout layout) {
     const MailLayout& l = mailLayout(layout);
+    const auto unpadded = [bytes](FieldSpan span) {
+        return QByteArrayView(bytes + span.offset, unpaddedLength(bytes + span.offset, span.width));
+    };
+    return {unpadded(l.subject), unpadded(l.date), unpadded(l.from), unpadded(l.body)};
+}
+
+QByteArray recordDigest(const StoredFields& fields) {
+    // The padding says nothing a field's width does not: leaving it out spares hashing
+    // 32 KB of spaces for every short message, and keeps equal fields equal.
     QCryptographicHash hash(QCryptographicHash::Blake2b_256);
-    for (const FieldSpan span : {l.subject, l.date, l.from, l.body}) {
-        // The padding says nothing a field's width does not: leaving it out spares hashing
-        // 32 KB of spaces for every short message, and keeps equal fields equal.
-        const char* field = bytes + span.offset;
-        int length = span.width;
-        constexpr quint64 kEightSpaces = 0x2020202020202020ULL;
-        for (quint64 word; length >= 8; length -= 8) {
-            std::memcpy(&word, field + length - 8, 8);
-            if (word != kEightSpaces)
-                break;
-        }
-        while (length > 0 && field[length - 1] == ' ')
-            --length;
-        const char size[2] = {char(length & 0xFF), char(length >> 8)};
+    for (const QByteArrayView field : {fields.subject, fields.date, fields.from, fields.body}) {
+        const char size[2] = {char(field.size() & 0xFF), char(field.size() >> 8)};
         hash.addData(QByteArrayView(size, 2));
-        hash.addData(QByteArrayView(field, length));
+        hash.addData(field);
     }
     return hash.result();
+}
+
+QByteArray recordDigest(const char* bytes, RecordLayout layout) {
+    return recordDigest(storedFields(bytes, layout));
 }
 
 QByteArray recordDigest(const MailRecord& record) {

@@ -199,6 +199,17 @@ StoreResult RecordFile::read(int number, QByteArray& record) {
 }
 
 StoreResult RecordFile::readAll(const std::function<bool(int, const char*)>& visit) {
+    const qint64 recordSize = m_setup.recordSize;
+    return readChunks([&](int first, const QByteArray& chunk) {
+        for (qint64 i = 0; i < chunk.size() / recordSize; ++i) {
+            if (!visit(int(first + i), chunk.constData() + i * recordSize))
+                return false;
+        }
+        return true;
+    });
+}
+
+StoreResult RecordFile::readChunks(const std::function<bool(int, const QByteArray&)>& visit) {
     const Paths p = paths();
     int fd = -1;
     qint64 size = 0;
@@ -207,18 +218,32 @@ StoreResult RecordFile::readAll(const std::function<bool(int, const char*)>& vis
     FdGuard guard(fd);
     const qint64 recordSize = m_setup.recordSize;
     const qint64 whole = size / recordSize;
-    // Read about a megabyte at a time rather than one record per call.
+    // About a megabyte at a time rather than one record per call.
     const qint64 perChunk = qMax<qint64>(1, (1 << 20) / recordSize);
-    std::vector<char> buffer(size_t(qMin(whole, perChunk) * recordSize));
+    // Chunks a visitor still holds are never written again: the next one goes into a buffer
+    // nobody else holds, or a new one. A few are enough for a visitor that keeps one or two.
+    QList<QByteArray> buffers;
     for (qint64 first = 0; first < whole; first += perChunk) {
         const qint64 n = qMin(perChunk, whole - first);
-        if (StoreResult r = readExactly(p, fd, buffer.data(), n * recordSize, first * recordSize);
+        QByteArray* chunk = nullptr;
+        for (QByteArray& buffer : buffers) {
+            if (buffer.isDetached() && buffer.size() >= n * recordSize) {
+                chunk = &buffer;
+                break;
+            }
+        }
+        if (!chunk) {
+            if (buffers.size() >= 4)
+                buffers.removeFirst();
+            buffers.append(QByteArray(n * recordSize, Qt::Uninitialized));
+            chunk = &buffers.last();
+        }
+        chunk->resize(n * recordSize); // only ever shorter: keeps its room
+        if (StoreResult r = readExactly(p, fd, chunk->data(), n * recordSize, first * recordSize);
             !r)
             return r;
-        for (qint64 i = 0; i < n; ++i) {
-            if (!visit(int(first + i + 1), buffer.data() + i * recordSize))
-                return {};
-        }
+        if (!visit(int(first + 1), *chunk))
+            return {};
     }
     return {};
 }

@@ -52,6 +52,9 @@ public:
     // visit(number, bytes) for every whole record in file order, whatever its Live value;
     // visit returns false to stop early.
     StoreResult readAll(const std::function<bool(int, const char*)>& visit);
+    // The same a megabyte at a time: visit(number of the first, whole records). A visitor
+    // may keep a copy of the chunk (to work on it elsewhere); its bytes stay as they are.
+    StoreResult readChunks(const std::function<bool(int, const QByteArray&)>& visit);
     // For listings: for every whole record, reads only the given byte ranges and hands
     // them, concatenated in the order given, to visit(number, bytes). When `lastRecord`
     // is given it receives the whole last record (empty for an empty file).

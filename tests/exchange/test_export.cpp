@@ -12,11 +12,13 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -171,7 +173,9 @@ TEST(Export, EveryBoxReadsBackAsTheViewerShowsIt) {
     for (const Stored& m : mail)
         if (m.box == Box::Storage && m.record.subject.startsWith(u("保管")))
             ASSERT_TRUE(Originals::keep(recordDigest(m.record), storageOriginal()).ok);
-    options.originals = keptOriginal;
+    StoreResult loaded;
+    options.originals = keptOriginals(loaded);
+    ASSERT_TRUE(loaded.ok) << loaded.error.toStdString();
     for (const QString name : {u("all.mbox"), u("all-eml")}) {
         SCOPED_TRACE(name.toStdString());
         const QString target = home.file(name);
@@ -189,6 +193,86 @@ TEST(Export, EveryBoxReadsBackAsTheViewerShowsIt) {
     options.format = ExportFormat::Mbox;
     ASSERT_TRUE(exportBoxes({Box::OthersInbox}, one, options).ok);
     EXPECT_EQ(readBack(one, {mail[1], mail[2]}).toStdString(), "");
+}
+
+// The Subject lines of an mbox, in order.
+static QStringList subjectsOf(const QByteArray& mbox) {
+    QStringList subjects;
+    for (const QByteArray& line : mbox.split('\n'))
+        if (line.startsWith("Subject: "))
+            subjects.append(QString::fromLatin1(line.mid(9)).trimmed());
+    return subjects;
+}
+
+// A box of several chunks (its records are read a megabyte at a time while the messages of the
+// last chunk are built): the messages come out in order, each from its original where one is
+// kept and can be read, else from its record; "oldest" and a cancel stop where they should.
+TEST(Export, ABoxOfManyChunksInOrderWithItsOriginals) {
+    TempHome home;
+    QHash<QByteArray, QByteArray> originals; // by digest
+    QSet<QByteArray> unreadable;             // listed as kept, but reading finds nothing
+    const auto original = [](int n) {
+        return "From: b@example.jp\r\nSubject: original " + QByteArray::number(n) +
+               "\r\n\r\nkept\r\n";
+    };
+    for (int n = 1; n <= 70; ++n) {
+        const MailRecord r = record(u("message %1").arg(n), u("Mon, 1 Jan 2024 10:00:00 +0900"),
+                                    u("a@example.jp"), u("text %1").arg(n));
+        ASSERT_TRUE(Mailbox(Box::OthersInbox).append(r).ok);
+        if (n % 10 == 0)
+            originals.insert(recordDigest(r), original(n));
+        else if (n % 15 == 0)
+            unreadable.insert(recordDigest(r));
+    }
+    ExportOptions options;
+    options.accountAddress = u("me@example.jp");
+    options.originals = {
+        [&](const QByteArray& d) { return originals.contains(d) || unreadable.contains(d); },
+        [&](const QByteArray& d) -> std::optional<QByteArray> {
+            if (originals.contains(d))
+                return originals.value(d);
+            return std::nullopt;
+        }};
+    const auto expected = [](int count) {
+        QStringList subjects;
+        for (int n = 1; n <= count; ++n)
+            subjects.append(QStringLiteral("%1 %2").arg(n % 10 ? "message" : "original").arg(n));
+        return subjects;
+    };
+    const struct {
+        int oldest;
+        int cancelAt; // 0: not cancelled
+        int messages;
+    } cases[] = {{0, 0, 70}, {31, 0, 31}, {32, 0, 32}, {33, 0, 33}, {0, 40, 0}, {0, 70, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "oldest " << c.oldest << " cancel " << c.cancelAt);
+        const QString target = home.file(u("out.mbox"));
+        options.oldest = c.oldest;
+        options.progress = [&](qint64 done, qint64) {
+            return c.cancelAt == 0 || done < c.cancelAt;
+        };
+        const ExportResult result = exportBoxes({Box::OthersInbox}, target, options);
+        if (c.cancelAt) {
+            EXPECT_TRUE(result.cancelled);
+            EXPECT_EQ(result.messages, c.cancelAt);
+            EXPECT_FALSE(QFile::exists(target));
+            continue;
+        }
+        ASSERT_TRUE(result.ok) << result.error.toStdString();
+        EXPECT_EQ(result.messages, c.messages);
+        EXPECT_EQ(subjectsOf(home.readFile(u("out.mbox"))), expected(c.messages));
+        QFile::remove(target);
+    }
+    // In a folder each file has its record's number; a kept original is itself, byte for byte.
+    options.oldest = 0;
+    options.progress = {};
+    options.format = ExportFormat::EmlFolder;
+    ASSERT_TRUE(exportBoxes({Box::OthersInbox}, home.file(u("out-eml")), options).ok);
+    EXPECT_EQ(home.readFile(u("out-eml/00060.eml")), original(60));
+    for (const int n : {1, 32, 33, 45, 65, 70})
+        EXPECT_EQ(subjectsOf(home.readFile(u("out-eml/%1.eml").arg(n, 5, 10, QLatin1Char('0')))),
+                  QStringList{expected(n).last()})
+            << n;
 }
 
 TEST(Export, MboxrdQuotesEveryFromLine) {

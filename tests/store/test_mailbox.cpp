@@ -90,6 +90,35 @@ TEST(Mailbox, ReadingAMissingOrEmptyBoxFindsNothing) {
     EXPECT_FALSE(listing.last.has_value());
 }
 
+// Whole records a megabyte at a time; a chunk a reader keeps (an export's worker builds from
+// it while the next is read) keeps its bytes.
+TEST(Mailbox, ChunksOfWholeRecordsStayAsTheyWereWhileKept) {
+    test::TempHome home;
+    for (int i = 1; i <= 70; ++i)
+        ASSERT_TRUE(Mailbox(Box::OthersInbox).append(sampleMail(i % 5)).ok);
+    const QByteArray file = boxBytes(Box::OthersInbox);
+    QList<std::pair<int, QByteArray>> kept;
+    ASSERT_TRUE(Mailbox(Box::OthersInbox)
+                    .readChunks([&](int first, const QByteArray& chunk) {
+                        kept.append({first, chunk});
+                        return true;
+                    })
+                    .ok);
+    const int perChunk = (1 << 20) / kMailRecordSize;
+    ASSERT_EQ(kept.size(), 3);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(kept[k].first, 1 + k * perChunk);
+        EXPECT_EQ(kept[k].second, file.mid(qsizetype(k) * perChunk * kMailRecordSize,
+                                           qsizetype(perChunk) * kMailRecordSize))
+            << "chunk " << k;
+    }
+    int visits = 0;
+    ASSERT_TRUE(Mailbox(Box::OthersInbox)
+                    .readChunks([&](int, const QByteArray&) { return ++visits < 2; })
+                    .ok);
+    EXPECT_EQ(visits, 2);
+}
+
 TEST(Mailbox, DeleteOneKeepsTheOthersByteForByteInOrder) {
     for (RecordLayout layout : {RecordLayout::Standard, RecordLayout::PartnerSend}) {
         test::TempHome home;

@@ -83,9 +83,37 @@ TEST(MailRecord, DigestFollowsTheFourFieldsOnly) {
         other.*field += QLatin1Char('x');
         EXPECT_NE(recordDigest(other), digest);
     }
+    // The link to originals already on disk: BLAKE2b-256 over each field's length (two bytes,
+    // little-endian) and its Shift-JIS bytes without the padding, as Python's hashlib gives it.
+    const MailRecord known{
+        QStringLiteral("件名 "), QStringLiteral("Mon, 1 Jan 2024 10:00:00 +0900"),
+        QStringLiteral("山田 <a@example.jp>"), QStringLiteral("本文です。\r\n  次の行"), 1};
+    EXPECT_EQ(recordDigest(known).toHex(),
+              "8eace925f6d50be9aabe27dc0dbebfd59d704a385e1a2b5acf36c4c30c55769d");
     // Fields are told apart by their place, not run together.
     EXPECT_NE(recordDigest(MailRecord{QStringLiteral("ab"), {}, {}, {}, 1}),
               recordDigest(MailRecord{QStringLiteral("a"), QStringLiteral("b"), {}, {}, 1}));
+}
+
+// The digest links records to their originals on disk, so the padding it leaves out must be
+// exactly the trailing spaces, wherever the text ends against the blocks the search skips.
+TEST(MailRecord, UnpaddedLengthIsTheTextWithoutItsTrailingSpaces) {
+    for (const int width : {0, 1, 7, 8, 9, 127, 128, 129, 2047, 2048, 2049, 4224, 32000}) {
+        for (int text = 0; text <= width; text += text < 140 ? 1 : 997) {
+            for (const char last : {'x', ' ', '\0'}) {
+                QByteArray field(width, ' ');
+                for (int i = 0; i < text; ++i)
+                    field[i] = i % 3 == 1 ? ' ' : char('a' + i % 26); // spaces inside
+                if (text > 0)
+                    field[text - 1] = last;
+                qsizetype expected = field.size();
+                while (expected > 0 && field[expected - 1] == ' ')
+                    --expected;
+                ASSERT_EQ(unpaddedLength(field.constData(), width), expected)
+                    << "width " << width << " text " << text << " last " << int(last);
+            }
+        }
+    }
 }
 
 TEST(MailRecord, ShiftJisRecordWrittenOnWindowsReadsBackAndReencodesToTheSameBytes) {
