@@ -217,15 +217,24 @@ StoreResult OriginalsIndex::load() {
     return {};
 }
 
+OriginalsIndex::~OriginalsIndex() {
+    if (m_openFd >= 0)
+        ops().close(m_openFd);
+}
+
 StoreResult OriginalsIndex::read(const Copy& copy, QByteArray& bytes) const {
     bytes.clear();
-    const int fd = ops().open(inFolder(folderPath(), copy.file).constData(), O_RDONLY);
-    if (fd < 0)
-        return failure(kReadFailed, kFolderName, errno);
+    if (m_openFd < 0 || m_openFile != copy.file) {
+        if (m_openFd >= 0)
+            ops().close(m_openFd);
+        m_openFile = copy.file;
+        m_openFd = ops().open(inFolder(folderPath(), copy.file).constData(), O_RDONLY);
+        if (m_openFd < 0)
+            return failure(kReadFailed, kFolderName, errno);
+    }
     bytes.resize(copy.length);
-    const bool ok = ops().pread(fd, bytes.data(), copy.length, copy.offset) == copy.length;
+    const bool ok = ops().pread(m_openFd, bytes.data(), copy.length, copy.offset) == copy.length;
     const int error = ok ? 0 : (errno ? errno : EIO);
-    ops().close(fd);
     if (!ok) {
         bytes.clear();
         return failure(kReadFailed, kFolderName, error);

@@ -58,6 +58,11 @@ public:
 // digest (an export) without reading the folder for each.
 class OriginalsIndex {
 public:
+    OriginalsIndex() = default;
+    ~OriginalsIndex();
+    OriginalsIndex(const OriginalsIndex&) = delete;
+    OriginalsIndex& operator=(const OriginalsIndex&) = delete;
+
     // Where one original lies: a whole file of the earlier layout (`indexAt` -1), or a
     // range of a pack whose index entry is at `indexAt`.
     struct Copy {
@@ -86,6 +91,10 @@ private:
     QHash<QByteArray, int> m_livePerPack;
     QList<QByteArray> m_emptyPacks; // packs whose every original was dropped
     QList<QByteArray> m_leftovers;  // "*.part" of a run that is open or died
+    // The pack read last, held open: an export reads one original after the other from the
+    // same few packs. read() therefore goes from one thread at a time.
+    mutable QByteArray m_openFile;
+    mutable int m_openFd = -1;
 };
 
 // The originals of one receive run, the companion of MailboxAppends:
