@@ -384,8 +384,11 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
     // One chunk of records at a time: read, and its originals read, by this thread, while
     // the worker builds the messages of the next chunk from their records.
     OrderedWorker<Batch> worker;
+    // The messages the sink took go back to the worker to be freed there: memory freed on
+    // another thread than the one that took it costs the allocator far more.
+    Batch spent;
     const auto sinkOldest = [&](const BuildSettings& settings) {
-        Batch batch = worker.take();
+        Batch& batch = spent = worker.take();
         for (qsizetype i = 0; i < batch.count; ++i) {
             QByteArray& message = batch.messages[i];
             if (!batch.keptDigests.at(i).isEmpty()) {
@@ -400,7 +403,8 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
                 result.error = sink->error;
                 return false;
             }
-            message.clear();
+            if (!batch.keptDigests.at(i).isEmpty())
+                message.clear(); // taken on this thread, freed on it
             ++result.messages;
             if (options.progress && !options.progress(result.messages, total)) {
                 result.cancelled = true;
@@ -429,7 +433,9 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
                 batch.stored.append(
                     storedFields(chunk.constData() + i * kMailRecordSize, settings.layout));
             const ExportSink* form = sink.get();
-            worker.submit([batch = std::move(batch), settings, &options, form]() mutable {
+            worker.submit([batch = std::move(batch), settings, &options, form,
+                           spent = std::exchange(spent, {})]() mutable {
+                spent = {};
                 buildMessages(batch, settings, options.originals, *form);
                 return std::move(batch);
             });
