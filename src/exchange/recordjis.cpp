@@ -53,87 +53,77 @@ Unit jisOf(const PairTable& pairs, uchar lead, uchar trail) {
     return Unit(row << 8 | cell);
 }
 
-// Hands each character of the text to `take` in turn; false on one that is not converted
-// here. Spaces that the viewer trims from the start are left out.
-template <typename Take> bool forEachUnit(QByteArrayView bytes, const Take& take) {
-    static const PairTable pairs;
-    const auto* p = reinterpret_cast<const uchar*>(bytes.data());
-    const qsizetype n = bytes.size();
-    bool leading = true;
-    for (qsizetype i = 0; i < n;) {
-        const uchar b = p[i];
-        Unit unit;
-        if (b < 0x80) {
-            // ESC, SO and SI would be read as part of the encoding itself.
-            if (b == 0x1B || b == 0x0E || b == 0x0F || b == 0)
-                return false;
-            unit = b;
-            ++i;
-        } else {
-            if (!codec::isCp932LeadByte(b))
-                return false;
-            if (i + 1 >= n) // half a character ends the field: it is not there
-                break;
-            unit = jisOf(pairs, b, p[i + 1]);
-            if (unit == 0)
-                return false;
-            i += 2;
-        }
-        leading = leading && (unit == ' ' || unit == kIdeographicSpace);
-        if (!leading)
-            take(unit, i < n ? p[i] : 0);
-    }
-    return true;
-}
-
-bool trimmable(Unit u) {
-    return u == ' ' || u == kIdeographicSpace;
-}
+constexpr uchar kEscape = 0x1B;
 
 } // namespace
 
 std::optional<QByteArray> iso2022JpText(QByteArrayView bytes) {
+    static const PairTable pairs;
+    const auto* p = reinterpret_cast<const uchar*>(bytes.data());
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    // Spaces the viewer trims from the start are left out.
+    for (;;) {
+        if (i < n && p[i] == ' ')
+            ++i;
+        else if (i + 1 < n && p[i] == 0x81 && p[i + 1] == 0x40) // the ideographic space
+            i += 2;
+        else
+            break;
+    }
     // The worst case: an escape before every character, every lone CR or LF doubled.
-    QByteArray out(bytes.size() * 5 + 3, Qt::Uninitialized);
+    QByteArray out((n - i) * 5 + 3, Qt::Uninitialized);
     char* const start = out.data();
     char* dst = start;
-    bool jis = false;
-    // Where the text ends without its trailing spaces, and in which state.
+    // Where the text ends without its trailing spaces, and whether it ends in JIS there.
     char* kept = dst;
     bool keptJis = false;
-    bool crBeforeLf = false; // the last character was a CR that a LF follows
-    if (!forEachUnit(bytes, [&](Unit u, uchar next) {
-            if (u >= 0x80) {
-                if (!jis) {
-                    *dst++ = 0x1B, *dst++ = '$', *dst++ = 'B';
-                    jis = true;
+    // Runs of one kind of character in loops of their own: a text is mostly long runs.
+    while (i < n) {
+        if (p[i] >= 0x80) {
+            *dst++ = char(kEscape), *dst++ = '$', *dst++ = 'B';
+            do {
+                if (!codec::isCp932LeadByte(p[i]))
+                    return std::nullopt;
+                if (i + 1 >= n) // half a character ends the field: it is not there
+                    goto end;
+                const Unit unit = jisOf(pairs, p[i], p[i + 1]);
+                if (unit == 0)
+                    return std::nullopt;
+                *dst++ = char(unit >> 8);
+                *dst++ = char(unit & 0xFF);
+                i += 2;
+                if (unit != kIdeographicSpace) {
+                    kept = dst;
+                    keptJis = true;
                 }
-                *dst++ = char(u >> 8);
-                *dst++ = char(u & 0xFF);
-            } else {
-                if (jis) {
-                    *dst++ = 0x1B, *dst++ = '(', *dst++ = 'B';
-                    jis = false;
-                }
+            } while (i < n && p[i] >= 0x80);
+            if (i < n)
+                *dst++ = char(kEscape), *dst++ = '(', *dst++ = 'B';
+        }
+        while (i < n && p[i] < 0x80) {
+            const uchar c = p[i++];
+            // ESC, SO and SI would be read as part of the encoding itself.
+            if (c == kEscape || c == 0x0E || c == 0x0F || c == 0)
+                return std::nullopt;
+            if (c == '\r' || c == '\n') {
                 // CR LF, a lone CR and a lone LF all become CR LF.
-                if (u == '\n' && crBeforeLf) {
-                    // written with its CR
-                } else if (u == '\r' || u == '\n') {
-                    *dst++ = '\r', *dst++ = '\n';
-                } else {
-                    *dst++ = char(u);
-                }
+                *dst++ = '\r', *dst++ = '\n';
+                if (c == '\r' && i < n && p[i] == '\n')
+                    ++i;
+            } else {
+                *dst++ = char(c);
             }
-            crBeforeLf = u == '\r' && next == '\n';
-            if (!trimmable(u)) {
+            if (c != ' ') {
                 kept = dst;
-                keptJis = jis;
+                keptJis = false;
             }
-        }))
-        return std::nullopt;
+        }
+    }
+end:
     dst = kept;
     if (keptJis)
-        *dst++ = 0x1B, *dst++ = '(', *dst++ = 'B';
+        *dst++ = char(kEscape), *dst++ = '(', *dst++ = 'B';
     out.truncate(dst - start);
     return out;
 }
