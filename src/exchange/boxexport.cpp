@@ -286,39 +286,28 @@ struct Batch {
     int first = 0;       // the number of its first record
     QByteArray records;  // whole records, shared with the reader, which leaves them alone
     qsizetype count = 0; // of them, those to export
-    // Their fields, found by the reader while the bytes are fresh in its cache.
+    // Per record: its fields, found by the reader while the bytes are fresh in its cache;
+    // its original, when one is kept (read by the reader too).
     QList<StoredFields> stored;
-    // Per record: the message built from it in the sink's form, or empty when its original
-    // is kept, and then the digest it is read by.
+    QList<std::optional<QByteArray>> originals;
+    // Per record, filled by buildMessages: the message in the sink's form.
     QList<QByteArray> messages;
-    QList<QByteArray> keptDigests;
-    QList<QDateTime> dates; // of the mbox separator lines
 };
 
-QByteArray builtFromRecord(const RecordFields& fields, const BuildSettings& settings,
-                           const QDateTime& when) {
-    return messageFromRecord(fields, settings.box, settings.accountAddress, when);
-}
-
-// Builds what the batch's records need, except the originals, which are read from files:
-// runs on the worker.
-void buildMessages(Batch& batch, const BuildSettings& settings, const OriginalSource& originals,
-                   const ExportSink& sink) {
-    batch.messages.resize(batch.count);
-    batch.keptDigests.resize(batch.count);
-    batch.dates.reserve(batch.count);
+// The message of each record of the batch, its original or one built from the record, in the
+// sink's form. Needs no files: runs on the worker.
+void buildMessages(Batch& batch, const BuildSettings& settings, const ExportSink& sink) {
+    batch.messages.reserve(batch.count);
     for (qsizetype i = 0; i < batch.count; ++i) {
-        const StoredFields& stored = batch.stored.at(i);
-        const RecordFields fields = recordFields(stored);
+        const RecordFields fields = recordFields(batch.stored.at(i));
         const QDateTime date = parseRecordDate(fields.date);
         const QDateTime when = date.isValid() ? date : settings.fallbackDate;
-        if (originals) {
-            if (QByteArray digest = recordDigest(stored); originals.kept(digest))
-                batch.keptDigests[i] = std::move(digest);
-        }
-        if (batch.keptDigests[i].isEmpty())
-            batch.messages[i] = sink.prepared(builtFromRecord(fields, settings, when), when);
-        batch.dates.append(when);
+        std::optional<QByteArray>& original = batch.originals[i];
+        batch.messages.append(sink.prepared(
+            original ? std::move(*original)
+                     : messageFromRecord(fields, settings.box, settings.accountAddress, when),
+            when));
+        original.reset();
     }
 }
 
@@ -381,30 +370,19 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
         return result;
     }
 
-    // One chunk of records at a time: read, and its originals read, by this thread, while
-    // the worker builds the messages of the next chunk from their records.
+    // One chunk of records at a time: read, with its originals, by this thread, while the
+    // worker builds the messages of the chunk before it.
     OrderedWorker<Batch> worker;
     // The messages the sink took go back to the worker to be freed there: memory freed on
     // another thread than the one that took it costs the allocator far more.
     Batch spent;
-    const auto sinkOldest = [&](const BuildSettings& settings) {
-        Batch& batch = spent = worker.take();
-        for (qsizetype i = 0; i < batch.count; ++i) {
-            QByteArray& message = batch.messages[i];
-            if (!batch.keptDigests.at(i).isEmpty()) {
-                std::optional<QByteArray> original =
-                    options.originals.read(batch.keptDigests.at(i));
-                if (!original) // unreadable after all: built from its record as the others
-                    original = builtFromRecord(recordFields(batch.stored.at(i)), settings,
-                                               batch.dates.at(i));
-                message = sink->prepared(std::move(*original), batch.dates.at(i));
-            }
-            if (!sink->add(batch.first + int(i), message)) {
+    const auto sinkOldest = [&] {
+        spent = worker.take();
+        for (qsizetype i = 0; i < spent.count; ++i) {
+            if (!sink->add(spent.first + int(i), spent.messages.at(i))) {
                 result.error = sink->error;
                 return false;
             }
-            if (!batch.keptDigests.at(i).isEmpty())
-                message.clear(); // taken on this thread, freed on it
             ++result.messages;
             if (options.progress && !options.progress(result.messages, total)) {
                 result.cancelled = true;
@@ -429,24 +407,28 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
                 options.oldest > 0 ? qBound(0, options.oldest - first + 1, int(inChunk)) : inChunk;
             const bool enough = batch.count < inChunk;
             batch.stored.reserve(batch.count);
-            for (qsizetype i = 0; i < batch.count; ++i)
-                batch.stored.append(
+            batch.originals.resize(batch.count);
+            for (qsizetype i = 0; i < batch.count; ++i) {
+                const StoredFields& stored = batch.stored.emplace_back(
                     storedFields(chunk.constData() + i * kMailRecordSize, settings.layout));
+                if (options.originals)
+                    batch.originals[i] = options.originals(recordDigest(stored));
+            }
             const ExportSink* form = sink.get();
-            worker.submit([batch = std::move(batch), settings, &options, form,
+            worker.submit([batch = std::move(batch), settings, form,
                            spent = std::exchange(spent, {})]() mutable {
                 spent = {};
-                buildMessages(batch, settings, options.originals, *form);
+                buildMessages(batch, settings, *form);
                 return std::move(batch);
             });
-            return (worker.pending() < 2 || sinkOldest(settings)) && !enough;
+            return (worker.pending() < 2 || sinkOldest()) && !enough;
         });
         if (!read) {
             result.error = read.error;
             return result;
         }
         while (result.error.isEmpty() && !result.cancelled && worker.pending() > 0)
-            sinkOldest(settings);
+            sinkOldest();
         if (!result.error.isEmpty() || result.cancelled)
             return result;
     }

@@ -11,20 +11,11 @@
 
 namespace kiku {
 
-// Where the originals of stored messages come from, when they are kept: their bytes as the
+// Where the original of a stored message comes from, when one is kept: its bytes as the
 // server sent them (or as they were handed to the SMTP server), found by the record's digest
-// (recordDigest). A message without one is built from its record. The program hands
-// keptOriginals (exchange/wholemessage.h).
-struct OriginalSource {
-    // Whether one is kept for a digest. Asked from the thread that builds the messages while
-    // the export reads on: it must only look at what it read before the export began.
-    std::function<bool(const QByteArray& digest)> kept;
-    // Its bytes, or nothing (the message is then built from its record). Asked from the
-    // export's own thread, for the digests kept() named.
-    std::function<std::optional<QByteArray>(const QByteArray& digest)> read;
-
-    explicit operator bool() const { return kept && read; }
-};
+// (recordDigest), or nothing, and then the message is built from its record. The program
+// hands keptOriginals (exchange/wholemessage.h).
+using OriginalSource = std::function<std::optional<QByteArray>(const QByteArray& digest)>;
 
 enum class ExportFormat {
     Mbox,      // one file, mboxrd quoting

@@ -21,10 +21,7 @@ OriginalSource keptOriginals(StoreResult& loaded) {
     loaded = index->load();
     if (index->all().isEmpty())
         return {}; // nothing to look up: no record needs its digest
-    // The index is only read from here on, and a QHash read from two threads is safe.
-    std::shared_ptr<const OriginalsIndex> shared = std::move(index);
-    return {[shared](const QByteArray& digest) { return shared->all().contains(digest); },
-            [shared](const QByteArray& digest) { return shared->first(digest); }};
+    return [index](const QByteArray& digest) { return index->first(digest); };
 }
 
 StoreResult wholeMessage(const MailRecord& record, Box box, QByteArray& bytes, bool* kept) {
