@@ -16,6 +16,9 @@ constexpr qint64 kWriteBackStep = 1024 * 1024;
 // Beyond the message being written: enough to ride out a slow write, little next to what a
 // receive run holds anyway.
 constexpr qint64 kMaxQueued = 8 * 1024 * 1024;
+// Smaller messages go to the thread together: one wake-up and one large write rather than a
+// thousand small ones.
+constexpr qint64 kHandOver = 1024 * 1024;
 // Writes past the page cache go in whole blocks from aligned memory: 4 KB suits every disk.
 constexpr qint64 kBlock = 4096;
 constexpr qint64 kStageSize = 2 * 1024 * 1024;
@@ -176,14 +179,25 @@ int PackWrites::write(FileOps& ops, const QByteArray& bytes, qint64 offset) {
         m_thread.reset(QThread::create([this] { run(); }));
         m_thread->start();
     }
-    while (m_queued > 0 && m_queued + bytes.size() > kMaxQueued && !m_failed)
+    if (!m_batch.parts.isEmpty() && offset != m_batch.offset + m_batch.size)
+        handOver();
+    if (m_batch.parts.isEmpty())
+        m_batch.offset = offset;
+    m_batch.parts.append(bytes);
+    m_batch.size += bytes.size();
+    return m_batch.size >= kHandOver ? handOver() : 0;
+}
+
+int PackWrites::handOver() {
+    while (m_queued > 0 && m_queued + m_batch.size > kMaxQueued && !m_failed)
         m_changed.wait(&m_mutex);
-    if (m_failed)
-        return m_failed;
-    m_jobs.enqueue({bytes, offset});
-    m_queued += bytes.size();
-    m_changed.wakeAll();
-    return 0;
+    if (!m_failed) {
+        m_queued += m_batch.size;
+        m_jobs.enqueue(std::move(m_batch));
+        m_changed.wakeAll();
+    }
+    m_batch = {};
+    return m_failed;
 }
 
 int PackWrites::finish() {
@@ -192,6 +206,8 @@ int PackWrites::finish() {
 }
 
 int PackWrites::drain(QMutexLocker<QMutex>&) {
+    if (!m_batch.parts.isEmpty())
+        handOver();
     while (m_busy || !m_jobs.isEmpty())
         m_changed.wait(&m_mutex);
     // The thread is idle: its writer is ours until the next job.
@@ -213,9 +229,15 @@ void PackWrites::run() {
         const Job job = m_jobs.dequeue();
         m_busy = true;
         lock.unlock();
-        int error = m_staged->write(job.bytes.constData(), job.bytes.size(), job.offset);
+        int error = 0;
+        qint64 at = job.offset;
+        for (const QByteArray& part : job.parts) {
+            if (!error)
+                error = m_staged->write(part.constData(), part.size(), at);
+            at += part.size();
+        }
         lock.relock();
-        m_queued -= job.bytes.size();
+        m_queued -= job.size;
         m_changed.wakeAll();
         if (!error && m_jobs.isEmpty()) {
             // Nothing more for now: the whole blocks go while the caller fetches the next.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMutex>
 #include <QQueue>
 #include <QWaitCondition>
@@ -36,9 +37,10 @@ private:
 // returns, exactly as the fake expects it. A FileOps handed to the thread must outlive
 // finish() or the destructor.
 //
-// A failure on the thread is known only afterwards: from then on write() and finish()
-// report it, and the thread writes nothing more. The bytes of a message stay in memory until
-// they are written; write() waits while more than a few megabytes are queued.
+// Messages smaller than a megabyte are gathered and handed over together. A failure on the
+// thread is known only afterwards: from then on write() and finish() report it, and the
+// thread writes nothing more. The bytes of a message stay in memory until they are written;
+// write() waits while more than a few megabytes are queued.
 class PackWrites {
 public:
     // `path` names the file open at `fd`, for the thread's own descriptor.
@@ -57,9 +59,11 @@ public:
 
 private:
     struct Job {
-        QByteArray bytes;
-        qint64 offset;
+        QList<QByteArray> parts; // one after the other from `offset`
+        qint64 offset = 0;
+        qint64 size = 0;
     };
+    int handOver();
     int drain(QMutexLocker<QMutex>& lock);
     void run();
 
@@ -71,6 +75,7 @@ private:
     QWaitCondition m_changed;
     FileOps* m_threadOps = nullptr;
     std::unique_ptr<StagedWrites> m_staged; // the thread's, or the caller's while it is idle
+    Job m_batch;                            // gathered until it is worth waking the thread
     QQueue<Job> m_jobs;
     qint64 m_queued = 0; // bytes in m_jobs
     bool m_busy = false; // the thread is writing a job it took
