@@ -191,12 +191,17 @@ int PackWrites::write(FileOps& ops, const QByteArray& bytes, qint64 offset) {
 int PackWrites::handOver() {
     while (m_queued > 0 && m_queued + m_batch.size > kMaxQueued && !m_failed)
         m_changed.wait(&m_mutex);
+    const qint64 size = m_batch.size;
     if (!m_failed) {
-        m_queued += m_batch.size;
+        m_queued += size;
         m_jobs.enqueue(std::move(m_batch));
         m_changed.wakeAll();
     }
     m_batch = {};
+    // A message larger than the queue is waited for: held by the thread while the next one
+    // arrives, it would add up to its own size to the run's peak memory.
+    while (size > kMaxQueued && (m_busy || !m_jobs.isEmpty()) && !m_failed)
+        m_changed.wait(&m_mutex);
     return m_failed;
 }
 

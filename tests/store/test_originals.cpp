@@ -386,7 +386,7 @@ TEST(Originals, TheWriterThreadKeepsEveryByteInPlaceOrNothing) {
         {"a half write of the padded end", false, true, 0, ENOSPC, false},
         {"a half write through the cache", true, false, 3, ENOSPC, false},
     };
-    const qint64 sizes[] = {5000, 3 * 1024 * 1024 + 17, 1, 70000, 123};
+    const qint64 sizes[] = {5000, 3 * 1024 * 1024 + 17, 1, 70000, 9 * 1024 * 1024, 123};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         test::TempHome home;
