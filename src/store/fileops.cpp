@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <typeinfo>
 #include <unistd.h>
 #include <vector>
 
@@ -14,6 +15,10 @@ FileOps* FileOps::s_installed = nullptr;
 FileOps& FileOps::current() {
     static FileOps s_system;
     return s_installed ? *s_installed : s_system;
+}
+
+bool FileOps::threadSafe() const {
+    return typeid(*this) == typeid(FileOps);
 }
 
 int FileOps::open(const char* path, int flags, int mode) {

@@ -43,6 +43,11 @@ public:
     // The names of a folder's entries, without "." and "..".
     virtual int listFolder(const char* path, QList<QByteArray>* names);
 
+    // Whether these calls may also come from a thread of the store's own (a pack's writer)
+    // while the installing thread goes on with others. The system implementation may; a
+    // subclass (a test's fake, with its counters and logs) is taken not to, unless it says so.
+    virtual bool threadSafe() const;
+
     // The implementation in use.
     static FileOps& current();
 

@@ -4,6 +4,7 @@
 #include "base/syserror.h"
 #include "store/fileops.h"
 #include "store/mailbox.h"
+#include "store/packwrites.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -44,7 +45,6 @@ constexpr char kDropped = 'D';
 const QByteArray kPackMagic = QByteArrayLiteral("KIKUPACK");
 const QByteArray kPackSuffix = QByteArrayLiteral(".pack");
 const QByteArray kPartSuffix = QByteArrayLiteral(".part");
-constexpr qint64 kWriteBackStep = 1024 * 1024;
 
 QByteArray withoutTrailingSlash(QString path) {
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
@@ -384,13 +384,13 @@ OriginalAppends::~OriginalAppends() {
 }
 
 void OriginalAppends::discard() {
+    m_writes.reset(); // nothing written into the descriptor once it is closed
     if (m_fd >= 0) {
         ops().close(m_fd);
         ops().unlink(m_path.constData()); // best effort: a sweep takes what stays
     }
     m_fd = -1;
     m_end = 0;
-    m_writtenBack = 0;
     m_tornTail = false;
     m_index.clear();
 }
@@ -407,21 +407,16 @@ StoreResult OriginalAppends::add(const QByteArray& digest, const QByteArray& byt
         m_fd = ops().open(m_path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_EXCL, 0600);
         if (m_fd < 0)
             return failure(kKeepFailed, kFolderName, errno);
+        m_writes = std::make_unique<PackWrites>(m_fd, m_path);
     }
     // A failed write leaves m_end where it was: the next message overwrites the attempt,
     // and the commit cuts off what may stand beyond.
-    if (ops().pwrite(m_fd, bytes.constData(), bytes.size(), m_end) != bytes.size()) {
+    if (const int error = m_writes->write(ops(), bytes, m_end)) {
         m_tornTail = true;
-        return failure(kKeepFailed, kFolderName, errno);
+        return failure(kKeepFailed, kFolderName, error);
     }
     m_index.append({digest.left(kDigestSize), m_end, bytes.size()});
     m_end += bytes.size();
-    // Every megabyte is handed to the disk as it comes, so that the commit has little left
-    // to wait for.
-    if (m_end - m_writtenBack >= kWriteBackStep) {
-        ops().startWriteBack(m_fd, m_writtenBack, m_end - m_writtenBack);
-        m_writtenBack = m_end;
-    }
     return {};
 }
 
@@ -442,10 +437,13 @@ StoreResult OriginalAppends::commit() {
     putNumber(at + 16, m_end);
     // The whole pack on disk first, then its name: a ".pack" never points at data that a
     // power cut could take back.
-    bool written = (!m_tornTail || ops().ftruncate(m_fd, m_end) == 0) &&
+    // A message lost on the writer thread has its entry already: the pack cannot be whole.
+    const int lost = m_writes->finish();
+    m_writes.reset();
+    bool written = lost == 0 && (!m_tornTail || ops().ftruncate(m_fd, m_end) == 0) &&
                    ops().pwrite(m_fd, tail.constData(), tail.size(), m_end) == tail.size() &&
                    ops().fsync(m_fd) == 0;
-    int error = errno;
+    int error = lost ? lost : errno;
     if (ops().close(m_fd) < 0 && written) {
         written = false;
         error = errno;
@@ -453,7 +451,6 @@ StoreResult OriginalAppends::commit() {
     const QByteArray part = m_path;
     m_fd = -1;
     m_end = 0;
-    m_writtenBack = 0;
     m_tornTail = false;
     m_index.clear();
     const QByteArray final = part.chopped(kPartSuffix.size());

@@ -6,9 +6,12 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <memory>
 #include <optional>
 
 namespace kiku {
+
+class PackWrites;
 
 // The originals folder of the data folder ("★MailData/originals/"): every message byte for
 // byte as it came from the POP3 server or as it was handed to the SMTP server, beside the
@@ -104,12 +107,17 @@ private:
 //   before QUIT:      originals.commit(), then boxes.commit(), then the DELEs may go.
 //
 // add() appends the message to the run's pack, not yet durable (handed to the disk a
-// megabyte at a time); commit() writes the index, syncs the pack once, renames it into place
-// and syncs the folder. Commit the originals before the records: a failure in between then
+// megabyte at a time, by a writer thread where the FileOps allows it, see PackWrites);
+// commit() waits for those writes, writes the index, syncs the pack once, renames it into
+// place and syncs the folder. Commit the originals before the records: a failure in between then
 // leaves whole originals that no record names (swept later) rather than records whose
 // original is missing while their message stays on the server. A run that ends without
 // commit() removes its pack; nothing of it is kept. After a commit, the next add() starts
 // a new pack.
+//
+// A message whose write fails at once is not kept (add() fails; the messages before it stay
+// good for the commit). One whose write fails on the writer thread has already been added:
+// the next add() fails, and so does the commit, and nothing of the run is kept.
 //
 // Failures say what could not be kept in one Japanese sentence, for example
 //   "元のメールを originals に保存できません: ディスクの空き容量が足りません"
@@ -137,11 +145,11 @@ private:
 
     QList<Entry> m_index;
     int m_fd = -1;
+    std::unique_ptr<PackWrites> m_writes; // of the pack at m_fd
     qint64 m_end = 0;
-    qint64 m_writtenBack = 0; // the start of what was not yet handed to the disk
-    bool m_tornTail = false;  // a failed write may have left bytes beyond m_end
-    QByteArray m_path;        // the pack being written, "….part"
-    QByteArray m_folder;      // the originals folder, resolved on the first add()
+    bool m_tornTail = false; // a failed write may have left bytes beyond m_end
+    QByteArray m_path;       // the pack being written, "….part"
+    QByteArray m_folder;     // the originals folder, resolved on the first add()
 };
 
 } // namespace kiku

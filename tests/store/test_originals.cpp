@@ -2,12 +2,16 @@
 #include "maillib/mimereader.h"
 #include "settings/serversettings.h"
 #include "store/originals.h"
+#include "store/packwrites.h"
 #include "storetest.h"
 #include "temphome.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QThread>
+#include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -331,4 +335,100 @@ TEST(Originals, DroppedOriginalsFreeTheirSpaceAndDamagedPacksAreLeftAlone) {
     EXPECT_TRUE(folderState().isEmpty());
     ASSERT_TRUE(Originals::sweep().ok);
     EXPECT_EQ(folderFiles(), packs);
+}
+
+// Real files through the pack's writer thread: every message lands where its entry says and
+// the padding of the last block is cut off; past the page cache where the file system allows
+// it, through it where a direct write is refused. A write that fails on the thread fails the
+// commit, which then keeps nothing; and every write after it fails at once.
+TEST(Originals, TheWriterThreadKeepsEveryByteInPlaceOrNothing) {
+    EXPECT_TRUE(FileOps::current().threadSafe());
+    EXPECT_FALSE(test::FaultyFileOps().threadSafe()); // fakes stay on the caller's thread
+
+    struct ThreadedFaults : FileOps {
+        bool threadSafe() const override { return true; }
+        int open(const char* path, int flags, int mode) override {
+            if ((flags & O_DIRECT) && refuseDirect) {
+                errno = EINVAL;
+                return -1;
+            }
+            const int fd = FileOps::open(path, flags, mode);
+            if (flags & O_DIRECT)
+                directFd = fd;
+            return fd;
+        }
+        qint64 pwrite(int fd, const char* data, qint64 size, qint64 offset) override {
+            offThread = offThread || QThread::currentThread() != owner;
+            if (++writes == failAt || (failPadded && fd == directFd && offset + size > total)) {
+                FileOps::pwrite(fd, data, size / 2, offset);
+                errno = failWith;
+                return -1;
+            }
+            return FileOps::pwrite(fd, data, size, offset);
+        }
+        QThread* owner = QThread::currentThread();
+        bool refuseDirect = false, failPadded = false;
+        int failAt = 0, failWith = ENOSPC;
+        std::atomic<qint64> total{0};
+        std::atomic<int> writes{0}, directFd{-1};
+        std::atomic<bool> offThread{false};
+    };
+    const struct {
+        const char* what;
+        bool refuseDirect, failPadded;
+        int failAt, failWith;
+        bool kept;
+    } cases[] = {
+        {"past the page cache", false, false, 0, 0, true},
+        {"direct refused at open", true, false, 0, 0, true},
+        {"a direct write refused", false, false, 2, EINVAL, true},
+        {"a half write past the cache", false, false, 2, ENOSPC, false},
+        {"a half write of the padded end", false, true, 0, ENOSPC, false},
+        {"a half write through the cache", true, false, 3, ENOSPC, false},
+    };
+    const qint64 sizes[] = {5000, 3 * 1024 * 1024 + 17, 1, 70000, 9 * 1024 * 1024, 123};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempHome home;
+        ThreadedFaults faults;
+        faults.refuseDirect = c.refuseDirect;
+        faults.failPadded = c.failPadded;
+        faults.failAt = c.failAt;
+        faults.failWith = c.failWith;
+        QMap<QString, QByteArray> expected;
+        StoreResult r;
+        {
+            ScopedFileOps scope(faults);
+            OriginalAppends run;
+            for (int i = 0; i < int(std::size(sizes)) && r.ok; ++i) {
+                const QByteArray bytes = raw(i) + QByteArray(sizes[i], char('a' + i));
+                expected.insert(name(i), bytes);
+                faults.total += bytes.size();
+                r = run.add(digestOf(i), bytes);
+            }
+            if (r.ok)
+                r = run.commit();
+        }
+        EXPECT_TRUE(faults.offThread);
+        EXPECT_EQ(r.ok, c.kept) << r.error.toStdString();
+        if (c.kept)
+            EXPECT_EQ(folderState(), expected);
+        else
+            EXPECT_EQ(folderFiles(), QStringList());
+    }
+
+    test::TempHome home;
+    ThreadedFaults faults;
+    faults.failAt = 1;
+    const QByteArray path = QFile::encodeName(QDir::temp().filePath(QStringLiteral("kiku-writes")));
+    const int fd = faults.open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    {
+        PackWrites writes(fd, path);
+        EXPECT_EQ(writes.write(faults, raw(1), 0), 0);
+        EXPECT_EQ(writes.finish(), ENOSPC);
+        EXPECT_EQ(writes.write(faults, raw(2), raw(1).size()), ENOSPC);
+    }
+    faults.close(fd);
+    faults.unlink(path.constData());
 }
