@@ -309,6 +309,9 @@ void buildMessages(Batch& batch, const BuildSettings& settings, const ExportSink
             when));
         original.reset();
     }
+    // The fields point into the records: both go, and the reader has its buffer back.
+    batch.stored.clear();
+    batch.records.clear();
 }
 
 } // namespace
