@@ -5,6 +5,7 @@
 #include "store/fileops.h"
 
 #include <QFile>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -228,6 +229,9 @@ StoreResult RecordFile::readChunks(const std::function<bool(int, const QByteArra
         QByteArray* chunk = nullptr;
         for (QByteArray& buffer : buffers) {
             if (buffer.isDetached() && buffer.size() >= n * recordSize) {
+                // Whoever let go of it last (a worker) is done with its bytes before these
+                // are written: its release of the count is taken up here.
+                std::atomic_thread_fence(std::memory_order_acquire);
                 chunk = &buffer;
                 break;
             }
