@@ -4,6 +4,7 @@
 #include "base/paths.h"
 #include "base/syserror.h"
 #include "exchange/recordmessage.h"
+#include "maillib/maildates.h"
 #include "store/fileops.h"
 
 #include <QDir>
@@ -43,35 +44,28 @@ bool syncParentFolder(const QString& target, QString& error) {
 
 // "Tue Mar  5 14:03:22 2024" in UTC, the date of an mbox separator line, added to `out`.
 void appendAsctimeUtc(QByteArray& out, const QDateTime& moment) {
-    static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    using mime::kDayNames, mime::kMonthNames, mime::putDigits;
     const QDateTime t = moment.toUTC();
     const QDate d = t.date();
     const QTime time = t.time();
     if (d.year() < 1000 || d.year() > 9999) {
         char text[64];
-        std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d", days[d.dayOfWeek() - 1],
-                      months[d.month() - 1], d.day(), time.hour(), time.minute(), time.second(),
-                      d.year());
+        std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d",
+                      kDayNames[d.dayOfWeek() - 1], kMonthNames[d.month() - 1], d.day(),
+                      time.hour(), time.minute(), time.second(), d.year());
         out += text;
         return;
     }
-    // The same digit by digit: snprintf is a good part of the cost of a small message.
     char text[] = "Ddd Mmm dd hh:mm:ss yyyy";
-    const auto put = [&](int at, int value, int width) {
-        for (int i = width - 1; i >= 0; --i, value /= 10)
-            text[at + i] = char('0' + value % 10);
-    };
-    std::memcpy(text, days[d.dayOfWeek() - 1], 3);
-    std::memcpy(text + 4, months[d.month() - 1], 3);
-    put(8, d.day(), 2);
+    std::memcpy(text, kDayNames[d.dayOfWeek() - 1], 3);
+    std::memcpy(text + 4, kMonthNames[d.month() - 1], 3);
+    putDigits(text + 8, d.day(), 2);
     if (d.day() < 10)
         text[8] = ' ';
-    put(11, time.hour(), 2);
-    put(14, time.minute(), 2);
-    put(17, time.second(), 2);
-    put(20, d.year(), 4);
+    putDigits(text + 11, time.hour(), 2);
+    putDigits(text + 14, time.minute(), 2);
+    putDigits(text + 17, time.second(), 2);
+    putDigits(text + 20, d.year(), 4);
     out.append(text, sizeof text - 1);
 }
 

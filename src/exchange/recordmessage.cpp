@@ -3,6 +3,7 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "exchange/recordjis.h"
+#include "maillib/maildates.h"
 #include "maillib/mimewriter.h"
 #include "store/fielddecode.h"
 
@@ -65,8 +66,7 @@ QString numericZones(QString text) {
 // with a one-digit hour, minute or second ("10:1:00"), which Qt refuses, reads as an invalid
 // moment.
 std::optional<QDateTime> plainHeaderDate(const QString& text) {
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto& months = mime::kMonthNames;
     const QChar* p = text.constData();
     const QChar* const end = p + text.size();
     int n = 0; // digits read by the last call of digits()

@@ -1,6 +1,7 @@
 #include "maillib/mimewriter.h"
 
 #include "maillib/jischaracters.h"
+#include "maillib/maildates.h"
 
 #include "base/codec.h"
 #include "base/syserror.h"
@@ -34,11 +35,7 @@ constexpr int kMaxAddress = 254;
 const QByteArray kJisCharset = QByteArrayLiteral("ISO-2022-JP");
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 
-// `value` (not negative, below 10 to the `width`) as `width` decimal digits at `out`.
-void putDigits(char* out, int value, int width) {
-    for (int i = width - 1; i >= 0; --i, value /= 10)
-        out[i] = char('0' + value % 10);
-}
+using mime::putDigits;
 
 bool isPrintableAscii(const QString& text) {
     for (QChar c : text) {
@@ -592,9 +589,8 @@ QByteArray contentTypeFor(const QString& fileName) {
 }
 
 QByteArray rfc5322Date(const QDateTime& time) {
-    static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const auto& days = kDayNames;
+    const auto& months = kMonthNames;
     const QDate d = time.date();
     const QTime t = time.time();
     const int offset = time.offsetFromUtc() / 60;
@@ -607,7 +603,6 @@ QByteArray rfc5322Date(const QDateTime& time) {
                       t.minute(), t.second(), sign, absOffset / 60, absOffset % 60);
         return text;
     }
-    // The same digit by digit: snprintf is a good part of a small message's cost.
     char text[] = "Ddd, dd Mmm yyyy hh:mm:ss +hhmm";
     std::memcpy(text, days[d.dayOfWeek() - 1], 3);
     putDigits(text + 5, d.day(), 2);
