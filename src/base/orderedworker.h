@@ -43,9 +43,9 @@ public:
     int pending() const { return int(m_results.size()); }
     // The result of the oldest job not taken yet, waiting for it when it is still running.
     Result take() {
-        Result result = m_results.front().get();
+        std::future<Result> oldest = std::move(m_results.front());
         m_results.pop_front();
-        return result;
+        return oldest.get();
     }
 
 private:

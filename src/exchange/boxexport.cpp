@@ -12,13 +12,18 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
+#include <QtEndian>
 
+#include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace kiku {
 
@@ -69,6 +74,14 @@ void appendAsctimeUtc(QByteArray& out, const QDateTime& moment) {
     out.append(text, sizeof text - 1);
 }
 
+// The place of the first '\n' among the eight bytes at `p`, or 8.
+int firstNewline(const char* p) {
+    const quint64 x = qFromLittleEndian<quint64>(p) ^ 0x0A0A0A0A0A0A0A0AULL;
+    // The lowest byte flagged here is the first zero byte of x: borrows only go upwards.
+    const quint64 zeros = (x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL;
+    return zeros ? std::countr_zero(zeros) / 8 : 8;
+}
+
 // mboxrdQuoted(message) added to the end of `out`.
 void appendMboxrdQuoted(QByteArray& out, QByteArrayView message) {
     // Room for one '>' more per line that holds "From " (the last perhaps without its line
@@ -79,20 +92,34 @@ void appendMboxrdQuoted(QByteArray& out, QByteArrayView message) {
     const char* pos = message.data();
     const char* const end = pos + message.size();
     while (pos < end) {
-        const char* newline = static_cast<const char*>(std::memchr(pos, '\n', size_t(end - pos)));
-        const char* next = newline ? newline + 1 : end;
-        const char* lineEnd = newline ? newline : end;
-        if (lineEnd > pos && lineEnd[-1] == '\r')
-            --lineEnd;
         const char* q = pos;
-        while (q < lineEnd && *q == '>')
+        while (q < end && *q == '>')
             ++q;
-        if (lineEnd - q >= 5 && std::memcmp(q, "From ", 5) == 0)
+        if (end - q >= 5 && std::memcmp(q, "From ", 5) == 0)
             *dst++ = '>';
-        std::memcpy(dst, pos, size_t(lineEnd - pos));
-        dst += lineEnd - pos;
+        // The line goes over eight bytes at a time while eight are left. Each step writes
+        // all eight, which stays inside the room made above: the writing never runs ahead of
+        // the reading by more than the '>' added so far.
+        for (;;) {
+            if (end - pos >= 8) {
+                std::memcpy(dst, pos, 8);
+                const int n = firstNewline(pos);
+                pos += n;
+                dst += n;
+                if (n < 8)
+                    break;
+            } else {
+                while (pos < end && *pos != '\n')
+                    *dst++ = *pos++;
+                break;
+            }
+        }
+        // At the line's '\n' or the message's end: a CR before it goes, an LF ends the line.
+        if (dst > out.constData() + start && dst[-1] == '\r')
+            --dst;
         *dst++ = '\n';
-        pos = next;
+        if (pos < end)
+            ++pos;
     }
     *dst++ = '\n';
     out.truncate(dst - out.constData());
@@ -127,7 +154,13 @@ public:
     }
     void startBox(Box) override {}
     QByteArray prepared(QByteArray message, const QDateTime& date) const override {
-        QByteArray out = "From " + envelopeSender(message) + ' ';
+        const QByteArray sender = envelopeSender(message);
+        QByteArray out;
+        // The separator line, then the message quoted, without growing on the way.
+        out.reserve(sender.size() + 40 + message.size() + message.size() / 5 + 3);
+        out += "From ";
+        out += sender;
+        out += ' ';
         appendAsctimeUtc(out, date);
         out += '\n';
         appendMboxrdQuoted(out, message);
@@ -162,6 +195,11 @@ private:
             error = writeFailure(m_target, m_file.errorString());
             return false;
         }
+        // Each megabyte is handed to the disk as soon as it is written, so the disk works
+        // while the export goes on and the sync at the end has little left to wait for.
+        if (m_file.flush())
+            FileOps::current().startWriteBack(m_file.handle(), m_written, m_pending.size());
+        m_written += m_pending.size();
         m_pending.resize(0); // keeps its room for the next messages
         return true;
     }
@@ -170,6 +208,7 @@ private:
     bool m_overwrite;
     QSaveFile m_file; // an unfinished export is discarded with it
     QByteArray m_pending;
+    qint64 m_written = 0;
 };
 
 class EmlFolderSink : public ExportSink {
@@ -275,37 +314,47 @@ struct BuildSettings {
     QDateTime fallbackDate; // for a record whose Date names no moment
 };
 
-// A chunk of a box on its way to the sink.
+// A chunk of a box on its way to the sink. The reader fills it; then the worker builds its
+// messages, and the reader too while it waits for them: each thread takes the next message
+// nobody has taken yet.
 struct Batch {
+    BuildSettings settings;
     int first = 0;       // the number of its first record
     QByteArray records;  // whole records, shared with the reader, which leaves them alone
     qsizetype count = 0; // of them, those to export
     // Per record: its fields, found by the reader while the bytes are fresh in its cache;
     // its original, when one is kept (read by the reader too).
-    QList<StoredFields> stored;
-    QList<std::optional<QByteArray>> originals;
-    // Per record, filled by buildMessages: the message in the sink's form.
-    QList<QByteArray> messages;
+    std::vector<StoredFields> stored;
+    std::vector<std::optional<QByteArray>> originals;
+    // Per record: the message in the sink's form, written by the thread that took it.
+    std::vector<QByteArray> messages;
+    std::atomic<qsizetype> next{0}; // the first message not taken yet
+    // Whether `originals` holds what is kept. Until then only the worker, which looks them
+    // up, builds messages of the batch.
+    std::atomic<bool> originalsIn{false};
 };
 
-// The message of each record of the batch, its original or one built from the record, in the
-// sink's form. Needs no files: runs on the worker.
-void buildMessages(Batch& batch, const BuildSettings& settings, const ExportSink& sink) {
-    batch.messages.reserve(batch.count);
-    for (qsizetype i = 0; i < batch.count; ++i) {
-        const RecordFields fields = recordFields(batch.stored.at(i));
+// The kept originals of the batch's records, found by their digests.
+void lookUpOriginals(Batch& batch, const OriginalSource& originals) {
+    for (qsizetype i = 0; i < batch.count; ++i)
+        batch.originals[size_t(i)] = originals(recordDigest(batch.stored[size_t(i)]));
+}
+
+// Builds the messages of the batch that nobody has taken yet: its original or one built from
+// the record, in the sink's form. Needs no files, so either thread may run it.
+void buildUntaken(Batch& batch, const ExportSink& sink) {
+    const BuildSettings& settings = batch.settings;
+    for (qsizetype i; (i = batch.next.fetch_add(1, std::memory_order_relaxed)) < batch.count;) {
+        const RecordFields fields = recordFields(batch.stored[size_t(i)]);
         const QDateTime date = parseRecordDate(fields.date);
         const QDateTime when = date.isValid() ? date : settings.fallbackDate;
-        std::optional<QByteArray>& original = batch.originals[i];
-        batch.messages.append(sink.prepared(
+        std::optional<QByteArray>& original = batch.originals[size_t(i)];
+        batch.messages[size_t(i)] = sink.prepared(
             original ? std::move(*original)
                      : messageFromRecord(fields, settings.box, settings.accountAddress, when),
-            when));
+            when);
         original.reset();
     }
-    // The fields point into the records: both go, and the reader has its buffer back.
-    batch.stored.clear();
-    batch.records.clear();
 }
 
 } // namespace
@@ -369,14 +418,23 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
 
     // One chunk of records at a time: read, with its originals, by this thread, while the
     // worker builds the messages of the chunk before it.
-    OrderedWorker<Batch> worker;
-    // The messages the sink took go back to the worker to be freed there: memory freed on
+    OrderedWorker<void> worker;
+    std::deque<std::shared_ptr<Batch>> building; // given to the worker, oldest first
+    // A batch the sink took goes back to the worker to be freed there: memory freed on
     // another thread than the one that took it costs the allocator far more.
-    Batch spent;
+    std::shared_ptr<Batch> spent;
     const auto sinkOldest = [&] {
-        spent = worker.take();
-        for (qsizetype i = 0; i < spent.count; ++i) {
-            if (!sink->add(spent.first + int(i), spent.messages.at(i))) {
+        std::shared_ptr<Batch> batch = std::move(building.front());
+        building.pop_front();
+        if (batch->originalsIn.load(std::memory_order_acquire))
+            buildUntaken(*batch, *sink); // rather than wait for the worker
+        worker.take();
+        // The fields point into the records: both go, and the reader has its buffer back.
+        batch->stored = {};
+        batch->records.clear();
+        spent = std::move(batch);
+        for (qsizetype i = 0; i < spent->count; ++i) {
+            if (!sink->add(spent->first + int(i), spent->messages[size_t(i)])) {
                 result.error = sink->error;
                 return false;
             }
@@ -388,6 +446,11 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
         }
         return true;
     };
+    // Originals are looked up and read by the worker, beside the messages it builds, where
+    // the file operations may go from another thread; by this thread where they may not.
+    const bool lookUpHere = options.originals && !FileOps::current().threadSafe();
+    const OriginalSource* lookUpThere =
+        options.originals && !lookUpHere ? &options.originals : nullptr;
     for (Box box : boxes) {
         sink->startBox(box);
         // Held at its offset from UTC: a local time asks the time zone again each time it is
@@ -397,34 +460,41 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
                                      fileTime.toOffsetFromUtc(fileTime.offsetFromUtc())};
         const StoreResult read = Mailbox(box).readChunks([&](int first, const QByteArray& chunk) {
             const qsizetype inChunk = chunk.size() / kMailRecordSize;
-            Batch batch;
-            batch.first = first;
-            batch.records = chunk;
-            batch.count =
+            auto batch = std::make_shared<Batch>();
+            batch->settings = settings;
+            batch->first = first;
+            batch->records = chunk;
+            batch->count =
                 options.oldest > 0 ? qBound(0, options.oldest - first + 1, int(inChunk)) : inChunk;
-            const bool enough = batch.count < inChunk;
-            batch.stored.reserve(batch.count);
-            batch.originals.resize(batch.count);
-            for (qsizetype i = 0; i < batch.count; ++i) {
-                const StoredFields& stored = batch.stored.emplace_back(
+            const bool enough = batch->count < inChunk;
+            batch->stored.reserve(size_t(batch->count));
+            batch->originals.resize(size_t(batch->count));
+            batch->messages.resize(size_t(batch->count));
+            for (qsizetype i = 0; i < batch->count; ++i)
+                batch->stored.push_back(
                     storedFields(chunk.constData() + i * kMailRecordSize, settings.layout));
-                if (options.originals)
-                    batch.originals[i] = options.originals(recordDigest(stored));
-            }
+            if (lookUpHere)
+                lookUpOriginals(*batch, options.originals);
+            batch->originalsIn.store(!lookUpThere, std::memory_order_relaxed);
+            building.push_back(batch);
             const ExportSink* form = sink.get();
-            worker.submit([batch = std::move(batch), settings, form,
+            worker.submit([batch = std::move(batch), form, lookUpThere,
                            spent = std::exchange(spent, {})]() mutable {
-                spent = {};
-                buildMessages(batch, settings, *form);
-                return std::move(batch);
+                // Drops the batch the sink is done with, here, where most of it was made.
+                spent.reset();
+                if (lookUpThere) {
+                    lookUpOriginals(*batch, *lookUpThere);
+                    batch->originalsIn.store(true, std::memory_order_release);
+                }
+                buildUntaken(*batch, *form);
             });
-            return (worker.pending() < 2 || sinkOldest()) && !enough;
+            return (building.size() < 2 || sinkOldest()) && !enough;
         });
         if (!read) {
             result.error = read.error;
             return result;
         }
-        while (result.error.isEmpty() && !result.cancelled && worker.pending() > 0)
+        while (result.error.isEmpty() && !result.cancelled && !building.empty())
             sinkOldest();
         if (!result.error.isEmpty() || result.cancelled)
             return result;

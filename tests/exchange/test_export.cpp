@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -238,25 +239,35 @@ TEST(Export, ABoxOfManyChunksInOrderWithItsOriginals) {
         int cancelAt; // 0: not cancelled
         int messages;
     } cases[] = {{0, 0, 70}, {31, 0, 31}, {32, 0, 32}, {33, 0, 33}, {0, 40, 0}, {0, 70, 0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "oldest " << c.oldest << " cancel " << c.cancelAt);
-        const QString target = home.file(u("out.mbox"));
-        options.oldest = c.oldest;
-        options.progress = [&](qint64 done, qint64) {
-            return c.cancelAt == 0 || done < c.cancelAt;
-        };
-        const ExportResult result = exportBoxes({Box::OthersInbox}, target, options);
-        if (c.cancelAt) {
-            EXPECT_TRUE(result.cancelled);
-            EXPECT_EQ(result.messages, c.cancelAt);
-            EXPECT_FALSE(QFile::exists(target));
-            continue;
+    // The originals are looked up on the worker with the system's file operations, and by the
+    // reading thread with file operations that must stay on one thread (a test's fake).
+    struct OneThreadFileOps : FileOps {};
+    OneThreadFileOps oneThread;
+    for (const bool fake : {false, true})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << "oldest " << c.oldest << " cancel " << c.cancelAt
+                                            << (fake ? " on one thread" : ""));
+            std::optional<ScopedFileOps> scope;
+            if (fake)
+                scope.emplace(oneThread);
+            ASSERT_EQ(FileOps::current().threadSafe(), !fake);
+            const QString target = home.file(u("out.mbox"));
+            options.oldest = c.oldest;
+            options.progress = [&](qint64 done, qint64) {
+                return c.cancelAt == 0 || done < c.cancelAt;
+            };
+            const ExportResult result = exportBoxes({Box::OthersInbox}, target, options);
+            if (c.cancelAt) {
+                EXPECT_TRUE(result.cancelled);
+                EXPECT_EQ(result.messages, c.cancelAt);
+                EXPECT_FALSE(QFile::exists(target));
+                continue;
+            }
+            ASSERT_TRUE(result.ok) << result.error.toStdString();
+            EXPECT_EQ(result.messages, c.messages);
+            EXPECT_EQ(subjectsOf(home.readFile(u("out.mbox"))), expected(c.messages));
+            QFile::remove(target);
         }
-        ASSERT_TRUE(result.ok) << result.error.toStdString();
-        EXPECT_EQ(result.messages, c.messages);
-        EXPECT_EQ(subjectsOf(home.readFile(u("out.mbox"))), expected(c.messages));
-        QFile::remove(target);
-    }
     // In a folder each file has its record's number; a kept original is itself, byte for byte.
     options.oldest = 0;
     options.progress = {};
@@ -281,6 +292,34 @@ TEST(Export, MboxrdQuotesEveryFromLine) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(mboxrdQuoted(c.message), QByteArray(c.mbox)) << c.message;
+
+    // The quoting goes several bytes to a step: random mixtures of the pieces that matter,
+    // at every length across those steps, against the rule applied one line at a time.
+    const auto lineByLine = [](const QByteArray& message) {
+        if (message.isEmpty())
+            return QByteArray("\n");
+        QByteArray out;
+        QList<QByteArray> lines = message.split('\n');
+        if (message.endsWith('\n'))
+            lines.removeLast();
+        for (QByteArray line : lines) {
+            if (line.endsWith('\r'))
+                line.chop(1);
+            qsizetype q = 0;
+            while (q < line.size() && line[q] == '>')
+                ++q;
+            out += (line.mid(q).startsWith("From ") ? ">" : "") + line + '\n';
+        }
+        return out + '\n';
+    };
+    const QList<QByteArray> pieces{"From ", ">", "\r\n", "\n", "\r", "x", "Fro", "m ", "abcdefgh"};
+    QRandomGenerator random(22);
+    for (int i = 0; i < 3000; ++i) {
+        QByteArray message;
+        for (int n = random.bounded(12); n > 0; --n)
+            message += pieces.at(random.bounded(int(pieces.size())));
+        ASSERT_EQ(mboxrdQuoted(message), lineByLine(message)) << message.toPercentEncoding().data();
+    }
 }
 
 TEST(Export, MboxSeparatorLinesNameSenderAndMomentInUtc) {
