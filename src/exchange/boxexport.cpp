@@ -17,11 +17,13 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <memory>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -125,6 +127,39 @@ void appendMboxrdQuoted(QByteArray& out, QByteArrayView message) {
     out.truncate(dst - out.constData());
 }
 
+// Writes every byte of `pieces`, in order, at the file's offset; false with errno set when
+// the file takes no more.
+bool writeAll(int fd, const std::vector<QByteArray>& pieces) {
+    std::vector<iovec> rest;
+    rest.reserve(pieces.size());
+    for (const QByteArray& piece : pieces) {
+        if (!piece.isEmpty())
+            rest.push_back({const_cast<char*>(piece.constData()), size_t(piece.size())});
+    }
+    for (size_t first = 0; first < rest.size();) {
+        const int count = int(qMin<size_t>(rest.size() - first, IOV_MAX));
+        const ssize_t written = ::writev(fd, rest.data() + first, count);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        // A short write leaves the rest of a piece, and the pieces after it, for the next.
+        for (size_t left = size_t(written); left > 0;) {
+            iovec& piece = rest[first];
+            const size_t taken = qMin(left, piece.iov_len);
+            piece.iov_base = static_cast<char*>(piece.iov_base) + taken;
+            piece.iov_len -= taken;
+            left -= taken;
+            if (piece.iov_len == 0)
+                ++first;
+        }
+    }
+    return true;
+}
+
 // Where the messages of an export go while it runs.
 class ExportSink {
 public:
@@ -135,6 +170,8 @@ public:
     // nothing of the sink: called from the worker while the sink takes earlier messages.
     virtual QByteArray prepared(QByteArray message, const QDateTime& date) const = 0;
     virtual bool add(int number, const QByteArray& prepared) = 0;
+    // After the messages of one batch were added: an error of theirs shows here at the latest.
+    virtual bool endBatch() { return true; }
     // Makes the output durable and puts it under the target's name.
     virtual bool finish() = 0;
     QString error;
@@ -167,8 +204,27 @@ public:
         return out;
     }
     bool add(int, const QByteArray& prepared) override {
-        m_pending += prepared;
-        return m_pending.size() < kWriteSize || writePending();
+        m_held.push_back(prepared); // shares its bytes until they are written
+        return true;
+    }
+    bool endBatch() override {
+        // One system call for the batch, straight from the messages, rather than a copy of
+        // them all into one buffer first.
+        if (!writeAll(m_file.handle(), m_held)) {
+            error = writeFailure(m_target, systemErrorText(errno));
+            return false;
+        }
+        for (const QByteArray& message : m_held)
+            m_written += message.size();
+        m_held.clear();
+        // Each megabyte is handed to the disk once written, so the disk works while the
+        // export goes on and the sync at the end has little left to wait for.
+        if (m_written - m_handedToDisk >= kHandOver) {
+            FileOps::current().startWriteBack(m_file.handle(), m_handedToDisk,
+                                              m_written - m_handedToDisk);
+            m_handedToDisk = m_written;
+        }
+        return true;
     }
     bool finish() override {
         // The file may have appeared while the export ran; it is not ours to replace.
@@ -177,8 +233,6 @@ public:
             return false;
         }
         // commit() syncs the file before the rename; the folder entry is synced after it.
-        if (!writePending())
-            return false;
         if (!m_file.commit()) {
             error = writeFailure(m_target, m_file.errorString());
             return false;
@@ -187,28 +241,14 @@ public:
     }
 
 private:
-    // Messages go to the file a megabyte at a time rather than a write call each.
-    static constexpr qsizetype kWriteSize = 1 << 20;
-
-    bool writePending() {
-        if (m_file.write(m_pending) != m_pending.size()) {
-            error = writeFailure(m_target, m_file.errorString());
-            return false;
-        }
-        // Each megabyte is handed to the disk as soon as it is written, so the disk works
-        // while the export goes on and the sync at the end has little left to wait for.
-        if (m_file.flush())
-            FileOps::current().startWriteBack(m_file.handle(), m_written, m_pending.size());
-        m_written += m_pending.size();
-        m_pending.resize(0); // keeps its room for the next messages
-        return true;
-    }
+    static constexpr qint64 kHandOver = 1 << 20;
 
     QString m_target;
     bool m_overwrite;
-    QSaveFile m_file; // an unfinished export is discarded with it
-    QByteArray m_pending;
+    QSaveFile m_file; // written by its descriptor; an unfinished export is discarded with it
+    std::vector<QByteArray> m_held; // the messages of the batch, not yet written
     qint64 m_written = 0;
+    qint64 m_handedToDisk = 0;
 };
 
 class EmlFolderSink : public ExportSink {
@@ -438,6 +478,12 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
                 result.error = sink->error;
                 return false;
             }
+        }
+        if (!sink->endBatch()) {
+            result.error = sink->error;
+            return false;
+        }
+        for (qsizetype i = 0; i < spent->count; ++i) {
             ++result.messages;
             if (options.progress && !options.progress(result.messages, total)) {
                 result.cancelled = true;

@@ -22,7 +22,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace kiku;
@@ -390,6 +392,35 @@ TEST(Export, RefusesToOverwriteAndACancelLeavesNothing) {
         ASSERT_TRUE(exportBoxes(boxesInFileOrder(), target, options).ok);
         EXPECT_EQ(entries(home.file(u("out"))), QStringList{name});
         QDir(home.file(u("out"))).removeRecursively();
+    }
+}
+
+// A file the system takes no more of (the disk full, a quota) fails the export with a
+// sentence that says so, and leaves nothing under any name.
+TEST(Export, AWriteTheSystemRefusesLeavesNothing) {
+    TempHome home;
+    store(corpus());
+    ExportOptions options;
+    // One message far beyond the limit below, among the small ones.
+    options.originals = [](const QByteArray&) -> std::optional<QByteArray> {
+        return "Subject: large\r\n\r\n" + QByteArray(300 * 1024, 'x') + "\r\n";
+    };
+    ASSERT_TRUE(QDir().mkpath(home.file(u("out"))));
+    std::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    for (const QString& name : {u("x.mbox"), u("x-eml")}) {
+        SCOPED_TRACE(name.toStdString());
+        options.format = exportFormatFor(name);
+        rlimit small = saved;
+        small.rlim_cur = 64 * 1024;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const ExportResult result =
+            exportBoxes(boxesInFileOrder(), home.file(u("out/") + name), options);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        EXPECT_FALSE(result.ok);
+        EXPECT_TRUE(result.error.contains(u("書き出せません"))) << result.error.toStdString();
+        EXPECT_EQ(entries(home.file(u("out"))), QStringList());
     }
 }
 
