@@ -55,24 +55,26 @@ void appendAsctimeUtc(QByteArray& out, const QDateTime& moment) {
     const QDateTime t = moment.toUTC();
     const QDate d = t.date();
     const QTime time = t.time();
-    if (d.year() < 1000 || d.year() > 9999) {
+    int year = 0, month = 0, day = 0;
+    d.getDate(&year, &month, &day); // once: each of year(), month() and day() works it out
+    if (year < 1000 || year > 9999) {
         char text[64];
         std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %d",
-                      kDayNames[d.dayOfWeek() - 1], kMonthNames[d.month() - 1], d.day(),
-                      time.hour(), time.minute(), time.second(), d.year());
+                      kDayNames[d.dayOfWeek() - 1], kMonthNames[month - 1], day, time.hour(),
+                      time.minute(), time.second(), year);
         out += text;
         return;
     }
     char text[] = "Ddd Mmm dd hh:mm:ss yyyy";
     std::memcpy(text, kDayNames[d.dayOfWeek() - 1], 3);
-    std::memcpy(text + 4, kMonthNames[d.month() - 1], 3);
-    putDigits(text + 8, d.day(), 2);
-    if (d.day() < 10)
+    std::memcpy(text + 4, kMonthNames[month - 1], 3);
+    putDigits(text + 8, day, 2);
+    if (day < 10)
         text[8] = ' ';
     putDigits(text + 11, time.hour(), 2);
     putDigits(text + 14, time.minute(), 2);
     putDigits(text + 17, time.second(), 2);
-    putDigits(text + 20, d.year(), 4);
+    putDigits(text + 20, year, 4);
     out.append(text, sizeof text - 1);
 }
 

@@ -20,6 +20,55 @@
 
 namespace kiku {
 
+namespace mime {
+
+// The CRs are found with memchr: a general search for the pair is slow over a long text.
+qsizetype longestLine(const QByteArray& bytes) {
+    const char* const begin = bytes.constData();
+    const char* const end = begin + bytes.size();
+    qsizetype longest = 0;
+    const char* lineStart = begin;
+    for (const char* p = begin; p < end;) {
+        const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+        if (!cr)
+            break;
+        if (cr + 1 < end && cr[1] == '\n') {
+            longest = qMax(longest, cr - lineStart);
+            lineStart = cr + 2;
+        }
+        p = cr + 1;
+    }
+    return qMax(longest, end - lineStart);
+}
+
+// Each step looks back from the farthest place the current line may end, so a text of short
+// lines costs one search per `limit` bytes rather than one per line.
+bool linesFit(const QByteArray& bytes, qsizetype limit) {
+    const char* lineStart = bytes.constData();
+    const char* const end = lineStart + bytes.size();
+    while (end - lineStart > limit) {
+        // The line ends in time when a CR LF starts at most `limit` bytes on: the last such
+        // LF in reach starts the next line to check (every line before it fits as well).
+        const char* searchEnd = lineStart + qMin<qsizetype>(limit + 2, end - lineStart);
+        const char* lf = nullptr;
+        while (searchEnd > lineStart + 1) {
+            const auto* found = static_cast<const char*>(
+                memrchr(lineStart + 1, '\n', size_t(searchEnd - (lineStart + 1))));
+            if (!found || found[-1] == '\r') {
+                lf = found;
+                break;
+            }
+            searchEnd = found;
+        }
+        if (!lf)
+            return false;
+        lineStart = lf + 1;
+    }
+    return true;
+}
+
+} // namespace mime
+
 namespace {
 
 // Header lines are kept under 76 characters (CR LF not counted).
@@ -81,26 +130,6 @@ QByteArray wrappedBase64(const QByteArray& bytes) {
         out += plain.mid(i, 76);
     }
     return out;
-}
-
-// The longest line between CR LF pairs (a lone CR or LF does not end a line). The CRs are
-// found with memchr: a general search for the pair is slow over a long text.
-qsizetype longestLine(const QByteArray& bytes) {
-    const char* const begin = bytes.constData();
-    const char* const end = begin + bytes.size();
-    qsizetype longest = 0;
-    const char* lineStart = begin;
-    for (const char* p = begin; p < end;) {
-        const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
-        if (!cr)
-            break;
-        if (cr + 1 < end && cr[1] == '\n') {
-            longest = qMax(longest, cr - lineStart);
-            lineStart = cr + 2;
-        }
-        p = cr + 1;
-    }
-    return qMax(longest, end - lineStart);
 }
 
 // One RFC 2047 B word for the longest run of code points from `pos` that fits in `room`
@@ -298,7 +327,7 @@ QByteArray unstructuredField(const QByteArray& name, const QString& text) {
         // A run with no space to fold at (a pasted URL) would make a line strict servers
         // refuse: then the whole text goes as encoded words, folded between them.
         const QByteArray field = raw.finish();
-        if (longestLine(field.chopped(2)) <= kMaxLine)
+        if (mime::longestLine(field.chopped(2)) <= kMaxLine)
             return field;
     }
     FieldFolder field(name);
@@ -593,21 +622,23 @@ QByteArray rfc5322Date(const QDateTime& time) {
     const auto& months = kMonthNames;
     const QDate d = time.date();
     const QTime t = time.time();
+    int year = 0, month = 0, day = 0;
+    d.getDate(&year, &month, &day); // once: each of year(), month() and day() works it out
     const int offset = time.offsetFromUtc() / 60;
     const int absOffset = qAbs(offset);
     const char sign = offset < 0 ? '-' : '+';
-    if (d.year() < 1000 || d.year() > 9999 || absOffset / 60 > 99) {
+    if (year < 1000 || year > 9999 || absOffset / 60 > 99) {
         char text[64];
         std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d %c%02d%02d",
-                      days[d.dayOfWeek() - 1], d.day(), months[d.month() - 1], d.year(), t.hour(),
-                      t.minute(), t.second(), sign, absOffset / 60, absOffset % 60);
+                      days[d.dayOfWeek() - 1], day, months[month - 1], year, t.hour(), t.minute(),
+                      t.second(), sign, absOffset / 60, absOffset % 60);
         return text;
     }
     char text[] = "Ddd, dd Mmm yyyy hh:mm:ss +hhmm";
     std::memcpy(text, days[d.dayOfWeek() - 1], 3);
-    putDigits(text + 5, d.day(), 2);
-    std::memcpy(text + 8, months[d.month() - 1], 3);
-    putDigits(text + 12, d.year(), 4);
+    putDigits(text + 5, day, 2);
+    std::memcpy(text + 8, months[month - 1], 3);
+    putDigits(text + 12, year, 4);
     putDigits(text + 17, t.hour(), 2);
     putDigits(text + 20, t.minute(), 2);
     putDigits(text + 23, t.second(), 2);
@@ -720,7 +751,7 @@ MimeWriter::Part MimeWriter::jisTextPart(const QByteArray& jis) {
     part.headers = "Content-Type: text/plain; charset=" + kJisCharset + kCrLf;
     // A line over the 7-bit limit would be broken or refused on the way: keep the text
     // exact by sending it in base64 instead.
-    if (longestLine(jis) <= kMaxBodyLine) {
+    if (mime::linesFit(jis, kMaxBodyLine)) {
         part.headers += "Content-Transfer-Encoding: 7bit\r\n";
         part.content = jis;
     } else {

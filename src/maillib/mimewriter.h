@@ -55,6 +55,11 @@ bool fitsIso2022Jp(const QString& text);
 // state; no character is ever split between two words.
 QList<QByteArray> encodedWords(const QString& text, int firstRoom, int room);
 
+// The longest line between CR LF pairs (a lone CR or LF does not end a line).
+qsizetype longestLine(const QByteArray& bytes);
+// Whether longestLine(bytes) <= limit, found faster over a text of many lines.
+bool linesFit(const QByteArray& bytes, qsizetype limit);
+
 } // namespace mime
 
 // What one outgoing message holds, as the send operation hands it over.

@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -357,6 +358,26 @@ TEST(Export, EnvelopeSenderIsTheFirstFromAddress) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(envelopeSender(c.message), QByteArray(c.sender)) << c.message;
+
+    // The address is read by hand: random From fields against the rule written as a regular
+    // expression, the leftmost "<local@domain>" or bare local@domain.
+    static const QRegularExpression rule(
+        QStringLiteral("<([^<>\\s]+@[^<>\\s]+)>|([^<>\\s\"]+@[^<>\\s\",]+)"));
+    const auto byRule = [](const QByteArray& value) {
+        const QRegularExpressionMatch m = rule.match(QString::fromLatin1(value.trimmed()));
+        if (!m.hasMatch())
+            return QByteArray("MAILER-DAEMON");
+        return (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1)).toLatin1();
+    };
+    const QByteArray alphabet("<>@\",  \t\v\rab.\x85\xA0");
+    QRandomGenerator random(5);
+    for (int i = 0; i < 20000; ++i) {
+        QByteArray value;
+        for (int n = random.bounded(14); n > 0; --n)
+            value += alphabet.at(random.bounded(int(alphabet.size())));
+        ASSERT_EQ(envelopeSender("From:" + value + "\r\n\r\n"), byRule(value))
+            << value.toPercentEncoding().data();
+    }
 }
 
 TEST(Export, RefusesToOverwriteAndACancelLeavesNothing) {

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -180,6 +181,13 @@ TEST(MimeWriter, BodyCharsetAndLineEnds) {
         {u("y\r\n") + QString(999, 'x') + u("\r\ny\r\n"),
          u("y\r\n") + QString(999, 'x') + u("\r\ny\r\n"), "iso-2022-jp", "base64"},
         {u("y\r\n") + QString(999, 'x'), u("y\r\n") + QString(999, 'x'), "iso-2022-jp", "base64"},
+        // Far into a text: after many short lines, after lines just at the limit.
+        {u("y\r\n").repeated(700) + QString(999, 'x') + u("\r\n"),
+         u("y\r\n").repeated(700) + QString(999, 'x') + u("\r\n"), "iso-2022-jp", "base64"},
+        {(QString(998, 'x') + u("\r\n")).repeated(3), (QString(998, 'x') + u("\r\n")).repeated(3),
+         "iso-2022-jp", "7bit"},
+        {(QString(997, 'x') + u("\r\n")).repeated(2) + QString(999, 'x'),
+         (QString(997, 'x') + u("\r\n")).repeated(2) + QString(999, 'x'), "iso-2022-jp", "base64"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body.left(40).toStdString());
@@ -191,6 +199,25 @@ TEST(MimeWriter, BodyCharsetAndLineEnds) {
         EXPECT_EQ(parsed.bodyCharset, QString::fromLatin1(c.charset));
         EXPECT_EQ(parsed.bodyEncoding, QString::fromLatin1(c.encoding));
         EXPECT_EQ(parsed.body, c.expected);
+    }
+}
+
+// Lines end at CR LF pairs only; whether they all fit a limit is found by looking back from
+// the farthest place each may end: random texts at small limits against the lines split out.
+TEST(MimeWriter, LinesFitWhereTheLongestLineDoes) {
+    const QList<QByteArray> pieces{"\r\n", "\r", "\n", "x", "xxxx", "\r\r\n"};
+    QRandomGenerator random(998);
+    for (int i = 0; i < 20000; ++i) {
+        QByteArray text;
+        for (int n = random.bounded(10); n > 0; --n)
+            text += pieces.at(random.bounded(int(pieces.size())));
+        qsizetype longest = 0;
+        for (const QString& line : QString::fromLatin1(text).split(u("\r\n")))
+            longest = qMax(longest, line.size());
+        ASSERT_EQ(mime::longestLine(text), longest) << text.toPercentEncoding().data();
+        for (qsizetype limit = 0; limit <= 9; ++limit)
+            ASSERT_EQ(mime::linesFit(text, limit), longest <= limit)
+                << text.toPercentEncoding().data() << " limit " << limit;
     }
 }
 
