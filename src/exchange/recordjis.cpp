@@ -14,33 +14,13 @@ namespace {
 using Unit = quint16;
 constexpr Unit kIdeographicSpace = 0x2121;
 
-// Which Shift-JIS pairs of rows 1 to 8 and 16 to 84 are characters, one bit each, learnt once
-// from the decoder's table: a test in the loop over every character of a text.
-class PairTable {
-public:
-    PairTable() {
-        for (int lead = 0x81; lead <= 0xEA; ++lead) {
-            const bool lowRows = lead <= 0x84;   // rows 1 to 8
-            const bool kanjiRows = lead >= 0x88; // rows 15 (empty) to 84
-            for (int trail = 0; trail < 0x100 && (lowRows || kanjiRows); ++trail) {
-                if (isCp932Character(uchar(lead), uchar(trail)))
-                    m_bits[size_t(lead << 8 | trail) / 64] |= quint64(1) << (trail % 64);
-            }
-        }
-    }
-    bool holds(uchar lead, uchar trail) const {
-        return m_bits[size_t(lead << 8 | trail) / 64] >> (trail % 64) & 1;
-    }
-
-private:
-    std::array<quint64, 0x10000 / 64> m_bits{};
-};
-
 // The JIS X 0208 code of a Shift-JIS pair, or 0 when the pair is no character or lies
 // outside rows 1 to 8 and 16 to 84: CP932 fills row 13 and the rows past 84 with characters
 // ISO-2022-JP does not hold, and leaves rows 9 to 15 otherwise empty.
-Unit jisOf(const PairTable& pairs, uchar lead, uchar trail) {
-    if (!pairs.holds(lead, trail))
+Unit jisOf(uchar lead, uchar trail) {
+    const bool lowRows = lead >= 0x81 && lead <= 0x84;   // rows 1 to 8
+    const bool kanjiRows = lead >= 0x88 && lead <= 0xEA; // rows 15 (empty) to 84
+    if (!(lowRows || kanjiRows) || !isCp932Character(lead, trail))
         return 0;
     int row = (lead <= 0x9F ? lead - 0x70 : lead - 0xB0) * 2;
     int cell;
@@ -53,12 +33,26 @@ Unit jisOf(const PairTable& pairs, uchar lead, uchar trail) {
     return Unit(row << 8 | cell);
 }
 
+// jisOf for every pair, worked out once: one look-up in the loop over every character of a
+// text (128 KB, which stays in the processor's cache while a text is converted).
+class JisTable {
+public:
+    JisTable() {
+        for (int pair = 0; pair < 0x10000; ++pair)
+            m_units[size_t(pair)] = jisOf(uchar(pair >> 8), uchar(pair & 0xFF));
+    }
+    Unit operator()(uchar lead, uchar trail) const { return m_units[size_t(lead << 8 | trail)]; }
+
+private:
+    std::array<Unit, 0x10000> m_units{};
+};
+
 constexpr uchar kEscape = 0x1B;
 
 } // namespace
 
 std::optional<QByteArray> iso2022JpText(QByteArrayView bytes) {
-    static const PairTable pairs;
+    static const JisTable jis;
     const auto* p = reinterpret_cast<const uchar*>(bytes.data());
     const qsizetype n = bytes.size();
     qsizetype i = 0;
@@ -83,11 +77,13 @@ std::optional<QByteArray> iso2022JpText(QByteArrayView bytes) {
         if (p[i] >= 0x80) {
             *dst++ = char(kEscape), *dst++ = '$', *dst++ = 'B';
             do {
-                if (!codec::isCp932LeadByte(p[i]))
-                    return std::nullopt;
-                if (i + 1 >= n) // half a character ends the field: it is not there
-                    goto end;
-                const Unit unit = jisOf(pairs, p[i], p[i + 1]);
+                if (i + 1 >= n) {
+                    if (!codec::isCp932LeadByte(p[i]))
+                        return std::nullopt;
+                    goto end; // half a character ends the field: it is not there
+                }
+                // A byte that starts no character has no pair in the table either.
+                const Unit unit = jis(p[i], p[i + 1]);
                 if (unit == 0)
                     return std::nullopt;
                 *dst++ = char(unit >> 8);
