@@ -317,9 +317,9 @@ TEST(Export, MboxrdQuotesEveryFromLine) {
     };
     const QList<QByteArray> pieces{"From ", ">", "\r\n", "\n", "\r", "x", "Fro", "m ", "abcdefgh"};
     QRandomGenerator random(22);
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 6000; ++i) {
         QByteArray message;
-        for (int n = random.bounded(12); n > 0; --n)
+        for (int n = random.bounded(24); n > 0; --n)
             message += pieces.at(random.bounded(int(pieces.size())));
         ASSERT_EQ(mboxrdQuoted(message), lineByLine(message)) << message.toPercentEncoding().data();
     }
