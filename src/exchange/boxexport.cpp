@@ -96,26 +96,36 @@ int firstNewline(const char* p) {
 // leaves for the line-by-line loop, and returns where it stopped in each.
 std::pair<const char*, char*> dropCrBeforeLf(const char* pos, const char* end, char* dst) {
 #if defined(__SSE2__)
+    const char* const begin = pos;
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
-    // Sixteen bytes and the one after them, to see a CR LF across the edge.
-    while (end - pos >= 17) {
+    // Each step reads sixteen bytes and the sixteen after them: the byte after the last, to
+    // see a CR LF across the edge, and what moves up where a CR is left out.
+    while (end - pos >= 32) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos));
         const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos + 1));
-        const unsigned drop = unsigned(
+        unsigned drop = unsigned(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(after, lf))));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), bytes);
-        if (drop == 0) {
-            pos += 16;
-            dst += 16;
-        } else {
-            // Up to the CR, which is left out, and its LF: the step never ends between the
-            // two, where the line-by-line loop would take a CR before the LF for the pair's.
-            const int k = std::countr_zero(drop);
-            dst[k] = '\n';
-            pos += k + 2;
-            dst += k + 1;
+        // Over each CR to leave out go the bytes after it, read again from the message: the
+        // steps never wait for one another, and what lands past this step's end is written
+        // again by the next one.
+        int dropped = 0;
+        while (drop != 0) {
+            const int at = std::countr_zero(drop);
+            drop &= drop - 1;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + at - dropped),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos + at + 1)));
+            ++dropped;
         }
+        pos += 16;
+        dst += 16 - dropped;
+    }
+    // An LF whose CR the last step left out goes too: the line-by-line loop would take a CR
+    // before it for the pair's.
+    if (pos > begin && pos < end && pos[-1] == '\r' && pos[0] == '\n') {
+        *dst++ = '\n';
+        ++pos;
     }
 #else
     Q_UNUSED(end);
@@ -134,7 +144,7 @@ void appendMboxrdQuoted(QByteArray& out, QByteArrayView message) {
     const char* const end = pos + message.size();
     // Most messages have no line to quote: they take the quick way but for their last bytes,
     // which are then at the start of a line or inside one that needs no quoting.
-    if (message.size() > 16 && !::memmem(pos, size_t(message.size()), "From ", 5))
+    if (message.size() >= 32 && !::memmem(pos, size_t(message.size()), "From ", 5))
         std::tie(pos, dst) = dropCrBeforeLf(pos, end, dst);
     while (pos < end) {
         const char* q = pos;
