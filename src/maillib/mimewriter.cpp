@@ -71,6 +71,23 @@ bool linesFit(const QByteArray& bytes, qsizetype limit) {
 
 namespace {
 
+// Whether `text` is not empty and each of its characters is ASCII that `allowed` takes. The
+// checks below are simple enough to need no regular expression, which would cost more than
+// the rest of a small message's header.
+template <class Allowed> bool allAscii(QStringView text, Allowed allowed) {
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80 || !allowed(char(c.unicode())))
+            return false;
+    }
+    return true;
+}
+
+bool isAsciiAlphanumeric(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
 // Header lines are kept under 76 characters (CR LF not counted).
 constexpr int kMaxLine = 75;
 // A word shorter than this is not worth starting at the end of a line: fold first.
@@ -288,12 +305,15 @@ bool fitsOnALine(qsizetype pieceSize) {
 // A display name as the words of an address list: atom, quoted string or encoded words.
 // A name too long for one line goes as encoded words, which fold between them.
 void appendDisplayName(FieldFolder& field, const QString& name) {
-    static const QRegularExpression plainPhrase(
-        QStringLiteral("^[A-Za-z0-9!#$%&'*+/=?^_`{|}~ -]+$"));
+    // Atoms and the spaces between them need no quotes.
+    const auto plainPhrase = [](char c) {
+        return isAsciiAlphanumeric(c) || c == ' ' ||
+               (c != 0 && std::strchr("!#$%&'*+/=?^_`{|}~-", c));
+    };
     QByteArray piece;
     if (canGoRaw(name)) {
         piece = name.toLatin1();
-        if (!plainPhrase.match(name).hasMatch())
+        if (!allAscii(name, plainPhrase))
             piece = '"' + piece.replace('\\', "\\\\").replace('"', "\\\"") + '"';
     }
     if (piece.isEmpty() || !fitsOnALine(piece.size()))
@@ -337,10 +357,14 @@ QByteArray unstructuredField(const QByteArray& name, const QString& text) {
 
 // The Message-ID's right side: the sender's domain when it is a plain host name.
 QByteArray messageIdDomain(const QString& address) {
-    static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*$"));
     const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
-    const QString domain = at >= 0 ? address.mid(at + 1) : QString();
-    return hostName.match(domain).hasMatch() ? domain.toLatin1() : QByteArrayLiteral("localhost");
+    const QStringView domain = at >= 0 ? QStringView(address).sliced(at + 1) : QStringView();
+    // Labels of letters, digits and '-', none of them empty.
+    const bool hostName =
+        allAscii(domain, [](char c) { return isAsciiAlphanumeric(c) || c == '-' || c == '.'; }) &&
+        !domain.startsWith(QLatin1Char('.')) && !domain.endsWith(QLatin1Char('.')) &&
+        !domain.contains(QLatin1String(".."));
+    return hostName ? domain.toLatin1() : QByteArrayLiteral("localhost");
 }
 
 QByteArray newMessageId(const QString& senderAddress) {
@@ -509,8 +533,12 @@ std::optional<MailAddress> parseMailAddress(const QString& text) {
     }
     // The address goes into "MAIL FROM:<...>" and "RCPT TO:<...>": nothing that could end
     // or bend the command.
-    static const QRegularExpression sendable(QStringLiteral("^[!#-'*-+\\-./0-9=?@A-Z^-~]+$"));
-    if (!sendable.match(box.address).hasMatch() || box.address.size() > kMaxAddress)
+    const auto sendable = [](char c) {
+        return c == '!' || (c >= '#' && c <= '\'') || c == '*' || c == '+' ||
+               (c >= '-' && c <= '9') || c == '=' || c == '?' || c == '@' ||
+               (c >= 'A' && c <= 'Z') || (c >= '^' && c <= '~');
+    };
+    if (!allAscii(box.address, sendable) || box.address.size() > kMaxAddress)
         return std::nullopt;
     // A name with line breaks or other controls is not a name but a pasting accident.
     for (QChar c : box.displayName) {

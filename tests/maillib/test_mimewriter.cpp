@@ -489,6 +489,47 @@ TEST(MimeHelpers, MailboxParsingRejectsWhatCouldBendACommand) {
     EXPECT_FALSE(mime::parseMailAddress(QStringLiteral("a").repeated(255 - 11) + domain));
 }
 
+// The character checks of addresses, names and Message-ID domains, against the rules as
+// regular expressions, over random texts of the characters that matter.
+TEST(MimeHelpers, CharacterChecksFollowTheirRules) {
+    const QRegularExpression sendable(QStringLiteral("^[!#-'*-+\\-./0-9=?@A-Z^-~]+$"));
+    const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*$"));
+    const QRegularExpression plainPhrase(QStringLiteral("^[A-Za-z0-9!#$%&'*+/=?^_`{|}~ -]+$"));
+    QString everyAscii;
+    for (char16_t c = 1; c < 0x80; ++c)
+        everyAscii += QChar(c);
+    const QString alphabet = everyAscii + u("é山");
+    QRandomGenerator random(2822);
+    const auto randomText = [&](int most) {
+        QString text;
+        for (int n = 1 + random.bounded(most); n > 0; --n)
+            text += alphabet.at(random.bounded(int(alphabet.size())));
+        return text;
+    };
+    for (int i = 0; i < 5000; ++i) {
+        const QString address = randomText(4) + u("@b.jp");
+        SCOPED_TRACE(address.toStdString());
+        const bool takesAngleForm = address.trimmed().endsWith(QLatin1Char('>'));
+        if (!takesAngleForm)
+            ASSERT_EQ(mime::parseMailAddress(address).has_value(),
+                      sendable.match(address.trimmed()).hasMatch());
+
+        OutgoingMessage m = simpleMessage();
+        const QString domain = randomText(6).replace(u("\r"), u(".")).replace(u("\n"), u("."));
+        m.from.address = u("u@") + domain;
+        const QByteArray id = rawHeaderField(written(m), "Message-ID");
+        ASSERT_EQ(id.endsWith("@" + domain.toLatin1() + ">"), hostName.match(domain).hasMatch())
+            << id.toStdString();
+
+        const QString name = randomText(6).replace(u("\r"), u(" ")).replace(u("\n"), u(" "));
+        m.from = {name, u("a@b.jp")};
+        const QByteArray from = rawHeaderField(written(m), "From");
+        if (!from.contains("=?") && name.trimmed() == name && !name.contains(u("  ")))
+            ASSERT_EQ(from.startsWith('"'), !plainPhrase.match(name).hasMatch())
+                << from.toStdString();
+    }
+}
+
 TEST(MimeWriter, ExtraHeaderLines) {
     OutgoingMessage m = simpleMessage();
     m.extraHeader = u("X-Priority: 1\nReply-To: back@example.jp\r\nX-Note: 日本語のメモ\n");
