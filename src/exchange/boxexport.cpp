@@ -416,7 +416,7 @@ struct Batch {
     QByteArray records;  // whole records, shared with the reader, which leaves them alone
     qsizetype count = 0; // of them, those to export
     // Per record: its fields, found by the reader while the bytes are fresh in its cache;
-    // its original, when one is kept (read by the reader too).
+    // its original, when one is kept (looked up by the reader or the worker, see below).
     std::vector<StoredFields> stored;
     std::vector<std::optional<QByteArray>> originals;
     // Per record: the message in the sink's form, written by the thread that took it.
@@ -509,8 +509,9 @@ ExportResult exportBoxes(const QList<Box>& boxes, const QString& target,
         return result;
     }
 
-    // One chunk of records at a time: read, with its originals, by this thread, while the
-    // worker builds the messages of the chunk before it.
+    // One chunk of records at a time, read by this thread while the worker builds the
+    // messages of the chunk before it; this thread then builds the rest of them beside the
+    // worker rather than wait, and writes them.
     OrderedWorker<void> worker;
     std::deque<std::shared_ptr<Batch>> building; // given to the worker, oldest first
     // A batch the sink took goes back to the worker to be freed there: memory freed on

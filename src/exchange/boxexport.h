@@ -30,7 +30,8 @@ struct ExportOptions {
     bool overwrite = false;
     // The account's own address (zadiru.ini MAIL): the sender of sent mail.
     QString accountAddress;
-    // Empty: every message is built from its record.
+    // Empty: every message is built from its record. Called from one thread at a time,
+    // not always the caller's: from the export's worker where the file operations allow.
     OriginalSource originals;
     // Only the oldest `oldest` messages of each box; 0 = all of them.
     int oldest = 0;
