@@ -242,10 +242,35 @@ StoreResult OriginalsIndex::read(const Copy& copy, QByteArray& bytes) const {
     return {};
 }
 
-std::optional<QByteArray> OriginalsIndex::first(const QByteArray& digest) const {
+StoreResult OriginalsIndex::readFirst(const QByteArray& digest, QByteArray& bytes,
+                                      bool* found) const {
+    bytes.clear();
+    *found = false;
     const auto it = m_copies.constFind(digest);
+    if (it == m_copies.cend())
+        return {};
+    for (const Copy& copy : *it) {
+        if (StoreResult r = read(copy, bytes); !r)
+            return r;
+        // Dropped since this index was read (its message deleted meanwhile), the copy's bytes
+        // may already be zeros. A drop marks the entry before it frees the bytes, so a mark
+        // still live after the bytes were read vouches for them.
+        char state = kLive;
+        if (copy.indexAt >= 0 && ops().pread(m_openFd, &state, 1, copy.indexAt + kStateAt) != 1)
+            return failure(kReadFailed, kFolderName, errno ? errno : EIO);
+        if (state == kLive) {
+            *found = true;
+            return {};
+        }
+        bytes.clear();
+    }
+    return {};
+}
+
+std::optional<QByteArray> OriginalsIndex::first(const QByteArray& digest) const {
     QByteArray bytes;
-    if (it == m_copies.cend() || it->isEmpty() || !read(it->first(), bytes))
+    bool found = false;
+    if (!readFirst(digest, bytes, &found) || !found)
         return std::nullopt;
     return bytes;
 }
@@ -309,13 +334,7 @@ StoreResult Originals::read(const QByteArray& digest, QByteArray& bytes, bool* f
     OriginalsIndex index;
     if (StoreResult r = index.load(); !r)
         return r;
-    const QList<OriginalsIndex::Copy> copies = index.copies(digest);
-    if (copies.isEmpty())
-        return {};
-    if (StoreResult r = index.read(copies.first(), bytes); !r)
-        return r;
-    *found = true;
-    return {};
+    return index.readFirst(digest, bytes, found);
 }
 
 StoreResult Originals::keep(const QByteArray& digest, const QByteArray& bytes) {

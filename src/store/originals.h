@@ -81,7 +81,10 @@ public:
     QList<Copy> copies(const QByteArray& digest) const { return m_copies.value(digest); }
     const QHash<QByteArray, QList<Copy>>& all() const { return m_copies; }
     StoreResult read(const Copy& copy, QByteArray& bytes) const;
-    // The oldest original of a digest, or nothing when none is kept or it cannot be read.
+    // The oldest original of a digest still kept: `bytes` and *found set. A copy dropped
+    // after load() (its message deleted meanwhile) is passed over.
+    StoreResult readFirst(const QByteArray& digest, QByteArray& bytes, bool* found) const;
+    // The same, or nothing when none is kept or it cannot be read.
     std::optional<QByteArray> first(const QByteArray& digest) const;
 
     // Marks these originals dropped, durably, then frees their space; packs with nothing

@@ -337,6 +337,36 @@ TEST(Originals, DroppedOriginalsFreeTheirSpaceAndDamagedPacksAreLeftAlone) {
     EXPECT_EQ(folderFiles(), packs);
 }
 
+// An export reads originals by the index it loaded at its start. A message deleted meanwhile
+// has its original dropped and its bytes freed: its copy then reads as not kept, never as the
+// zeros that are left, and the next copy of the same digest is taken when there is one.
+TEST(Originals, ACopyDroppedAfterTheIndexWasReadIsNotKept) {
+    test::TempHome home;
+    {
+        OriginalAppends run;
+        ASSERT_TRUE(run.add(digestOf(1), raw(1, " oldest")).ok);
+        ASSERT_TRUE(run.add(digestOf(1), raw(1, " newest")).ok);
+        ASSERT_TRUE(run.add(digestOf(2), raw(2)).ok);
+        ASSERT_TRUE(run.add(digestOf(3), raw(3)).ok);
+        ASSERT_TRUE(run.commit().ok);
+    }
+    OriginalsIndex before;
+    ASSERT_TRUE(before.load().ok);
+    // Dropped by another index, as a deletion in another window or process does.
+    OriginalsIndex other;
+    ASSERT_TRUE(other.load().ok);
+    ASSERT_TRUE(other.drop({other.copies(digestOf(1)).first(), other.copies(digestOf(2)).first()})
+                    .notice.isEmpty());
+    EXPECT_EQ(before.first(digestOf(1)), std::optional<QByteArray>(raw(1, " newest")));
+    EXPECT_EQ(before.first(digestOf(2)), std::nullopt);
+    EXPECT_EQ(before.first(digestOf(3)), std::optional<QByteArray>(raw(3)));
+    QByteArray bytes = "left over";
+    bool found = true;
+    ASSERT_TRUE(before.readFirst(digestOf(2), bytes, &found).ok);
+    EXPECT_FALSE(found);
+    EXPECT_TRUE(bytes.isEmpty());
+}
+
 // Real files through the pack's writer thread: every message lands where its entry says and
 // the padding of the last block is cut off; past the page cache where the file system allows
 // it, through it where a direct write is refused. A write that fails on the thread fails the
