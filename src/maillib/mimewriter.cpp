@@ -22,25 +22,6 @@ namespace kiku {
 
 namespace mime {
 
-// The CRs are found with memchr: a general search for the pair is slow over a long text.
-qsizetype longestLine(const QByteArray& bytes) {
-    const char* const begin = bytes.constData();
-    const char* const end = begin + bytes.size();
-    qsizetype longest = 0;
-    const char* lineStart = begin;
-    for (const char* p = begin; p < end;) {
-        const auto* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
-        if (!cr)
-            break;
-        if (cr + 1 < end && cr[1] == '\n') {
-            longest = qMax(longest, cr - lineStart);
-            lineStart = cr + 2;
-        }
-        p = cr + 1;
-    }
-    return qMax(longest, end - lineStart);
-}
-
 // Each step looks back from the farthest place the current line may end, so a text of short
 // lines costs one search per `limit` bytes rather than one per line.
 bool linesFit(const QByteArray& bytes, qsizetype limit) {
@@ -307,8 +288,7 @@ bool fitsOnALine(qsizetype pieceSize) {
 void appendDisplayName(FieldFolder& field, const QString& name) {
     // Atoms and the spaces between them need no quotes.
     const auto plainPhrase = [](char c) {
-        return isAsciiAlphanumeric(c) || c == ' ' ||
-               (c != 0 && std::strchr("!#$%&'*+/=?^_`{|}~-", c));
+        return isAsciiAlphanumeric(c) || QByteArrayView(" !#$%&'*+/=?^_`{|}~-").contains(c);
     };
     QByteArray piece;
     if (canGoRaw(name)) {
@@ -347,7 +327,7 @@ QByteArray unstructuredField(const QByteArray& name, const QString& text) {
         // A run with no space to fold at (a pasted URL) would make a line strict servers
         // refuse: then the whole text goes as encoded words, folded between them.
         const QByteArray field = raw.finish();
-        if (mime::longestLine(field.chopped(2)) <= kMaxLine)
+        if (mime::linesFit(field.chopped(2), kMaxLine))
             return field;
     }
     FieldFolder field(name);
@@ -401,8 +381,7 @@ QByteArray newMessageId(const QString& senderAddress) {
 
 // RFC 2231 attr-char: what may stand unescaped in an extended parameter value.
 bool isAttrChar(uchar c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           QByteArrayView("!#$&+-.^_`|~").contains(char(c));
+    return isAsciiAlphanumeric(char(c)) || QByteArrayView("!#$&+-.^_`|~").contains(char(c));
 }
 
 QByteArray percentEncoded(const QString& text) {

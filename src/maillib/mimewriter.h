@@ -55,9 +55,8 @@ bool fitsIso2022Jp(const QString& text);
 // state; no character is ever split between two words.
 QList<QByteArray> encodedWords(const QString& text, int firstRoom, int room);
 
-// The longest line between CR LF pairs (a lone CR or LF does not end a line).
-qsizetype longestLine(const QByteArray& bytes);
-// Whether longestLine(bytes) <= limit, found faster over a text of many lines.
+// Whether no line between CR LF pairs (a lone CR or LF does not end a line) is longer than
+// `limit`.
 bool linesFit(const QByteArray& bytes, qsizetype limit);
 
 } // namespace mime

@@ -214,7 +214,6 @@ TEST(MimeWriter, LinesFitWhereTheLongestLineDoes) {
         qsizetype longest = 0;
         for (const QString& line : QString::fromLatin1(text).split(u("\r\n")))
             longest = qMax(longest, line.size());
-        ASSERT_EQ(mime::longestLine(text), longest) << text.toPercentEncoding().data();
         for (qsizetype limit = 0; limit <= 9; ++limit)
             ASSERT_EQ(mime::linesFit(text, limit), longest <= limit)
                 << text.toPercentEncoding().data() << " limit " << limit;
